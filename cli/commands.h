@@ -1,0 +1,19 @@
+#pragma once
+// The subcommands of pellora. Each lives in its own source and registers itself
+// in RegisterCommands (commands.cpp).
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <vector>
+
+namespace pellora::cli {
+
+struct Command {
+  CLI::App* sub;
+  std::function<int()> run;  // exit status
+};
+using CommandList = std::vector<Command>;
+
+void RegisterCommands(CLI::App& app, CommandList& commands);
+
+}  // namespace pellora::cli

@@ -1,0 +1,149 @@
+#include "hosting/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace pellora::hosting {
+namespace {
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+int OpenFlags(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::Read: return O_RDONLY;
+    case OpenMode::ReadWrite: return O_RDWR | O_CREAT;
+    case OpenMode::WriteTruncate: return O_WRONLY | O_CREAT | O_TRUNC;
+    case OpenMode::Append: return O_WRONLY | O_CREAT | O_APPEND;
+  }
+  return O_RDONLY;
+}
+
+}  // namespace
+
+FileFailure ClassifyErrno(int err) {
+  switch (err) {
+    case EIO: return FileFailure::DeviceIOError;
+    case ENOSPC: case EDQUOT: case EFBIG: return FileFailure::DiskFull;
+    case ENXIO: case ENODEV: return FileFailure::DeviceUnavailable;
+    case EACCES: case EPERM: case EROFS: return FileFailure::PermissionDenied;
+    case ENOMEDIUM: return FileFailure::DiskNotReady;
+    case ENOENT: case ENOTDIR: return FileFailure::PathNotFound;
+    default: return FileFailure::AccessError;
+  }
+}
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
+  File f;
+  f.fd_ = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+  ec = f.fd_ < 0 ? LastError() : std::error_code();
+  return f;
+}
+
+std::int64_t File::Size(std::error_code& ec) const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    ec = LastError();
+    return -1;
+  }
+  ec.clear();
+  return st.st_size;
+}
+
+std::size_t File::ReadAt(std::int64_t offset, std::span<char> out, std::error_code& ec) const {
+  ec.clear();
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ec = LastError();
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::string File::ReadAt(std::int64_t offset, std::size_t count, std::error_code& ec) const {
+  const std::int64_t size = Size(ec);
+  if (ec || offset < 0 || offset >= size) return {};
+  const auto available = static_cast<std::uint64_t>(size - offset);
+  std::string out(std::min<std::uint64_t>(count, available), '\0');
+  out.resize(ReadAt(offset, std::span<char>(out.data(), out.size()), ec));
+  return out;
+}
+
+void File::WriteAt(std::int64_t offset, std::span<const char> data, std::error_code& ec) {
+  ec.clear();
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ec = LastError();
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void File::Write(std::span<const char> data, std::error_code& ec) {
+  ec.clear();
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ec = LastError();
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void File::Truncate(std::int64_t size, std::error_code& ec) {
+  ec = ::ftruncate(fd_, size) == 0 ? std::error_code() : LastError();
+}
+
+void File::Sync(std::error_code& ec) {
+  ec = ::fsync(fd_) == 0 ? std::error_code() : LastError();
+}
+
+void File::Close(std::error_code& ec) {
+  ec.clear();
+  if (fd_ < 0) return;
+  if (::close(std::exchange(fd_, -1)) != 0) ec = LastError();
+}
+
+bool GetFileTimes(const std::string& path, FileTimes& times) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  times = {st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  return true;
+}
+
+bool SetFileTimes(const std::string& path, const FileTimes& times) {
+  const struct timespec ts[2] = {{times.access_sec, times.access_nsec},
+                                 {times.modify_sec, times.modify_nsec}};
+  return ::utimensat(AT_FDCWD, path.c_str(), ts, 0) == 0;
+}
+
+}  // namespace pellora::hosting

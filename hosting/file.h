@@ -1,0 +1,86 @@
+#pragma once
+// Binary file access: an RAII file handle with positioned reads and writes that
+// finish short transfers, and the classification of file failures.
+//
+// Every read is bounds-checked against what the file really holds: asking for more
+// than is there returns what is there, never uninitialised bytes.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <system_error>
+
+namespace pellora::hosting {
+
+// The seven kinds of file failure a control reports.
+enum class FileFailure {
+  DeviceUnavailable,  // ENXIO, ENODEV
+  DiskNotReady,       // ENOMEDIUM
+  DeviceIOError,      // EIO
+  DiskFull,           // ENOSPC, EDQUOT, EFBIG
+  PermissionDenied,   // EACCES, EPERM, EROFS
+  AccessError,        // any other failure
+  PathNotFound,       // ENOENT, ENOTDIR
+};
+
+FileFailure ClassifyErrno(int err);
+inline FileFailure ClassifyError(const std::error_code& ec) { return ClassifyErrno(ec.value()); }
+
+enum class OpenMode {
+  Read,           // existing file, read only
+  ReadWrite,      // read and write, created when missing, never truncated
+  WriteTruncate,  // write only, created when missing, emptied
+  Append,         // write only at the end, created when missing
+};
+
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Opens `path`; on failure the result is closed and `ec` says why.
+  static File Open(const std::string& path, OpenMode mode, std::error_code& ec);
+  // Adopts an open descriptor (the File closes it).
+  static File Adopt(int fd) { File f; f.fd_ = fd; return f; }
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+
+  // Size of the file in bytes, or -1 with `ec` set.
+  std::int64_t Size(std::error_code& ec) const;
+
+  // Reads up to out.size() bytes at `offset`, looping over short reads; returns the
+  // count read (less only at the end of the file, or on error with `ec` set).
+  std::size_t ReadAt(std::int64_t offset, std::span<char> out, std::error_code& ec) const;
+  // Reads at most `count` bytes at `offset`, never allocating more than the file holds.
+  std::string ReadAt(std::int64_t offset, std::size_t count, std::error_code& ec) const;
+
+  // Writes all of `data` at `offset`, looping over short writes.
+  void WriteAt(std::int64_t offset, std::span<const char> data, std::error_code& ec);
+  // Writes all of `data` at the current position (appending in Append mode).
+  void Write(std::span<const char> data, std::error_code& ec);
+
+  void Truncate(std::int64_t size, std::error_code& ec);
+  // Flushes the file's data to its device.
+  void Sync(std::error_code& ec);
+  // Closes now; reports the failure of the close itself.
+  void Close(std::error_code& ec);
+  void Close() { std::error_code ignored; Close(ignored); }
+
+ private:
+  int fd_ = -1;
+};
+
+// Access and modification times of a file, with full (nanosecond) precision.
+// Linux keeps no settable creation time, so none is saved.
+struct FileTimes {
+  std::int64_t access_sec = 0, access_nsec = 0;
+  std::int64_t modify_sec = 0, modify_nsec = 0;
+};
+bool GetFileTimes(const std::string& path, FileTimes& times);
+bool SetFileTimes(const std::string& path, const FileTimes& times);
+
+}  // namespace pellora::hosting

@@ -1,0 +1,59 @@
+#include "text/text.h"
+
+#include <gtest/gtest.h>
+
+using namespace pellora::text;
+
+TEST(Latin1, EveryByteRoundTrips) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const std::u16string wide = Latin1ToUtf16(all);
+  ASSERT_EQ(wide.size(), 256u);
+  for (int b = 0; b < 256; ++b) EXPECT_EQ(wide[b], char16_t(b));
+  EXPECT_EQ(Utf16ToLatin1(wide), all);
+  EXPECT_TRUE(IsLatin1(wide));
+  EXPECT_FALSE(IsLatin1(u"\u0100"));
+  EXPECT_EQ(Utf16ToLatin1(u"a\u20ACb"), "a?b");
+}
+
+struct Utf8Case {
+  const char* bytes;
+  bool valid;
+  bool multi;
+};
+
+class Utf8Validity : public testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Validity, Classifies) {
+  EXPECT_EQ(IsValidUtf8(GetParam().bytes), GetParam().valid);
+  EXPECT_EQ(IsMultiByteUtf8(GetParam().bytes), GetParam().multi);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Utf8Validity,
+                         testing::Values(Utf8Case{"plain ascii", true, false},
+                                         Utf8Case{"Beyonc\xC3\xA9", true, true},
+                                         Utf8Case{"\xF0\x9F\x8E\xB5", true, true},
+                                         Utf8Case{"Beyonc\xE9", false, false},
+                                         Utf8Case{"\xC0\xAF", false, false},          // overlong
+                                         Utf8Case{"\xED\xA0\x80", false, false},      // surrogate
+                                         Utf8Case{"\xF4\x90\x80\x80", false, false},  // > U+10FFFF
+                                         Utf8Case{"\xE2\x82", false, false}));        // truncated
+
+TEST(StreamText, Utf8WithMultiByteIsDecoded) {
+  EXPECT_EQ(StreamTextToUtf16("Beyonc\xC3\xA9"), u"Beyonc\u00E9");
+  EXPECT_EQ(StreamTextToUtf16("\xF0\x9F\x8E\xB5"), u"\U0001F3B5");
+}
+
+TEST(StreamText, OtherwiseOneCharacterPerByte) {
+  EXPECT_EQ(StreamTextToUtf16("Beyonc\xE9"), u"Beyonc\u00E9");
+  EXPECT_EQ(StreamTextToUtf16("abc"), u"abc");
+  EXPECT_EQ(StreamTextToUtf8("Beyonc\xE9"), "Beyonc\xC3\xA9");
+  EXPECT_EQ(StreamTextToUtf8("Beyonc\xC3\xA9"), "Beyonc\xC3\xA9");
+}
+
+TEST(Utf16ToUtf8, PairsJoinAndLoneSurrogatesBecomeReplacement) {
+  EXPECT_EQ(Utf16ToUtf8(u"\U0001F3B5"), "\xF0\x9F\x8E\xB5");
+  const std::u16string lone = {u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
+  EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(Latin1ToUtf8("\xFF"), "\xC3\xBF");
+}

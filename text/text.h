@@ -1,0 +1,40 @@
+#pragma once
+// Conversions between the three kinds of text Pellora handles:
+//  - byte text (std::string, one char per byte): what the network and files carry;
+//  - the tag store's 16-bit text (std::u16string);
+//  - UTF-8 for terminals, JSON and file names.
+// The single-byte code page is Latin-1: byte b <-> U+00b, which round-trips every byte.
+#include <string>
+#include <string_view>
+
+namespace pellora::text {
+
+// Each byte becomes the 16-bit character of the same value.
+std::u16string Latin1ToUtf16(std::string_view bytes);
+
+// Each character's low byte; characters above U+00FF become '?'.
+std::string Utf16ToLatin1(std::u16string_view text);
+
+// True when every character is at most U+00FF.
+bool IsLatin1(std::u16string_view text);
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+// True when `bytes` is valid UTF-8 and holds at least one multi-byte sequence.
+bool IsMultiByteUtf8(std::string_view bytes);
+
+// Stream text to 16-bit text: decoded as UTF-8 when it is valid UTF-8 with at least
+// one multi-byte sequence, otherwise one character per byte (Latin-1).
+std::u16string StreamTextToUtf16(std::string_view bytes);
+
+// Byte text for a person (terminal, JSON for people): UTF-8 as is when valid, else Latin-1.
+std::string StreamTextToUtf8(std::string_view bytes);
+
+// Byte text as UTF-8 with one code point per byte (Latin-1), for exact byte JSON.
+std::string Latin1ToUtf8(std::string_view bytes);
+
+}  // namespace pellora::text
