@@ -10,7 +10,7 @@
 //
 // The class is split over several sources by concern:
 //   record.cpp         the record, its properties, the identifier tables
-//   genres.cpp         the genre table
+//   genres.cpp         the genre table (genres.h)
 //   id3v2_reader.cpp   ID3v2 reading
 //   trailer_reader.cpp ID3v1 and Lyrics3 reading
 //   scan.cpp           the scan of a file that ties the readers together
@@ -19,7 +19,7 @@
 //   trailer_writer.cpp ID3v1 and Lyrics3 building
 //   rewrite.cpp        the file rewrite (update and removal)
 // The byte and text codecs the readers and writers share are free functions
-// (codecs.h).
+// (codecs.h); the file is read through FileReader (file_reader.h).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -75,6 +75,13 @@ class clsID3 {
   std::int32_t VbrQuality() const { return vbr_quality_; }
   std::int32_t VbriTocEntries() const { return vbri_toc_entries_; }
   std::int32_t VbriTocEntrySize() const { return vbri_toc_entry_size_; }
+
+  // --- The genre table (genres.h). ---
+  // The table text of a genre number; empty for numbers without an entry.
+  static std::u16string GenreName(std::int32_t genre_id);
+  // The genre number of a free text by a tolerant comparison; 12 ("Other") when
+  // nothing matches, 255 for blank text.
+  static std::int32_t ToGenreID(std::u16string_view genre);
 
   // The frame identifier tables, filled at creation.
   static const std::array<std::string_view, 33>& FrameIdsV22();
