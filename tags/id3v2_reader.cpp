@@ -90,18 +90,17 @@ std::optional<std::int32_t> GenreReference(std::u16string_view inner) {
   return 255;
 }
 
-// The text of frame data after its encoding byte is applied.
+// The text of frame data after its encoding byte is applied; the language code of
+// COMM and USLT frames (`language_bytes`) is passed over before decoding, as it is
+// single-byte text whatever the encoding of what follows.
 std::u16string DecodeEncodedText(std::string_view data, int revision, std::size_t language_bytes) {
   const int e = data.empty() ? -1 : ByteAt(data, 0);
   const bool encoded = e == 0 || e == 1 || ((e == 2 || e == 3) && revision == 4);
   if (encoded) data.remove_prefix(1);
-  // The language code is single-byte text whatever the encoding of what follows.
-  const std::string_view language = Slice(data, 0, language_bytes);
-  data.remove_prefix(language.size());
-  std::u16string out = text::Latin1ToUtf16(language);
-  if (!encoded || e == 0) return out + text::Latin1ToUtf16(data);
-  if (e == 1) return out + DecodeUtf16WithBom(data);
-  return out + DecodeUtf16BeOrUtf8(data, e);
+  data.remove_prefix(std::min(language_bytes, data.size()));
+  if (!encoded || e == 0) return text::Latin1ToUtf16(data);
+  if (e == 1) return DecodeUtf16WithBom(data);
+  return DecodeUtf16BeOrUtf8(data, e);
 }
 
 }  // namespace
