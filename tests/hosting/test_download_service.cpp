@@ -52,9 +52,10 @@ class Recorder : public DownloadListener {
 
 class DownloadServiceTest : public ::testing::Test {
  protected:
-  std::shared_ptr<Recorder> Download(const std::string& url) {
+  std::shared_ptr<Recorder> Download(const std::string& url, bool newest_copy = true) {
     auto recorder = std::make_shared<Recorder>();
-    DownloadRequest request{url, DownloadResultKind::ByteArray, "tag", true, ::testing::TempDir(), recorder};
+    DownloadRequest request{url, DownloadResultKind::ByteArray, "tag", newest_copy, ::testing::TempDir(),
+                            recorder};
     EXPECT_FALSE(service.Start(request).has_value()) << url;
     EXPECT_TRUE(RunUntil(loop, [&] { return recorder->completions > 0; })) << url;
     return recorder;
@@ -119,6 +120,11 @@ TEST_F(DownloadServiceTest, ReadsLocalFiles) {
   EXPECT_TRUE(r->succeeded);
   EXPECT_EQ(r->completed_total, 123457);
   EXPECT_EQ(r->Content(), HttpPeer::Body(123457));
+}
+
+TEST_F(DownloadServiceTest, NewestCopyAsksCachesToRevalidate) {
+  EXPECT_EQ(Download(peer.Url("/cache-headers"), true)->Content(), "Cache-Control=no-cache;Pragma=no-cache");
+  EXPECT_EQ(Download(peer.Url("/cache-headers"), false)->Content(), "Cache-Control=None;Pragma=None");
 }
 
 TEST_F(DownloadServiceTest, NoServerIsAFailure) {

@@ -8,6 +8,7 @@ Prints the port it listens on (127.0.0.1 only), then serves until terminated:
   /redirect/N       302 to /sized/N
   /redirect-to-file 302 to file:///etc/hostname (must be refused)
   /choices          300 with a body and no Location (not the resource)
+  /cache-headers    the request's Cache-Control and Pragma fields, as the body
 Byte i of every body is i % 251.
 """
 import http.server
@@ -39,6 +40,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_redirect("/sized/%d" % n)
         elif kind == "redirect-to-file":
             self.send_redirect("file:///etc/hostname")
+        elif kind == "cache-headers":
+            text = "Cache-Control=%s;Pragma=%s" % (self.headers.get("Cache-Control"), self.headers.get("Pragma"))
+            self.send_sized(text.encode(), pause=0)
         elif kind == "choices":
             page = b"pick one"
             self.send_response(300)
