@@ -1,6 +1,5 @@
 // ID3v2 reading: tag header, frame walk, frame text and the frame-to-item mapping.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -90,18 +89,17 @@ std::optional<std::int32_t> GenreReference(std::u16string_view inner) {
   return 255;
 }
 
-// The text of frame data after its encoding byte is applied.
+// The text of frame data after its encoding byte is applied; the language code of
+// COMM and USLT frames (`language_bytes`) is passed over before decoding, as it is
+// single-byte text whatever the encoding of what follows.
 std::u16string DecodeEncodedText(std::string_view data, int revision, std::size_t language_bytes) {
   const int e = data.empty() ? -1 : ByteAt(data, 0);
   const bool encoded = e == 0 || e == 1 || ((e == 2 || e == 3) && revision == 4);
   if (encoded) data.remove_prefix(1);
-  // The language code is single-byte text whatever the encoding of what follows.
-  const std::string_view language = Slice(data, 0, language_bytes);
-  data.remove_prefix(language.size());
-  std::u16string out = text::Latin1ToUtf16(language);
-  if (!encoded || e == 0) return out + text::Latin1ToUtf16(data);
-  if (e == 1) return out + DecodeUtf16WithBom(data);
-  return out + DecodeUtf16BeOrUtf8(data, e);
+  data.remove_prefix(std::min(language_bytes, data.size()));
+  if (!encoded || e == 0) return text::Latin1ToUtf16(data);
+  if (e == 1) return DecodeUtf16WithBom(data);
+  return DecodeUtf16BeOrUtf8(data, e);
 }
 
 }  // namespace
@@ -167,7 +165,7 @@ std::optional<clsID3::FrameText> clsID3::DecodeFrameText(std::string_view body, 
 bool clsID3::IsMp3extSignature(std::string_view body, std::size_t p) {
   static constexpr std::string_view kMarker("\0\0\0MP3ext V", 11);
   std::size_t q = p + MatchedTail(body, p, kMarker);
-  while (q < body.size() && (std::isdigit(ByteAt(body, q)) || body[q] == '.')) ++q;
+  while (q < body.size() && ((body[q] >= '0' && body[q] <= '9') || body[q] == '.')) ++q;
   if (StartsWith(body, q, "(unicode)")) return true;
   return MatchedTail(body, p, "unicode)") > 0;
 }
