@@ -1,8 +1,12 @@
 #include "cli/commands.h"
 
+#include "cli/tags_command.h"
+
 namespace pellora::cli {
 
 // One line per subcommand, in the order `pellora --help` lists them.
-void RegisterCommands(CLI::App& /*app*/, CommandList& /*commands*/) {}
+void RegisterCommands(CLI::App& app, CommandList& commands) {
+  RegisterTagsCommand(app, commands);
+}
 
 }  // namespace pellora::cli
