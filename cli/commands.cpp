@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/tag_command.h"
 #include "cli/tags_command.h"
 
 namespace pellora::cli {
@@ -7,6 +8,8 @@ namespace pellora::cli {
 // One line per subcommand, in the order `pellora --help` lists them.
 void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterTagsCommand(app, commands);
+  RegisterTagCommand(app, commands);
+  RegisterStripCommand(app, commands);
 }
 
 }  // namespace pellora::cli
