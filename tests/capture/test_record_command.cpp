@@ -49,7 +49,8 @@ const std::string kHeader = "ICY 200 OK\r\nicy-name:Loop\r\nicy-metaint:100\r\n\
 class RecordCommand : public ::testing::Test {
  protected:
   ~RecordCommand() override { std::remove(file.c_str()); }
-  std::string file = ::testing::TempDir() + "record_command.mp3";
+  std::string file = ::testing::TempDir() + "record_command_" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mp3";
 };
 
 TEST_F(RecordCommand, RecordsUpToMaxBytesWithJsonEvents) {
@@ -90,7 +91,7 @@ TEST_F(RecordCommand, AppendsWhenAsked) {
 
 TEST_F(RecordCommand, StopsOnSigint) {
   IcyServer server({{kHeader + MakeBody(5).bytes}});
-  const auto result = RunCommand("timeout --preserve-status -s INT 0.5 " + std::string(PELLORA_CLI) +
+  const auto result = RunCommand("timeout --preserve-status -s INT 1.5 " + std::string(PELLORA_CLI) +
                                  " record " + server.Url() + " -o " + file + " 2>&1");
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(ReadFile(file), MakeBody(5).audio);
