@@ -16,7 +16,7 @@ using CommandList = std::vector<Command>;
 
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
-// Each subcommand's registration, in its own source.
+void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
 void RegisterRecord(CLI::App& app, CommandList& commands);  // record.cpp
 
 }  // namespace pellora::cli
