@@ -17,5 +17,6 @@ using CommandList = std::vector<Command>;
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
 void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
+void RegisterRecord(CLI::App& app, CommandList& commands);  // record.cpp
 
 }  // namespace pellora::cli
