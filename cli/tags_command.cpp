@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,24 @@ struct TagsOptions {
   bool json = false;
 };
 
-// The tag store reports nothing, so an unreadable file (or a directory, which
-// opens but holds no bytes) is told apart here, with the reason, before the scan.
-bool CanRead(const std::string& path) {
+// Why `path` cannot be scanned, or nothing when it can. The tag store reports
+// nothing itself; a FIFO is never opened, since that would wait for a writer.
+std::optional<std::string> Unreadable(const std::string& path) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  const auto file = hosting::File::Open(path, hosting::OpenMode::Read, ec);
-  if (file.IsOpen() && std::filesystem::is_directory(path, ec)) ec = std::make_error_code(std::errc::is_a_directory);
-  if (file.IsOpen() && !ec) return true;
-  std::cerr << "pellora tags: cannot read " << path << ": " << ec.message() << '\n';
-  return false;
+  if (hosting::IsRegularFile(path)) {
+    if (hosting::File::Open(path, hosting::OpenMode::Read, ec).IsOpen()) return std::nullopt;
+    return ec.message();
+  }
+  if (fs::is_directory(path, ec)) return std::make_error_code(std::errc::is_a_directory).message();
+  if (!fs::exists(path, ec)) return std::make_error_code(std::errc::no_such_file_or_directory).message();
+  return "not a regular file";
+}
+
+bool CanRead(const std::string& path) {
+  const auto reason = Unreadable(path);
+  if (reason) std::cerr << "pellora tags: cannot read " << path << ": " << *reason << '\n';
+  return !reason;
 }
 
 // Continuation lines of a multi-line value (lyrics) start under the value column.

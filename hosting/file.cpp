@@ -56,6 +56,11 @@ File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
   return f;
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::int64_t File::Size(std::error_code& ec) const {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {

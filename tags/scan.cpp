@@ -70,8 +70,12 @@ AudioAnalysis AnalyseAudio(const FileReader& file, std::int64_t start, std::int6
 // audio frame between the tags. The file is open only for the scan.
 void clsID3::ReadTags() {
   ResetForScan();
+  // Only a regular file is scanned: a FIFO would block the open, and a directory
+  // or device holds no tags. Anything else counts as a file that cannot be opened.
+  const std::string path = text::Utf16ToUtf8(file_name_);
   std::error_code ec;
-  const auto file = hosting::File::Open(text::Utf16ToUtf8(file_name_), hosting::OpenMode::Read, ec);
+  const auto file = hosting::IsRegularFile(path) ? hosting::File::Open(path, hosting::OpenMode::Read, ec)
+                                                 : hosting::File();
   if (!file.IsOpen()) {
     id3_revision_v2_ = 3;
     return;

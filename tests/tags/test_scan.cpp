@@ -1,6 +1,7 @@
 // The scan of a file: where it looks for the first frame, what it stores of it and
 // of its VBR header, and that it leaves nothing open.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <limits>
@@ -240,6 +241,19 @@ TEST_F(Scan, RescanFollowsTheFileAndClearsTheOldResults) {
   EXPECT_TRUE(id3_.VbrToc().empty());
   EXPECT_EQ(id3_.AudioStart(), 0);
   EXPECT_EQ(id3_.FrameHeader(), (Header{0, 0, 0}));
+}
+
+TEST_F(Scan, OnlyRegularFilesAreScanned) {
+  // A FIFO would block the open until a writer came; a directory holds no tags.
+  const std::string fifo = file_.Dir() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, file_.Dir(), std::string("/dev/zero")}) {
+    id3_.Title(u"kept?");
+    id3_.FileName(std::u16string(path.begin(), path.end()));
+    EXPECT_TRUE(id3_.Title().empty()) << path;
+    EXPECT_EQ(id3_.ID3RevisionV2(), 3) << path;
+    EXPECT_EQ(id3_.AudioSize(), 0) << path;
+  }
 }
 
 TEST_F(Scan, LeavesNoFileOpen) {
