@@ -250,10 +250,14 @@ RewriteResult RewriteThroughTemporary(hosting::File& file, const std::string& pa
   copy.WriteAt(head_length + audio_length, content.tail, ec);
   if (ec || copy.Size(ec) != content.Length() || ec) return {};
 
-  if (!file.IsOpen()) file = hosting::File::Open(path, hosting::OpenMode::ReadWrite, ec);
+  const bool create = !file.IsOpen();
+  if (create) file = hosting::File::Open(path, hosting::OpenMode::ReadWrite, ec);
   if (!file.IsOpen()) return {};
   file.Reserve(content.Length(), ec);
-  if (ec) return {};  // not enough space: nothing has been written yet
+  if (ec) {  // not enough space: nothing has been written yet
+    if (create) ::unlink(path.c_str());
+    return {};
+  }
   // From here on the file changes; should the copy fail, the complete new content
   // stays in the temporary file.
   if (!CopyRange(copy, 0, file, 0, content.Length()) || (file.Truncate(content.Length(), ec), ec)) {
