@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -20,12 +21,13 @@ struct TagsOptions {
   bool json = false;
 };
 
-// The tag store reports nothing, so an unreadable file is told apart here, with
-// the reason, before the scan.
+// The tag store reports nothing, so an unreadable file (or a directory, which
+// opens but holds no bytes) is told apart here, with the reason, before the scan.
 bool CanRead(const std::string& path) {
   std::error_code ec;
   const auto file = hosting::File::Open(path, hosting::OpenMode::Read, ec);
-  if (file.IsOpen()) return true;
+  if (file.IsOpen() && std::filesystem::is_directory(path, ec)) ec = std::make_error_code(std::errc::is_a_directory);
+  if (file.IsOpen() && !ec) return true;
   std::cerr << "pellora tags: cannot read " << path << ": " << ec.message() << '\n';
   return false;
 }

@@ -11,8 +11,10 @@ namespace {
 
 // The audio is searched in windows that start small, since the first frame
 // usually follows the tag at once, and grow up to a bound that keeps memory flat.
-constexpr std::int64_t kFirstWindow = 4096;
+constexpr std::int64_t kFirstWindow = 2048;
 constexpr std::int64_t kLargestWindow = 256 * 1024;
+constexpr std::int64_t kHeadPrefetch = 8 * 1024;
+constexpr std::int64_t kTailPrefetch = 2 * 1024;
 
 struct AudioAnalysis {
   std::optional<mpeg::FrameCandidate> frame;  // the first accepted frame
@@ -74,7 +76,10 @@ void clsID3::ReadTags() {
     id3_revision_v2_ = 3;
     return;
   }
-  const FileReader reader(file);
+  FileReader reader(file);
+  // The tags and the first frame usually lie in the first and last few KiB.
+  reader.Prefetch(0, kHeadPrefetch);
+  reader.Prefetch(std::max<std::int64_t>(0, reader.Length() - kTailPrefetch), kTailPrefetch);
   const std::int64_t audio_search_start = ReadID3v2(reader);
   const ID3v1Probe id3v1 = ProbeID3v1(reader);
   const std::int64_t audio_end = ReadLyrics3(reader, id3v1.audio_end);

@@ -107,6 +107,9 @@ TEST_F(TagsCommand, UnreadableFileFailsWithOneLine) {
                                ": No such file or directory\n"),
             std::string::npos);
   EXPECT_NE(result.output.find("FileName                   " + good), std::string::npos);
+  const auto directory = RunPellora("tags " + dir_.string());
+  EXPECT_EQ(directory.status, 1);
+  EXPECT_EQ(directory.output, "pellora tags: cannot read " + dir_.string() + ": Is a directory\n");
   EXPECT_EQ(RunPellora("tags").status, 2);
 }
 
