@@ -230,6 +230,18 @@ bool PatchInPlace(hosting::File& file, std::int64_t length, std::int64_t offset,
   return false;
 }
 
+// Patches the head and then the tail; when the tail fails, the head is put back
+// as it was, so that the file is never left half old, half new.
+bool PatchTagsInPlace(hosting::File& file, std::int64_t length, const std::string& head, std::int64_t tail_offset,
+                      const std::string& tail) {
+  std::string old_head;
+  if (!ReadRange(file, length, 0, std::int64_t(head.size()), old_head) || !PatchInPlace(file, length, 0, head))
+    return false;
+  if (PatchInPlace(file, length, tail_offset, tail)) return true;
+  PatchInPlace(file, length, 0, old_head);
+  return false;
+}
+
 struct RewriteResult {
   clsID3::RewriteOutcome outcome = clsID3::RewriteOutcome::Unchanged;
   std::string kept_copy;
@@ -318,8 +330,7 @@ void clsID3::RewriteFile(bool keep_tags) {
   const bool same_sizes = exists && layout->audio_start <= length &&
                           std::int64_t(content.head.size()) == layout->audio_start &&
                           std::int64_t(content.tail.size()) == length - layout->audio_end;
-  if (same_sizes && PatchInPlace(file, length, 0, content.head) &&
-      PatchInPlace(file, length, layout->audio_end, content.tail)) {
+  if (same_sizes && PatchTagsInPlace(file, length, content.head, layout->audio_end, content.tail)) {
     rewrite_outcome_ = RewriteOutcome::Rewritten;
   } else {
     // Also the fallback of a failed patch, which has put the old bytes back.
