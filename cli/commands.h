@@ -16,4 +16,7 @@ using CommandList = std::vector<Command>;
 
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
+// One per subcommand, each defined in that subcommand's source.
+void RegisterStation(CLI::App& app, CommandList& commands);
+
 }  // namespace pellora::cli
