@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "hosting/tcp_socket.h"
+
 namespace pellora::hosting {
 
 Site::Site(EventLoop& loop, Dialogs* dialogs) : loop_(loop), dialogs_(dialogs) {}
@@ -44,6 +46,8 @@ void Site::TerminateControl() {
   terminated_ = true;
   if (auto control = control_.lock()) control->Terminate();
 }
+
+std::unique_ptr<Socket> Site::CreateSocket() { return std::make_unique<TcpSocket>(loop_); }
 
 int StderrDialogs::MessageBox(std::string_view text, int style, std::string_view title) {
   std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
