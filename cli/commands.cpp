@@ -4,6 +4,8 @@ namespace pellora::cli {
 
 // One line per subcommand, in the order `pellora --help` lists them.
 void RegisterCommands(CLI::App& app, CommandList& commands) {
+  RegisterRecord(app, commands);
+  RegisterProbe(app, commands);
   RegisterStation(app, commands);
 }
 

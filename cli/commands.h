@@ -17,6 +17,8 @@ using CommandList = std::vector<Command>;
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
 // One per subcommand, each defined in that subcommand's source.
+void RegisterRecord(CLI::App& app, CommandList& commands);
+void RegisterProbe(CLI::App& app, CommandList& commands);
 void RegisterStation(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli
