@@ -10,7 +10,7 @@
 //
 // The class is split over several sources by concern:
 //   record.cpp         the record, its properties, the identifier tables
-//   genres.cpp         the genre table
+//   genres.cpp         the genre table (genres.h)
 //   id3v2_reader.cpp   ID3v2 reading
 //   trailer_reader.cpp ID3v1 and Lyrics3 reading
 //   scan.cpp           the scan of a file that ties the readers together
@@ -19,7 +19,7 @@
 //   trailer_writer.cpp ID3v1 and Lyrics3 building
 //   rewrite.cpp        the file rewrite (update and removal)
 // The byte and text codecs the readers and writers share are free functions
-// (codecs.h).
+// (codecs.h); the file is read through FileReader (file_reader.h).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tags/file_reader.h"
 #include "tags/items.h"
 
 namespace pellora::tags {
@@ -76,16 +77,194 @@ class clsID3 {
   std::int32_t VbriTocEntries() const { return vbri_toc_entries_; }
   std::int32_t VbriTocEntrySize() const { return vbri_toc_entry_size_; }
 
+  // --- The genre table (genres.h). ---
+  // The table text of a genre number; empty for numbers without an entry.
+  static std::u16string GenreName(std::int32_t genre_id);
+  // The genre number of a free text by a tolerant comparison; 12 ("Other") when
+  // nothing matches, 255 for blank text.
+  static std::int32_t ToGenreID(std::u16string_view genre);
+
   // The frame identifier tables, filled at creation.
   static const std::array<std::string_view, 33>& FrameIdsV22();
   static const std::array<std::string_view, 38>& FrameIdsV23();
   static const std::array<std::string_view, 5>& Lyrics3FieldIds();
+
+  // ======================== File rewrite (rewrite.cpp) ========================
+  // Rewrites FileName as: a new ID3v2 tag (in the revision of the file's old tag,
+  // or 3), the old audio bytes unchanged, then a Lyrics3 v2 block and an ID3v1
+  // record where the items call for them. Every old tag is cut off the audio.
+  // The new content is written completely to a temporary file first (folder from
+  // TEMP, else TMPDIR, else /tmp); the file itself is then overwritten in place, so
+  // it keeps its permissions, owner and hard links, and its access and modification
+  // times are put back with full precision (Linux has no settable creation time).
+  // When the new tags have the sizes of the old ones, only the tag bytes are
+  // rewritten in place. A path that does not exist yet becomes a file holding the
+  // new tags alone. Reports nothing; the record is not read again (call
+  // RefreshID3Tags for that), but ID3RevisionV2 becomes the revision written.
+  void UpdateID3Tags();
+  // Empties the record (every text item except FileName, GenreID 255, the four
+  // flags false), then rewrites FileName as its audio alone, as UpdateID3Tags does.
+  // ID3RevisionV2 ends as the major version of the tag removed (0 without one). A
+  // path that does not exist is left alone.
+  void DeleteID3Tags();
+
+  // How the last UpdateID3Tags or DeleteID3Tags call left the file. The tag store
+  // reports no failure by itself; this lets a caller that must know (the command
+  // line) find out. After any failure the file holds its old content byte for byte,
+  // except in the one case named KeptCopy.
+  enum class RewriteOutcome {
+    NotRun,     // no rewrite was asked for yet
+    Rewritten,  // the file holds its new content (or already held exactly that)
+    Unchanged,  // a step failed before the file was touched: it holds its old content
+    KeptCopy,   // writing the file itself failed midway: the complete new content is
+                // kept in the temporary file named by KeptCopyPath
+  };
+  RewriteOutcome LastRewriteOutcome() const { return rewrite_outcome_; }
+  const std::string& KeptCopyPath() const { return kept_copy_path_; }
+
+  // ======================== ID3v2 building (id3v2_writer.cpp) ========================
+  // The new ID3v2 tag, header included, from the items and the file's old tag:
+  // `old_header` is the old tag's 10-byte header when the file starts with a valid
+  // one, and `old_body` the bytes after it (the declared size, or fewer where the
+  // file ends). Managed frames of the old tag are rewritten in place, foreign ones
+  // kept in their order, emptied ones removed, missing ones appended in the order of
+  // the identifier tables, and the old padding length kept (2048 bytes for a new
+  // tag). Text beyond Latin-1 is written as UTF-16 with a byte-order mark in
+  // revisions 2 and 3 and as UTF-8 in revision 4. The new tag has no
+  // unsynchronisation, extended header or footer. Sets ID3RevisionV2 to the revision
+  // written and clears TagUnsynchronised.
+  std::string BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body);
+  // `value` as exactly `width` big-endian digits of base 256 (shift 0) or 128
+  // (shift -1, synchsafe); a longer number keeps its least significant digits.
+  static std::string NumberToBytes(double value, int width, int shift);
+  // The header flags byte for `revision` (bit 6 means compression below revision 3,
+  // an extended header from 3 on; the footer bit exists from revision 4 on).
+  static std::uint8_t BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
+                                          bool extended_header, bool footer);
+  // The text of the genre frame: "(17)Rock", "(255)", "Chiptune", "(RX)" ...
+  std::u16string GenreFrameText() const;
+  // "5/12" from number and total; the number alone without a total; empty without
+  // a number.
+  static std::u16string NumberAndTotalText(const std::u16string& number, const std::u16string& total);
+  // ====================== end ID3v2 building ======================
+
+  // ======================== ID3v1 and Lyrics3 building (trailer_writer.cpp) ========================
+  // What follows the audio: the Lyrics3 v2 block (when Title, Artist or Album is too
+  // long for ID3v1), then the ID3v1 record (unless it would say nothing).
+  // `old_lyrics3v2_block` is the file's old block from "LYRICSBEGIN" through its last
+  // field, or empty; its foreign fields are carried over.
+  std::string BuildTrailer(std::string_view old_lyrics3v2_block) const;
+  // The 128-byte ID3v1 (1.1 when TrackNumber is a number from 1 to 255) record, or
+  // none when every item it holds is empty and the genre byte is 12 or 255, or when
+  // the genre number does not fit a byte.
+  std::optional<std::string> BuildID3v1Record() const;
+  // The Lyrics3 v2 block, or none when no title, artist or album exceeds 30 bytes.
+  std::optional<std::string> BuildLyrics3v2Block(std::string_view old_block) const;
+  // The genre byte of the ID3v1 record; may lie outside 0..255 when GenreID does.
+  std::int32_t ID3v1GenreByte() const;
+  // Single-byte form of tag text: Latin-1, any other character (a surrogate pair
+  // counting as one) as "?".
+  static std::string SingleByteText(std::u16string_view text);
+  // The text cut to `width` bytes and padded with NULs to exactly `width`.
+  static std::string FixedWidthText(std::u16string_view text, std::size_t width);
+  // Lyrics3 line-break escapes: CR LF -> "[CR][LF]", CR -> "[CR]", LF -> "[LF]".
+  static std::string EscapeLineBreaks(std::string_view value);
+  // ====================== end ID3v1 and Lyrics3 building ======================
 
  private:
   // Clears the record as every scan starts.
   void ResetForScan();
   // Runs the scan of FileName.
   void ReadTags();
+
+  // ===== ID3v2 reading (id3v2_reader.cpp) =====
+  // Offsets into a tag body are 0-based; a body is the tag's bytes after its
+  // 10-byte header, as far as the file holds them.
+
+  // The tag-level flags of a 10-byte ID3v2 header.
+  struct ID3v2HeaderFlags {
+    bool unsynchronised = false;
+    bool compressed = false;       // revision 2 only
+    bool extended_header = false;  // revisions 3 and 4
+    bool footer = false;           // revision 4 only
+  };
+  // The decoded text of one frame, and whether it carried a description (COMM,
+  // USLT: text before a NUL).
+  struct FrameText {
+    std::u16string text;
+    bool has_description = false;
+  };
+  // What the frames of one tag leave for the post-processing: the last genre text
+  // and the parts of the last disc and track frames.
+  struct FrameWalk {
+    std::u16string genre;
+    std::optional<std::vector<std::u16string>> disc_parts;
+    std::optional<std::vector<std::u16string>> track_parts;
+  };
+
+  // Probes the start of the file for an ID3v2 tag and reads its frames into the
+  // record (ID3v2Exists, ID3RevisionV2, TagUnsynchronised and the items). Returns
+  // the file offset after the tag (and its footer), where the audio search starts;
+  // 10 for a compressed revision-2 tag, 0 without a tag. A declared size past the
+  // end of the file is read as far as the file goes.
+  std::int64_t ReadID3v2(const FileReader& file);
+  // True when `header` (10 bytes) is an ID3v2 header: "ID3", version and revision
+  // below 255, four size bytes below 128.
+  static bool IsID3v2Header(std::string_view header);
+  // The flags of a recognised header, keyed on its major version (header[3]).
+  static ID3v2HeaderFlags ReadTagHeaderFlags(std::string_view header);
+  // 3 for revision 2 (any major version below 3), else 4; from ID3RevisionV2.
+  int FrameIdLength() const;
+  // The body after an extended header of the current revision (the header's size
+  // excludes its own 4 bytes in revision 3, includes them in revision 4).
+  std::string_view SkipExtendedHeader(std::string_view body) const;
+  // The length of the frame at `p`, header included, or no result when its size
+  // lies beyond the 32-bit signed range. A size field cut short by the end of the
+  // body is read from the bytes that are there.
+  std::optional<std::int64_t> FrameTotalLength(std::string_view body, std::size_t p) const;
+  // The text of the frame at `p`: the encoding byte applied, the 3-byte language
+  // code skipped when `skip_language` (taken as single bytes before decoding), a
+  // leading NUL (empty description) dropped, and cut at the first NUL when
+  // `cut_at_nul`. A compressed frame gives empty text. No result when the frame
+  // header itself is cut short by the end of the body.
+  std::optional<FrameText> DecodeFrameText(std::string_view body, std::size_t p, bool skip_language,
+                                           bool cut_at_nul) const;
+  // True at the marker that some tagging tools leave after the frames of a tag
+  // ("MP3ext V<version>(unicode)", or a tail of it).
+  static bool IsMp3extSignature(std::string_view body, std::size_t p);
+  // Reads the frames of a tag body until padding, the marker or its end.
+  void WalkFrames(std::string_view body, FrameWalk& walk);
+  // Stores the frame at `p` (identifier `id`) into its item or into `walk`.
+  void ParseFrame(std::string_view id, std::string_view body, std::size_t p, FrameWalk& walk);
+  // Genre, track and disc from what the walk left.
+  void PostProcessFrames(const FrameWalk& walk);
+  // ===== end of ID3v2 reading =====
+
+  // ===== ID3v1 and Lyrics3 reading (trailer_reader.cpp) =====
+  // Offsets are 0-based; an audio end is the offset just past the last audio byte.
+
+  // What the ID3v1 probe leaves for the next steps of the scan.
+  struct ID3v1Probe {
+    std::optional<std::string> last_bytes;  // the last 128 bytes, when the file has them
+    std::int64_t audio_end = 0;             // the file length, less 128 with a record
+  };
+  // Looks for an ID3v1 record in the last 128 bytes (sets ID3v1Exists).
+  ID3v1Probe ProbeID3v1(const FileReader& file);
+  // Looks for a Lyrics3 block ending at `audio_end` and reads its fields into the
+  // empty items (sets Lyrics3v1Exists / Lyrics3v2Exists). Returns the audio end
+  // before a version-2 block, else `audio_end` unchanged.
+  std::int64_t ReadLyrics3(const FileReader& file, std::int64_t audio_end);
+  // Fills the empty items from the ID3v1 record found by the probe (nothing when
+  // there was none), and the genre number while it is 12 or 255.
+  void ReadID3v1Fields(const ID3v1Probe& probe);
+  void ReadLyrics3v2(std::string_view block);
+  void ParseLyrics3Field(std::string_view id, std::string_view block, std::size_t p);
+  void ReadV1Field(std::string_view record, std::size_t offset, std::size_t length, TextItem item);
+  void ReadV1Track(std::string_view record);
+  void ReadV1Genre(std::string_view record);
+  // Stores `value` into `item` when the item is still empty.
+  void FillIfEmpty(TextItem item, std::u16string value);
+  // ===== end of ID3v1 and Lyrics3 reading =====
 
   std::array<std::u16string, kTextItemCount> items_{};
   std::int32_t genre_id_ = 0;
@@ -111,6 +290,22 @@ class clsID3 {
   std::int32_t vbri_toc_entry_size_ = 0;
 
   bool tag_unsynchronised_ = false;
+
+  // ======================== Tag writing: private parts ========================
+  class FrameAreaWriter;     // the walk over an old frame area (id3v2_writer.cpp)
+  class Lyrics3BlockWriter;  // the walk over an old Lyrics3 v2 block (trailer_writer.cpp)
+  class TagLocator;          // where the old tags of a file lie (rewrite.cpp)
+  // The old frame area made ready for the walk: unsynchronisation and extended
+  // header removed as the old header's flags say.
+  std::string PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const;
+  // The ID3v1.1 track byte, when TrackNumber is a number from 1 to 255.
+  std::optional<std::uint8_t> ID3v1TrackByte() const;
+  // Shared by UpdateID3Tags (keep_tags) and DeleteID3Tags (rewrite.cpp).
+  void RewriteFile(bool keep_tags);
+
+  RewriteOutcome rewrite_outcome_ = RewriteOutcome::NotRun;
+  std::string kept_copy_path_;
+  // ====================== end tag writing ======================
 };
 
 }  // namespace pellora::tags
