@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "cli/tags_command.h"
+
 namespace pellora::cli {
 
 // One line per subcommand, in the order `pellora --help` lists them.
@@ -7,6 +9,8 @@ void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterRecord(app, commands);
   RegisterProbe(app, commands);
   RegisterStation(app, commands);
+  RegisterDemo(app, commands);
+  RegisterTagsCommand(app, commands);
 }
 
 }  // namespace pellora::cli

@@ -20,5 +20,6 @@ void RegisterCommands(CLI::App& app, CommandList& commands);
 void RegisterRecord(CLI::App& app, CommandList& commands);
 void RegisterProbe(CLI::App& app, CommandList& commands);
 void RegisterStation(CLI::App& app, CommandList& commands);
+void RegisterDemo(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli

@@ -70,6 +70,8 @@ class File {
   void Write(std::span<const char> data, std::error_code& ec);
 
   void Truncate(std::int64_t size, std::error_code& ec);
+  // Moves the position that Write uses to `offset` from the start.
+  void Seek(std::int64_t offset, std::error_code& ec);
   // Reserves disk space for the file's first `size` bytes, so that writing them cannot
   // run out of space. File systems that cannot reserve space report success.
   void Reserve(std::int64_t size, std::error_code& ec);

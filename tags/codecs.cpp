@@ -67,10 +67,17 @@ std::int64_t Continuation(std::string_view bytes, std::size_t i) { return std::i
 
 bool IsBlank(char16_t c) { return c == u' '; }
 
-std::u16string ReplaceAll(std::u16string text, std::u16string_view from, std::u16string_view to) {
-  for (std::size_t at = text.find(from); at != std::u16string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
+// Replaces every `from` by `to`, scanning from the start; built in one pass so
+// that long texts full of matches stay linear.
+std::u16string ReplaceAll(std::u16string_view text, std::u16string_view from, std::u16string_view to) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t done = 0;
+  for (std::size_t at = text.find(from); at != std::u16string_view::npos; at = text.find(from, done)) {
+    out.append(text.substr(done, at - done)).append(to);
+    done = at + from.size();
+  }
+  return out.append(text.substr(done));
 }
 
 bool IsWholeNonNegative(std::u16string_view text) {
@@ -219,27 +226,35 @@ std::u16string NumericOrZero(std::u16string_view text) {
 }
 
 std::u16string UnescapeLyricsLineBreaks(std::u16string_view text) {
-  std::u16string out = ReplaceAll(std::u16string(text), u"[CR][LF]", u"\r\n");
-  out = ReplaceAll(std::move(out), u"[CR]", u"\r");
-  return ReplaceAll(std::move(out), u"[LF]", u"\n");
+  const std::u16string crlf = ReplaceAll(text, u"[CR][LF]", u"\r\n");
+  return ReplaceAll(ReplaceAll(crlf, u"[CR]", u"\r"), u"[LF]", u"\n");
 }
 
+// One pass over the text. A "[" whose bracket holds another "[" is no time stamp
+// (no number holds one), so only the last "[" before each "]" is examined, and
+// the "]" found is kept for the "[" that follow: long texts stay linear.
 std::u16string StripLyricsTimestamps(std::u16string_view text) {
-  std::u16string out(text);
-  std::size_t from = 0;
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t done = 0, close = 0;
   for (;;) {
-    const std::size_t open = out.find(u'[', from);
-    if (open == std::u16string::npos) break;
-    const std::size_t close = out.find(u']', open + 1);
-    if (close == std::u16string::npos) break;
-    if (IsTimestamp(std::u16string_view(out).substr(open + 1, close - open - 1))) {
-      out.erase(open, close - open + 1);
-      from = open;
+    const std::size_t open = text.find(u'[', done);
+    if (open == std::u16string_view::npos) break;
+    if (close <= open) close = text.find(u']', open + 1);
+    if (close == std::u16string_view::npos) break;
+    const std::size_t next_open = text.find(u'[', open + 1);
+    if (next_open < close) {
+      out.append(text.substr(done, next_open - done));
+      done = next_open;
+    } else if (IsTimestamp(text.substr(open + 1, close - open - 1))) {
+      out.append(text.substr(done, open - done));
+      done = close + 1;
     } else {
-      from = open + 1;
+      out.append(text.substr(done, open + 1 - done));
+      done = open + 1;
     }
   }
-  return out;
+  return out.append(text.substr(done));
 }
 
 }  // namespace pellora::tags

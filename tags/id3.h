@@ -29,6 +29,7 @@
 
 #include "tags/file_reader.h"
 #include "tags/items.h"
+#include "tags/mpeg_stream.h"
 
 namespace pellora::tags {
 
@@ -65,17 +66,62 @@ class clsID3 {
   bool Lyrics3v2Exists() const { return lyrics3v2_exists_; }
   std::uint8_t ID3RevisionV2() const { return id3_revision_v2_; }
 
-  // --- MPEG analysis results of the scan (read-only). ---
+  // ===== MPEG analysis (mpeg.cpp; results stored by scan.cpp) =====
+  // What the scan found of the first MPEG audio frame between the tags, and the
+  // properties decoded from it. All are read-only and computed at each call from
+  // the stored results; before any scan, and after a scan that found no frame,
+  // the header is all zero.
+
+  // The three bytes after the 0xFF sync byte of the first frame's header.
   const std::array<std::uint8_t, 3>& FrameHeader() const { return frame_header_; }
-  std::int32_t AudioStart() const { return audio_start_; }
-  std::int32_t AudioSize() const { return audio_size_; }
+  // 1-based file position of the first byte after that frame's 4-byte header; 0
+  // when no frame was found.
+  std::int64_t AudioStart() const { return audio_start_; }
+  // Audio end position minus AudioStart, less the length of any Xing, Info or VBRI
+  // header. Positions are 64-bit so that recordings beyond 2 GiB stay exact.
+  std::int64_t AudioSize() const { return audio_size_; }
+  // True when a Xing ("Xing", not "Info") or VBRI header was found.
   bool IsVbr() const { return is_vbr_; }
+  // Frame count, byte count, table of contents (100 entries when present) and
+  // quality of the Xing/Info or VBRI header; 0 (empty) when absent.
   std::int32_t VbrFrames() const { return vbr_frames_; }
   std::int32_t VbrBytes() const { return vbr_bytes_; }
   const std::vector<std::uint8_t>& VbrToc() const { return vbr_toc_; }
   std::int32_t VbrQuality() const { return vbr_quality_; }
+  // Entry count and entry size of a VBRI header's table; 0 when absent.
   std::int32_t VbriTocEntries() const { return vbri_toc_entries_; }
   std::int32_t VbriTocEntrySize() const { return vbri_toc_entry_size_; }
+
+  // Layer code: 0 reserved, 1 Layer III, 2 Layer II, 3 Layer I.
+  std::int32_t Layer() const;
+  // Version code: 0 MPEG-2.5, 1 reserved, 2 MPEG-1, 3 MPEG-2.
+  std::int32_t MPEGVersion() const;
+  // Channel-mode code: 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel.
+  std::int32_t ChannelMode() const;
+  // Padding slot length in bytes: 0, 1, or 4 for Layer I.
+  std::int32_t Padding() const;
+  // 1 for a variable bit rate (IsVbr), 0 for a constant one.
+  std::int32_t Encoding() const;
+  // Sampling rate in Hz; -1 for a reserved version or index. An all-zero header
+  // reads as MPEG-2.5 at 11025 Hz.
+  std::int32_t SamplingRateFrequency() const;
+  // Samples per frame: 384, 576, 1152, or 0 for the reserved layer.
+  std::int32_t FrameSamples() const;
+  // Bit rate in bit/s. Constant: the header's table entry × 1000 (0 for free
+  // format or a reserved version/layer, -1000 for the forbidden index). Variable:
+  // the average, FrameSize × SamplingRateFrequency / (FrameSamples / 8); when the
+  // VBR header has no byte count (FrameSize 0) or FrameSize fails, AudioSize /
+  // length × 8. Never throws; a division by zero gives the IEEE result.
+  double BitRate() const;
+  // Frame length in bytes, not rounded. Constant: FrameSamples / 8 × BitRate /
+  // SamplingRateFrequency + Padding. Variable: VbrBytes / VbrFrames.
+  // Throws std::domain_error when VbrFrames is 0 for a variable bit rate.
+  double FrameSize() const;
+  // Playing time in seconds. Variable: VbrFrames × FrameSamples /
+  // SamplingRateFrequency; constant: AudioSize / BitRate × 8. Never throws; a
+  // division by zero gives the IEEE result (infinity, or NaN for 0 / 0).
+  double length() const;
+  // ===== end of MPEG analysis =====
 
   // --- The genre table (genres.h). ---
   // The table text of a genre number; empty for numbers without an entry.
@@ -176,6 +222,8 @@ class clsID3 {
   void ResetForScan();
   // Runs the scan of FileName.
   void ReadTags();
+  // The stored MPEG results, as the MPEG properties decode them.
+  mpeg::StreamFacts StreamFacts() const;
 
   // ===== ID3v2 reading (id3v2_reader.cpp) =====
   // Offsets into a tag body are 0-based; a body is the tag's bytes after its
@@ -279,8 +327,8 @@ class clsID3 {
   bool lyrics_timestamped_ = false;
 
   std::array<std::uint8_t, 3> frame_header_{};
-  std::int32_t audio_start_ = 0;
-  std::int32_t audio_size_ = 0;
+  std::int64_t audio_start_ = 0;
+  std::int64_t audio_size_ = 0;
   bool is_vbr_ = false;
   std::int32_t vbr_frames_ = 0;
   std::int32_t vbr_bytes_ = 0;

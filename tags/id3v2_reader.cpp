@@ -1,6 +1,5 @@
 // ID3v2 reading: tag header, frame walk, frame text and the frame-to-item mapping.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -166,7 +165,7 @@ std::optional<clsID3::FrameText> clsID3::DecodeFrameText(std::string_view body, 
 bool clsID3::IsMp3extSignature(std::string_view body, std::size_t p) {
   static constexpr std::string_view kMarker("\0\0\0MP3ext V", 11);
   std::size_t q = p + MatchedTail(body, p, kMarker);
-  while (q < body.size() && (std::isdigit(ByteAt(body, q)) || body[q] == '.')) ++q;
+  while (q < body.size() && ((body[q] >= '0' && body[q] <= '9') || body[q] == '.')) ++q;
   if (StartsWith(body, q, "(unicode)")) return true;
   return MatchedTail(body, p, "unicode)") > 0;
 }
