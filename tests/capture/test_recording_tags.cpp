@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "capture/torvane.h"
 #include "hosting/event_loop.h"
 #include "tags/id3.h"
+#include "text/text.h"
 #include "tests/capture/event_log.h"
 #include "tests/capture/loop_wait.h"
 #include "tests/support/icy_server.h"
@@ -36,8 +38,9 @@ std::string MetadataBlock(const std::string& title) {
 
 std::string Audio(char fill) { return std::string(kMetaint, fill); }
 
-// A header, then 16 audio bytes, the title block, and four more intervals of audio
-// (each followed by an empty block), each write a read of its own.
+// A header, then 16 audio bytes with the title block, and four more intervals of
+// audio (each followed by an empty block), each write a read of its own. A recording
+// started when the title arrives gets the audio of that read too.
 IcyReply Station(const std::string& title) {
   IcyReply reply;
   reply.writes = {"ICY 200 OK\r\nicy-name:Test FM\r\nicy-genre:Jazz\r\nicy-url:" + kStationUrl +
@@ -76,8 +79,9 @@ class RecordingTags : public ::testing::Test {
  protected:
   RecordingTags() : site(loop), control(site.Create<Torvane>()) {
     control->SetEvents(&log);
-    path = ::testing::TempDir() + "tagged_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mp3";
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    path = ::testing::TempDir() + "tagged_" + name + ".mp3";
     std::filesystem::remove(path);
   }
   ~RecordingTags() override { control->Disconnect(); }
@@ -89,7 +93,7 @@ class RecordingTags : public ::testing::Test {
       if (event.rfind("MetaChanged:", 0) == 0 && !control->IsWriting()) control->StartWriting(path, append);
     };
     control->Connect(server.Url(), true);
-    ASSERT_TRUE(RunUntil(loop, [&] { return control->WrittenBytesTotal() == 4 * kMetaint; }));
+    ASSERT_TRUE(RunUntil(loop, [&] { return control->WrittenBytesTotal() == 5 * kMetaint; }));
     control->Disconnect();
     log.react = nullptr;
   }
@@ -111,7 +115,7 @@ class RecordingTags : public ::testing::Test {
 
 TEST_F(RecordingTags, WithoutTaggingTheFileHoldsTheAudioAlone) {
   RecordFromFirstTitle(Station("Artist - Song"));
-  EXPECT_EQ(ReadFile(path), Audio('b') + Audio('c') + Audio('d') + Audio('e'));
+  EXPECT_EQ(ReadFile(path), Audio('a') + Audio('b') + Audio('c') + Audio('d') + Audio('e'));
 }
 
 TEST_F(RecordingTags, ItemsTakeTheStreamValuesAndTheHostTexts) {
@@ -140,11 +144,11 @@ TEST_F(RecordingTags, TheAudioFollowsTheId3v2TagAndNothingFollowsTheAudio) {
   const std::string file = ReadFile(path);
   const std::size_t tag = Id3v2Size(file);
   ASSERT_GT(tag, 10u);
-  EXPECT_EQ(file.substr(tag), Audio('b') + Audio('c') + Audio('d') + Audio('e'));
+  EXPECT_EQ(file.substr(tag), Audio('a') + Audio('b') + Audio('c') + Audio('d') + Audio('e'));
   const std::string frames = MutagenFrames(path);
   EXPECT_THAT(frames, ::testing::HasSubstr("TIT2=Artist - Song\n"));
   EXPECT_THAT(frames, ::testing::HasSubstr("TPE1=Artist - Song\n"));
-  EXPECT_THAT(frames, ::testing::HasSubstr("WORS=" + kStationUrl + "\n"));
+  EXPECT_THAT(frames, ::testing::HasSubstr("TRSO=" + kStationUrl + "\n"));
 }
 
 TEST_F(RecordingTags, AppendingToATaggedRecordingRetagsItAndContinuesItsAudio) {
@@ -152,7 +156,7 @@ TEST_F(RecordingTags, AppendingToATaggedRecordingRetagsItAndContinuesItsAudio) {
   RecordFromFirstTitle(Station("First Song"));
   RecordFromFirstTitle(Station("Second Song"), true);
   const std::string file = ReadFile(path);
-  const std::string audio = Audio('b') + Audio('c') + Audio('d') + Audio('e');
+  const std::string audio = Audio('a') + Audio('b') + Audio('c') + Audio('d') + Audio('e');
   EXPECT_EQ(file.substr(Id3v2Size(file)), audio + audio);
   EXPECT_THAT(MutagenFrames(path), ::testing::HasSubstr("TIT2=Second Song\n"));
 }
