@@ -3,6 +3,7 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "cli/event_printer.h"
@@ -23,8 +24,9 @@ std::int64_t FileSize(const std::string& path) {
 }
 
 std::string Seconds(std::chrono::milliseconds d) {
-  const auto ms = d.count();
-  return ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(double(ms) / 1000);
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", double(d.count()) / 1000);
+  return text;
 }
 
 }  // namespace

@@ -86,7 +86,6 @@ TEST_F(RecordCommand, TaggedRecordingCarriesTheTitleOfTheMomentAndPlayableAudio)
   EXPECT_EQ(tags["CopyrightInfo"], "cc");
   EXPECT_EQ(tags["Languages"], "eng");
   EXPECT_EQ(tags["ID3v2Exists"], true);
-  EXPECT_EQ(tags["Layer"], 3);
   EXPECT_EQ(tags["SamplingRateFrequency"], 44100);
   EXPECT_EQ(tags["BitRate"], 128000);
 
