@@ -64,16 +64,15 @@ void Torvane::StopWriting() {
   RaiseStateChanged();
 }
 
-// Each slice goes to the file at once, with no buffer of our own: what was
-// received is on its way to the disk before the next chunk is read.
+// The chunk's audio goes to the file at once, in one gathered write and with
+// no buffer of our own: what was received is on its way to the disk before the
+// next chunk is read.
 void Torvane::WriteAudio(std::span<const std::span<const char>> slices) {
-  if (!is_writing_) return;
-  for (const auto& slice : slices) {
-    std::error_code failure;
-    record_file_.Write(slice, failure);
-    if (failure) return ReportFileError(failure);
-    written_bytes_ += static_cast<std::int64_t>(slice.size());
-  }
+  if (!is_writing_ || slices.empty()) return;
+  std::error_code failure;
+  const std::size_t written = record_file_.WriteGather(slices, failure);
+  if (failure) return ReportFileError(failure);
+  written_bytes_ += static_cast<std::int64_t>(written);
 }
 
 // Every file failure is reported: its errno falls into one of the seven kinds

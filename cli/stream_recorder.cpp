@@ -76,7 +76,11 @@ void StreamRecorder::Connect(const std::string& url) {
   last_received_ = -1;
   last_progress_ = Clock::now();
   size_at_connect_ = written_bytes();
-  if (const auto refused = torvane_->Connect(url, true)) Finish(refused.message());
+  if (const auto refused = torvane_->Connect(url, true)) return Finish(refused.message());
+  // A file known in advance is opened at once, so that a file that cannot be
+  // written is reported before anything else; a tagged file waits for the title.
+  const bool file_known = !file_.empty() || !settings_.output_file.empty();
+  if (file_known && (!settings_.tag || wrote_before_)) BeginWriting();
 }
 
 void StreamRecorder::StateChanged() {
@@ -85,6 +89,7 @@ void StreamRecorder::StateChanged() {
 
 void StreamRecorder::GotHeader(std::string& header) {
   if (events_) events_->GotHeader(url_, header);
+  if (torvane_->IsWriting() || finished_) return;
   const auto metaint = torvane_->GetHeader("icy-metaint").value_or("");
   const bool has_titles = !metaint.empty() && metaint != "0";
   if (!settings_.tag || !has_titles || wrote_before_) return BeginWriting();

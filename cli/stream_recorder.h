@@ -3,9 +3,10 @@
 // with the policies a person expects of a recorder on top of the control's own
 // behaviour.
 //
-//  - The file is opened once the header has arrived (so that its name can come
-//    from the station's name); with tagging on, once the first title is known (or
-//    `kTitleWait` after the header), so that the tags carry the song of the moment.
+//  - A file named in advance is opened as soon as the connection is asked for, a
+//    file named after the station once the header has arrived; with tagging on,
+//    the file is opened once the first title is known (or `kTitleWait` after the
+//    header), so that the tags carry the song of the moment.
 //  - `follow_redirects`: a redirection is followed, at most `kMaxRedirects` hops.
 //  - `reconnect`: after a socket error, or when no byte arrived for
 //    `stall_timeout` (the control does not notice a server that closed), the

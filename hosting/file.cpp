@@ -1,10 +1,12 @@
 #include "hosting/file.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <utility>
 
@@ -129,6 +131,42 @@ void File::Write(std::span<const char> data, std::error_code& ec) {
     }
     done += static_cast<std::size_t>(n);
   }
+}
+
+std::size_t File::WriteGather(std::span<const std::span<const char>> pieces, std::error_code& ec) {
+  ec.clear();
+  std::size_t written = 0;
+  std::size_t next = 0;     // first piece not completely written
+  std::size_t offset = 0;   // bytes of that piece already written
+  while (next < pieces.size()) {
+    std::array<iovec, 64> vector{};
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < vector.size(); ++i) {
+      const std::size_t skip = i == next ? offset : 0;
+      if (pieces[i].size() == skip) continue;
+      vector[count++] = {const_cast<char*>(pieces[i].data() + skip), pieces[i].size() - skip};
+    }
+    if (count == 0) break;
+    const ssize_t n = ::writev(fd_, vector.data(), static_cast<int>(count));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ec = LastError();
+      return written;
+    }
+    written += static_cast<std::size_t>(n);
+    // Step over what the kernel took.
+    for (std::size_t left = static_cast<std::size_t>(n); next < pieces.size();) {
+      const std::size_t rest = pieces[next].size() - offset;
+      if (left < rest) {
+        offset += left;
+        break;
+      }
+      left -= rest;
+      ++next;
+      offset = 0;
+    }
+  }
+  return written;
 }
 
 void File::Truncate(std::int64_t size, std::error_code& ec) {

@@ -68,6 +68,10 @@ class File {
   void WriteAt(std::int64_t offset, std::span<const char> data, std::error_code& ec);
   // Writes all of `data` at the current position (appending in Append mode).
   void Write(std::span<const char> data, std::error_code& ec);
+  // Writes all the `pieces`, one after the other, at the current position, with
+  // as few system calls as the kernel allows (writev), looping over short writes.
+  // Returns the bytes written (all of them unless `ec` is set).
+  std::size_t WriteGather(std::span<const std::span<const char>> pieces, std::error_code& ec);
 
   void Truncate(std::int64_t size, std::error_code& ec);
   // Moves the position that Write uses to `offset` from the start.
