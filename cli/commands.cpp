@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/tag_command.h"
 #include "cli/tags_command.h"
 
 namespace pellora::cli {
@@ -10,7 +11,10 @@ void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterProbe(app, commands);
   RegisterStation(app, commands);
   RegisterDemo(app, commands);
+  RegisterDownloadCommand(app, commands);
   RegisterTagsCommand(app, commands);
+  RegisterTagCommand(app, commands);
+  RegisterStripCommand(app, commands);
 }
 
 }  // namespace pellora::cli

@@ -21,5 +21,6 @@ void RegisterRecord(CLI::App& app, CommandList& commands);
 void RegisterProbe(CLI::App& app, CommandList& commands);
 void RegisterStation(CLI::App& app, CommandList& commands);
 void RegisterDemo(CLI::App& app, CommandList& commands);
+void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli

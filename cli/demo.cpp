@@ -46,7 +46,7 @@ int RunDemo(const DemoCommand& command) {
   id3.FileName(text::StreamTextToUtf16(command.output));
   std::printf("\n$ pellora tags %s\n", command.output.c_str());
   std::fflush(stdout);
-  PrintTagTable(id3);
+  PrintTagsTable(id3);
   return 0;
 }
 

@@ -58,7 +58,7 @@ int RunTags(const TagsOptions& options) {
     }
     if (!first_table) std::cout << '\n';
     first_table = false;
-    PrintTagTable(id3);
+    PrintTagsTable(id3);
   }
   if (options.json && options.files.size() > 1) std::cout << all.dump(2) << '\n';
   if (options.json && options.files.size() == 1 && !all.empty()) std::cout << all[0].dump(2) << '\n';
@@ -67,7 +67,7 @@ int RunTags(const TagsOptions& options) {
 
 }  // namespace
 
-void PrintTagTable(const tags::clsID3& id3) {
+void PrintTagsTable(const tags::clsID3& id3) {
   const auto rows = TagsToRows(id3);
   std::size_t width = 0;
   for (const auto& row : rows) width = std::max(width, row.first.size());

@@ -8,7 +8,7 @@ namespace pellora::cli {
 
 void RegisterTagsCommand(CLI::App& app, CommandList& commands);
 
-// Prints every property of `id3` as the table of `pellora tags` on stdout.
-void PrintTagTable(const tags::clsID3& id3);
+// Prints every property of `id3` as a two-column table, as `pellora tags` does.
+void PrintTagsTable(const tags::clsID3& id3);
 
 }  // namespace pellora::cli
