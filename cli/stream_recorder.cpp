@@ -38,7 +38,7 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
       settings_(std::move(settings)),
       name_taken_(std::move(name_taken)),
       events_(events),
-      site_(loop),
+      site_(loop, [this] { AfterChunk(); }),
       title_wait_(loop.context()),
       reconnect_timer_(loop.context()) {
   torvane_ = site_.Create<capture::Torvane>();
@@ -64,18 +64,14 @@ void StreamRecorder::Start(std::function<void()> finished) {
 
 void StreamRecorder::Stop() { Finish({}); }
 
-std::uint64_t StreamRecorder::written_bytes() const {
-  if (file_.empty()) return 0;
-  const std::int64_t size = FileSize(file_);
-  return size > file_start_size_ ? std::uint64_t(size - file_start_size_) : 0;
-}
+std::uint64_t StreamRecorder::written_bytes() const { return written_earlier_ + written_now_; }
 
 std::string StreamRecorder::title() const { return torvane_->MusicName(); }
 
 void StreamRecorder::Connect(const std::string& url) {
   last_received_ = -1;
   last_progress_ = Clock::now();
-  size_at_connect_ = written_bytes();
+  written_at_connect_ = written_bytes();
   if (const auto refused = torvane_->Connect(url, true)) return Finish(refused.message());
   // A file known in advance is opened at once, so that a file that cannot be
   // written is reported before anything else; a tagged file waits for the title.
@@ -85,6 +81,19 @@ void StreamRecorder::Connect(const std::string& url) {
 
 void StreamRecorder::StateChanged() {
   if (events_) events_->StateChanged(url_);
+  // The control's count starts again with each recording; keep the total.
+  if (was_writing_ && !torvane_->IsWriting()) {
+    written_earlier_ += written_now_;
+    written_now_ = 0;
+  }
+  was_writing_ = torvane_->IsWriting();
+}
+
+// The control writes audio only while it handles a chunk, so its count read here
+// is always up to date.
+void StreamRecorder::AfterChunk() {
+  if (torvane_->IsWriting()) written_now_ = std::uint64_t(torvane_->WrittenBytesTotal());
+  if (settings_.max_bytes > 0 && written_bytes() >= settings_.max_bytes) Finish({});
 }
 
 void StreamRecorder::GotHeader(std::string& header) {
@@ -124,7 +133,6 @@ void StreamRecorder::BeginWriting() {
   }
   torvane_->StartWriting(file_, append);
   if (!torvane_->IsWriting()) return;  // the Error event has ended the recorder
-  if (!wrote_before_) file_start_size_ = std::max<std::int64_t>(FileSize(file_), 0);
   wrote_before_ = true;
   torvane_->WriteID3TagToFile(false);  // a reconnection appends audio to tags already written
 }
@@ -162,7 +170,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
 void StreamRecorder::ScheduleReconnect(const std::string& why) {
   torvane_->Disconnect();
   waiting_for_title_ = false;
-  if (written_bytes() > size_at_connect_)
+  if (written_bytes() > written_at_connect_)
     fruitless_reconnects_ = 0;
   else if (++fruitless_reconnects_ > kMaxFruitlessReconnects)
     return Finish(why + "; gave up after " + std::to_string(kMaxFruitlessReconnects) +
@@ -178,9 +186,7 @@ void StreamRecorder::ScheduleReconnect(const std::string& why) {
 }
 
 void StreamRecorder::Tick() {
-  if (finished_) return;
-  if (settings_.max_bytes > 0 && written_bytes() >= settings_.max_bytes) return Finish({});
-  if (!torvane_->IsConnected()) return;
+  if (finished_ || !torvane_->IsConnected()) return;
   const auto received = torvane_->ReceivedBytesTotal();
   const auto now = Clock::now();
   if (received != last_received_) {
@@ -202,9 +208,12 @@ void StreamRecorder::Finish(std::string failure) {
   reconnect_timer_.cancel();
   torvane_->Disconnect();
   // The control writes whole chunks; cut the file to the exact limit.
-  std::error_code ignored;
-  if (settings_.max_bytes > 0 && written_bytes() > settings_.max_bytes)
-    std::filesystem::resize_file(file_, std::uint64_t(file_start_size_) + settings_.max_bytes, ignored);
+  if (settings_.max_bytes > 0 && written_bytes() > settings_.max_bytes) {
+    const std::int64_t excess = std::int64_t(written_bytes() - settings_.max_bytes);
+    const std::int64_t size = FileSize(file_);
+    std::error_code ignored;
+    if (size >= excess) std::filesystem::resize_file(file_, std::uint64_t(size - excess), ignored);
+  }
   if (on_finished_) asio::post(loop_.context(), on_finished_);
 }
 

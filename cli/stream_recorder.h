@@ -27,7 +27,7 @@
 #include <string>
 
 #include "capture/torvane.h"
-#include "hosting/container.h"
+#include "cli/chunk_watch.h"
 
 namespace pellora::cli {
 
@@ -62,8 +62,8 @@ class StreamRecorder : private capture::TorvaneEvents {
   void Start(std::function<void()> finished);
   // Stops the recording and disconnects; a success unless it had failed before.
   void Stop();
-  // Called about four times a second by the owner: checks the byte limit and
-  // whether the stream stalled.
+  // Called about four times a second by the owner: checks whether the stream
+  // stalled.
   void Tick();
 
   const std::string& url() const { return url_; }
@@ -89,13 +89,14 @@ class StreamRecorder : private capture::TorvaneEvents {
   void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
   void ScheduleReconnect(const std::string& why);
   void Finish(std::string failure);
+  void AfterChunk();
 
   hosting::EventLoop& loop_;
   std::string url_;
   RecordingSettings settings_;
   std::function<bool(const std::string&)> name_taken_;
   EventPrinter* events_;
-  hosting::Site site_;
+  ChunkWatchingSite site_;
   std::shared_ptr<capture::Torvane> torvane_;
   asio::steady_timer title_wait_;
   asio::steady_timer reconnect_timer_;
@@ -106,8 +107,10 @@ class StreamRecorder : private capture::TorvaneEvents {
   bool wrote_before_ = false;  // the file was opened by an earlier connection
   int redirects_ = 0;
   int fruitless_reconnects_ = 0;
-  std::int64_t file_start_size_ = 0;   // the file's size before the first audio
-  std::uint64_t size_at_connect_ = 0;  // written_bytes() when the connection began
+  bool was_writing_ = false;
+  std::uint64_t written_earlier_ = 0;   // by recordings of earlier connections
+  std::uint64_t written_now_ = 0;       // by the recording of this connection
+  std::uint64_t written_at_connect_ = 0;  // written_bytes() when the connection began
   std::int64_t last_received_ = -1;
   std::chrono::steady_clock::time_point last_progress_;
   bool finished_ = false;
