@@ -81,7 +81,8 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
                   "the file to record into (default: named after the station); a folder with several URLs");
   sub->add_flag("--append", s.append, "append to the file instead of replacing it");
   sub->add_option("--duration", command->duration_seconds, "stop after SECONDS")->check(CLI::NonNegativeNumber);
-  sub->add_option("--max-bytes", s.max_bytes, "stop each stream once N audio bytes are written");
+  sub->add_option("--max-bytes", s.max_bytes, "stop each stream once N audio bytes are written")
+      ->check(CLI::PositiveNumber);
   sub->add_flag("--json-events", command->json_events, "print every event as one JSON object a line");
   sub->add_flag("--tag", s.tag, "write ID3 tags (station, genre, title of the moment) before the audio");
   sub->add_option("--comments", s.comments, "comment for the tags");
