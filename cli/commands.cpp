@@ -8,6 +8,9 @@ namespace pellora::cli {
 // One line per subcommand, in the order `pellora --help` lists them.
 void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterRecord(app, commands);
+  RegisterProbe(app, commands);
+  RegisterStation(app, commands);
+  RegisterDemo(app, commands);
   RegisterDownloadCommand(app, commands);
   RegisterTagsCommand(app, commands);
   RegisterTagCommand(app, commands);

@@ -1,176 +1,102 @@
-// pellora record URL [-o FILE] [--append] [--duration SECONDS] [--max-bytes N] [--json-events]
-//
-// Connects a Torvane to the stream, records its audio into FILE (default
-// "stream.mp3") and stops after SECONDS, once N audio bytes were written (the
-// chunk that reaches N is written whole, so the file may hold up to 32 KiB
-// more), or on SIGINT/SIGTERM. Exit 0 then; a stream error exits 1 with its
-// description on stderr. With --json-events every event is printed as one JSON
-// object a line on stdout.
-#include <asio/signal_set.hpp>
-#include <asio/steady_timer.hpp>
-#include <nlohmann/json.hpp>
+// `pellora record`: records one or more internet-radio streams, each into a file.
+#include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
-#include <optional>
 
-#include "capture/torvane.h"
 #include "cli/commands.h"
+#include "cli/record_session.h"
 #include "hosting/event_loop.h"
-#include "text/text.h"
 
 namespace pellora::cli {
 namespace {
 
-using capture::EErrType;
-
-struct RecordOptions {
-  std::string url;
-  std::string file = "stream.mp3";
-  bool append = false;
-  double duration = 0;        // seconds; 0 = no limit
-  std::int64_t max_bytes = 0;  // 0 = no limit
+struct RecordCommand {
+  std::vector<std::string> urls;
+  std::string from_file;
+  std::string output;
+  double duration_seconds = 0;
+  double stall_seconds = 15;
   bool json_events = false;
+  RecordingSettings settings;
 };
 
-// The control's socket, with a look at every chunk once the control has
-// processed it.
-class WatchedSocket : public hosting::Socket, private hosting::SocketEvents {
- public:
-  WatchedSocket(std::unique_ptr<hosting::Socket> inner, std::function<void()> after_chunk)
-      : inner_(std::move(inner)), after_chunk_(std::move(after_chunk)) {
-    inner_->SetEvents(this);
+// One URL a line; blank lines and lines starting with '#' are skipped.
+bool ReadUrlList(const std::string& path, std::vector<std::string>& urls) {
+  std::ifstream in(path);
+  if (!in) return false;
+  for (std::string line; std::getline(in, line);) {
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const auto last = line.find_last_not_of(" \t\r");
+    urls.push_back(line.substr(first, last - first + 1));
   }
-  void SetEvents(hosting::SocketEvents* events) override { control_ = events; }
-  std::error_code Connect(const std::string& host, std::uint16_t port) override {
-    return inner_->Connect(host, port);
+  return true;
+}
+
+int RunRecord(RecordCommand command) {
+  if (!command.from_file.empty() && !ReadUrlList(command.from_file, command.urls)) {
+    std::fprintf(stderr, "pellora record: cannot read %s\n", command.from_file.c_str());
+    return 1;
   }
-  void Send(std::string_view text) override { inner_->Send(text); }
-  void Close() override { inner_->Close(); }
-
- private:
-  void OnConnect() override { control_->OnConnect(); }
-  void OnDataArrival(std::span<const char> data) override {
-    control_->OnDataArrival(data);
-    after_chunk_();
+  if (command.urls.empty()) {
+    std::fprintf(stderr, "pellora record: no URL given (name one or use --from FILE)\n");
+    return 2;
   }
-  void OnError(std::int32_t number, const std::string& description) override {
-    control_->OnError(number, description);
-  }
-
-  std::unique_ptr<hosting::Socket> inner_;
-  std::function<void()> after_chunk_;
-  hosting::SocketEvents* control_ = nullptr;
-};
-
-class RecordSite : public hosting::Site {
- public:
-  RecordSite(hosting::EventLoop& loop, std::function<void()> after_chunk)
-      : hosting::Site(loop), after_chunk_(std::move(after_chunk)) {}
-  std::unique_ptr<hosting::Socket> CreateSocket() override {
-    return std::make_unique<WatchedSocket>(hosting::Site::CreateSocket(), after_chunk_);
-  }
-
- private:
-  std::function<void()> after_chunk_;
-};
-
-// Byte text (one character a byte) as a JSON string.
-std::string Text(const std::string& bytes) { return text::Latin1ToUtf8(bytes); }
-
-class RecordSession : public capture::TorvaneEvents {
- public:
-  explicit RecordSession(const RecordOptions& options)
-      : options_(options),
-        site_(loop_, [this] { CheckByteLimit(); }),
-        signals_(loop_.context(), SIGINT, SIGTERM),
-        timer_(loop_.context()) {}
-
-  int Run() {
-    control_ = site_.Create<capture::Torvane>();
-    control_->SetEvents(this);
-    signals_.async_wait([this](const std::error_code& ec, int) {
-      if (!ec) Finish();
-    });
-    if (options_.duration > 0) {
-      timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-          std::chrono::duration<double>(options_.duration)));
-      timer_.async_wait([this](const std::error_code& ec) {
-        if (!ec) Finish();
-      });
-    }
-    if (const std::error_code refused = control_->Connect(options_.url)) {
-      std::fprintf(stderr, "pellora record: %s\n", refused.message().c_str());
+  RecordingSettings settings = command.settings;
+  settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
+  if (command.urls.size() == 1) {
+    settings.output_file = command.output;
+  } else if (!command.output.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(command.output, ec);
+    if (ec) {
+      std::fprintf(stderr, "pellora record: cannot create folder %s: %s\n", command.output.c_str(),
+                   ec.message().c_str());
       return 1;
     }
-    if (!finished_) control_->StartWriting(options_.file, options_.append);
-    if (!finished_) loop_.run();
-    control_->SetEvents(nullptr);
-    if (failure_) {
-      std::fprintf(stderr, "pellora record: %s\n", Text(*failure_).c_str());
-      return 1;
-    }
-    return 0;
+    settings.output_folder = command.output;
   }
+  SessionOptions options;
+  options.duration = std::chrono::milliseconds(static_cast<long long>(command.duration_seconds * 1000));
+  options.json_events = command.json_events;
+  options.status_line = ::isatty(STDERR_FILENO) == 1 && !command.json_events;
 
- private:
-  void StateChanged() override { Print({{"event", "StateChanged"}}); }
-  void MetaChanged(std::string& meta) override { Print({{"event", "MetaChanged"}, {"meta", Text(meta)}}); }
-  void GotHeader(std::string& header) override {
-    Print({{"event", "GotHeader"}, {"Header", Text(header)}});
-  }
-  void Error(EErrType& type, std::int32_t& code, std::string& description) override {
-    Print({{"event", "Error"}, {"ErrType", type}, {"ErrCode", code}, {"Description", Text(description)}});
-    if (!failure_) failure_ = description;
-    Finish();
-  }
-
-  void Print(const nlohmann::json& event) {
-    if (!options_.json_events) return;
-    std::fprintf(stdout, "%s\n", event.dump().c_str());
-    std::fflush(stdout);
-  }
-
-  void CheckByteLimit() {
-    if (options_.max_bytes > 0 && control_->WrittenBytesTotal() >= options_.max_bytes) Finish();
-  }
-
-  void Finish() {
-    if (finished_) return;
-    finished_ = true;
-    control_->StopWriting();
-    control_->Disconnect();
-    signals_.cancel();
-    timer_.cancel();
-    loop_.stop();
-  }
-
-  const RecordOptions& options_;
-  hosting::EventLoop loop_;
-  RecordSite site_;
-  asio::signal_set signals_;
-  asio::steady_timer timer_;
-  std::shared_ptr<capture::Torvane> control_;
-  std::optional<std::string> failure_;
-  bool finished_ = false;
-};
+  hosting::EventLoop loop;
+  RecordSession session(loop, command.urls, settings, options);
+  return session.Run();
+}
 
 }  // namespace
 
 void RegisterRecord(CLI::App& app, CommandList& commands) {
-  auto options = std::make_shared<RecordOptions>();
-  CLI::App* sub = app.add_subcommand("record", "Record an internet-radio stream's audio to a file");
-  sub->add_option("URL", options->url, "Stream URL, e.g. http://host:8000/live")->required();
-  sub->add_option("-o,--output", options->file, "File to record into (created if missing)")
-      ->capture_default_str();
-  sub->add_flag("--append", options->append, "Add to the end of the file instead of overwriting it");
-  sub->add_option("--duration", options->duration, "Stop after this many seconds")
+  auto command = std::make_shared<RecordCommand>();
+  auto& s = command->settings;
+  auto* sub = app.add_subcommand("record", "Record internet-radio streams (ICY) into files");
+  sub->add_option("url", command->urls, "stream URLs, e.g. http://host:8000/live; several record at once");
+  sub->add_option("--from", command->from_file, "read stream URLs from FILE, one a line")->check(CLI::ExistingFile);
+  sub->add_option("-o,--output", command->output,
+                  "the file to record into (default: named after the station); a folder with several URLs");
+  sub->add_flag("--append", s.append, "append to the file instead of replacing it");
+  sub->add_option("--duration", command->duration_seconds, "stop after SECONDS")->check(CLI::NonNegativeNumber);
+  sub->add_option("--max-bytes", s.max_bytes, "stop each stream once N audio bytes are written")
       ->check(CLI::PositiveNumber);
-  sub->add_option("--max-bytes", options->max_bytes, "Stop once this many audio bytes are written")
+  sub->add_flag("--json-events", command->json_events, "print every event as one JSON object a line");
+  sub->add_flag("--tag", s.tag, "write ID3 tags (station, genre, title of the moment) before the audio");
+  sub->add_option("--comments", s.comments, "comment for the tags");
+  sub->add_option("--encoded-by", s.encoded_by, "encoded-by text for the tags");
+  sub->add_option("--copyright", s.copyright, "copyright text for the tags");
+  sub->add_option("--languages", s.languages, "languages for the tags");
+  sub->add_flag("--follow-redirects", s.follow_redirects, "follow redirections (at most 5)");
+  sub->add_flag("--reconnect", s.reconnect, "reconnect after errors or silence, appending to the same file");
+  sub->add_option("--stall-timeout", command->stall_seconds,
+                  "seconds without any byte after which a stream counts as dropped")
+      ->capture_default_str()
       ->check(CLI::PositiveNumber);
-  sub->add_flag("--json-events", options->json_events, "Print every event as a JSON line on stdout");
-  commands.push_back({sub, [options] { return RecordSession(*options).Run(); }});
+  sub->add_flag("--strict", s.strict, "refuse servers that answer \"HTTP/1.x 200\" instead of \"ICY 200\"");
+  commands.push_back({sub, [command] { return RunRecord(*command); }});
 }
 
 }  // namespace pellora::cli

@@ -178,6 +178,10 @@ void File::Truncate(std::int64_t size, std::error_code& ec) {
   ec = ::ftruncate(fd_, size) == 0 ? std::error_code() : LastError();
 }
 
+void File::Seek(std::int64_t offset, std::error_code& ec) {
+  ec = ::lseek(fd_, offset, SEEK_SET) >= 0 ? std::error_code() : LastError();
+}
+
 void File::Sync(std::error_code& ec) {
   ec = ::fsync(fd_) == 0 ? std::error_code() : LastError();
 }

@@ -74,6 +74,8 @@ class File {
   std::size_t WriteGather(std::span<const std::span<const char>> pieces, std::error_code& ec);
 
   void Truncate(std::int64_t size, std::error_code& ec);
+  // Moves the position that Write uses to `offset` from the start.
+  void Seek(std::int64_t offset, std::error_code& ec);
   // Reserves disk space for the file's first `size` bytes, so that writing them cannot
   // run out of space. File systems that cannot reserve space report success.
   void Reserve(std::int64_t size, std::error_code& ec);

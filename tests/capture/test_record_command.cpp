@@ -109,7 +109,7 @@ TEST_F(RecordCommand, ErrorEventAsJson) {
                                  testing_support::UniqueTempPath("no/such/dir/x.mp3") +
                                  " --json-events 2>/dev/null");
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.output.find(R"({"Description":"Path not Found","ErrCode":27,"ErrType":2,"event":"Error"})"),
+  EXPECT_NE(result.output.find(R"({"event":"Error","ErrType":2,"ErrCode":27,"Description":"Path not Found"})"),
             std::string::npos)
       << result.output;
 }
