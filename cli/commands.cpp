@@ -3,6 +3,8 @@
 namespace pellora::cli {
 
 // One line per subcommand, in the order `pellora --help` lists them.
-void RegisterCommands(CLI::App& /*app*/, CommandList& /*commands*/) {}
+void RegisterCommands(CLI::App& app, CommandList& commands) {
+  RegisterAbout(app, commands);
+}
 
 }  // namespace pellora::cli

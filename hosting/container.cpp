@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "hosting/open_url.h"
+
 namespace pellora::hosting {
 
 Site::Site(EventLoop& loop, Dialogs* dialogs) : loop_(loop), dialogs_(dialogs) {}
@@ -53,6 +55,6 @@ int StderrDialogs::MessageBox(std::string_view text, int style, std::string_view
 
 void StderrDialogs::ShowModal(ModalWindow&) {}
 
-bool StderrDialogs::OpenUrl(const std::string&) { return false; }
+bool StderrDialogs::OpenUrl(const std::string& address) { return OpenUrlInBrowser(address); }
 
 }  // namespace pellora::hosting
