@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "hosting/open_url.h"
+#include "hosting/tcp_socket.h"
 
 namespace pellora::hosting {
 
@@ -46,6 +47,8 @@ void Site::TerminateControl() {
   terminated_ = true;
   if (auto control = control_.lock()) control->Terminate();
 }
+
+std::unique_ptr<Socket> Site::CreateSocket() { return std::make_unique<TcpSocket>(loop_); }
 
 int StderrDialogs::MessageBox(std::string_view text, int style, std::string_view title) {
   std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),

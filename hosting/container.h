@@ -18,6 +18,7 @@ namespace pellora::hosting {
 
 class EventLoop;
 class Site;
+class Socket;
 
 // Twips per pixel at 96 dpi, horizontally and vertically.
 inline constexpr std::int32_t kTwipsPerPixel = 15;
@@ -50,6 +51,11 @@ class Site {
 
   EventLoop& Loop() const { return loop_; }
   Dialogs& GetDialogs() const;
+
+  // Creates the socket child control (`WS`) of a control on this site: a TCP
+  // socket on the site's loop. Hosts and tests override it to give the control
+  // another socket, e.g. a scripted one.
+  virtual std::unique_ptr<Socket> CreateSocket();
 
   // Creates a control of type T on this site: constructs it, then calls Initialize
   // and InitProperties, as a container does for a new instance. T is constructed

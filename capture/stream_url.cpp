@@ -1,0 +1,85 @@
+#include "capture/stream_url.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace pellora::capture {
+namespace {
+
+bool HasBlankOrControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b <= 0x20 || b == 0x7f;
+  });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+// Parses "1".."65535" written in decimal digits only.
+bool ParsePort(std::string_view text, std::uint16_t& port) {
+  if (text.empty() || text.size() > 5) return false;
+  std::uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+StreamUrl Refuse(std::string problem) {
+  StreamUrl result;
+  result.problem = "Invalid stream URL: " + std::move(problem);
+  return result;
+}
+
+}  // namespace
+
+StreamUrl SplitStreamUrl(std::string_view url) {
+  if (HasBlankOrControl(url)) return Refuse("it contains a blank or a control character");
+  std::string_view rest = url;
+  if (StartsWithNoCase(rest, "http://")) {
+    rest.remove_prefix(7);
+  } else if (const auto scheme_end = rest.find("://"); scheme_end != std::string_view::npos) {
+    return Refuse("the scheme \"" + std::string(rest.substr(0, scheme_end)) + "\" is not http");
+  }
+  const std::size_t slash = rest.find('/');
+  const std::string_view authority = rest.substr(0, slash);
+  StreamUrl result;
+  result.path = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
+  if (authority.find('@') != std::string_view::npos) return Refuse("user names are not supported");
+
+  std::string_view host = authority, port_text;
+  bool has_port = false;
+  if (authority.starts_with('[')) {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return Refuse("the IPv6 address has no closing \"]\"");
+    host = authority.substr(1, close - 1);
+    const std::string_view after = authority.substr(close + 1);
+    if (!after.empty() && after.front() != ':') return Refuse("unexpected text after the IPv6 address");
+    has_port = !after.empty();
+    if (has_port) port_text = after.substr(1);
+  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    host = authority.substr(0, colon);
+    port_text = authority.substr(colon + 1);
+    has_port = true;
+  }
+  if (host.empty()) return Refuse("it names no host");
+  result.port = 80;
+  if (has_port && !ParsePort(port_text, result.port))
+    return Refuse("the port \"" + std::string(port_text) + "\" is not a number from 1 to 65535");
+  result.host = std::string(host);
+  return result;
+}
+
+std::string HostForHeader(const std::string& host) {
+  return host.find(':') == std::string::npos ? host : "[" + host + "]";
+}
+
+}  // namespace pellora::capture

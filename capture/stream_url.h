@@ -1,0 +1,30 @@
+#pragma once
+// Splitting a stream URL into the host, port and path a connection needs.
+//
+// Accepted: "[http://]host[:port][/path[?query]]", the scheme in any case, the
+// host a name, an IPv4 address or a bracketed IPv6 literal ("[::1]"). Without a
+// port, 80. The path runs from the first "/" after the host to the end (query
+// included); without one, "/".
+// Refused, with a reason: another scheme, an empty host, a port that is not a
+// number from 1 to 65535, user names ("user@host"), and any blank or control
+// character (which could otherwise end a request line early).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pellora::capture {
+
+struct StreamUrl {
+  std::string host;       // without brackets for an IPv6 literal
+  std::uint16_t port = 0;
+  std::string path;
+  std::string problem;    // empty when the URL is usable
+  bool Usable() const { return problem.empty(); }
+};
+
+StreamUrl SplitStreamUrl(std::string_view url);
+
+// `host` as it appears in a Host header: IPv6 literals in brackets.
+std::string HostForHeader(const std::string& host);
+
+}  // namespace pellora::capture

@@ -1,0 +1,298 @@
+#pragma once
+// Torvane: the stream capture control.
+//
+// A host creates it on a site (`site.Create<Torvane>()`), gives it an event sink
+// (`SetEvents`), calls `Connect` with a stream URL such as
+// "http://host:8000/live", and learns of everything that happens through the
+// sink: the response header (`GotHeader`), song titles (`MetaChanged`), state
+// changes (`StateChanged`, then read `IsConnected`/`IsWriting`) and failures
+// (`Error`). `StartWriting` records the stream's audio, byte for byte and without
+// the in-band metadata, into a file until `StopWriting` or `Disconnect`.
+//
+// Everything runs on the thread of the site's event loop. Methods report failures
+// as `Error` events, never as failed calls; the one exception is `Connect`, which
+// returns the socket's refusal to even start a connection.
+//
+// Event handlers run synchronously inside the operation that raises them and may
+// call any method, including `Disconnect` and `StartWriting`, and may drop the
+// host's last reference to the control: the control keeps itself alive until
+// the raising operation has finished, which then goes on with the members as the
+// handler left them. When a handler ended the connection, the rest of the chunk
+// being processed is dropped.
+//
+// Errors (the three arguments of the `Error` event):
+//   TErr_Misc   Err_Misc_AlreadyConnected   "Déjà connecté à une autre source. ..."
+//   TErr_WSock  the socket's number          the socket's description (numbers:
+//               hosting/tcp_socket.h; an unusable URL gives 22 with a text that
+//               says why, see `Connect`)
+//   TErr_Stream Err_Stream_BadServer        "Stream Bad Server Request"
+//               Err_Stream_Redirection      the value of the Location field
+//               Err_Stream_LimitReached     "Stream Limit Reached..."  (ICY 400)
+//               Err_Stream_Unavaible        "Stream Unavaible..."      (ICY 401)
+//               Err_Stream_Forbidden        "Stream Forbidden..."      (ICY 403)
+//               Err_Stream_NotFound         "Stream not Found..."      (ICY 404)
+//   TErr_FileIO one of the seven Err_FileIO_ codes, with "Device IO Error",
+//               "Disk Full", "Device Unavaible", "Permission Denied",
+//               "Disk not Ready", "Access Error", "Path not Found"
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "capture/stream_parser.h"
+#include "hosting/container.h"
+#include "hosting/file.h"
+#include "hosting/tcp_socket.h"
+
+namespace pellora::tags {
+class clsID3;
+}
+
+namespace pellora::capture {
+
+// The family of an error.
+enum EErrType : std::int32_t {
+  TErr_WSock = 1,
+  TErr_FileIO = 2,
+  TErr_Stream = 3,
+  TErr_Misc = 4,
+};
+
+// The code of an error (for TErr_WSock the socket's own number is used instead).
+enum EErrCode : std::int32_t {
+  Err_Stream_BadServer = 31,
+  Err_Stream_Redirection = 32,
+  Err_Stream_LimitReached = 33,
+  Err_Stream_Unavaible = 34,
+  Err_Stream_Forbidden = 35,
+  Err_Stream_NotFound = 36,
+  Err_Misc_AlreadyConnected = 41,
+  Err_FileIO_DeviceUnavaible = 21,
+  Err_FileIO_DiskNotReady = 22,
+  Err_FileIO_DeviceIOError = 23,
+  Err_FileIO_DiskFull = 24,
+  Err_FileIO_PermissionDenied = 25,
+  Err_FileIO_AccessError = 26,
+  Err_FileIO_PathNotFound = 27,
+};
+
+// The events of a Torvane, in their interface order. Every argument is passed by
+// reference; each is the handler's own copy, so changing it changes nothing in
+// the control. Default handlers do nothing.
+class TorvaneEvents {
+ public:
+  virtual ~TorvaneEvents() = default;
+  // IsConnected or IsWriting changed (or a recording failed to start).
+  virtual void StateChanged() {}
+  // A complete metadata block's text differs from the previous one.
+  virtual void MetaChanged(std::string& meta) { (void)meta; }
+  // Something failed; see the table at the top of this file.
+  virtual void Error(EErrType& ErrType, std::int32_t& ErrCode, std::string& Description) {
+    (void)ErrType, (void)ErrCode, (void)Description;
+  }
+  // The response header is complete and accepted; its fields are stored. Once a
+  // connection. `header` ends with its empty line (CR LF CR LF).
+  virtual void GotHeader(std::string& header) { (void)header; }
+  // Part of the interface for hosts that expect it; the control never raises it.
+  virtual void BeforeStateChanged(bool& WriteID3Tag) { (void)WriteID3Tag; }
+};
+
+// A response header longer than this without its empty line is treated as a
+// bad server.
+inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+// The socket error number used when a URL cannot be used (EINVAL).
+inline constexpr std::int32_t kUnusableUrlError = 22;
+
+// Grants tests access to the control's inner counters.
+class TorvaneProbe;
+
+class Torvane : public hosting::Control,
+                private hosting::SocketEvents,
+                public std::enable_shared_from_this<Torvane> {
+ public:
+  explicit Torvane(hosting::Site& site);
+  ~Torvane() override;
+  Torvane(const Torvane&) = delete;
+  Torvane& operator=(const Torvane&) = delete;
+
+  // The receiver of the events (not owned; reset it to nullptr before it goes).
+  void SetEvents(TorvaneEvents* events) { events_ = events; }
+
+  // --- The 25 members, in interface order -------------------------------------
+
+  // 1. Connects to `url`: "[http://]host[:port][/path[?query]]". A URL without a
+  // port uses port 80; a host may be a bracketed IPv6 literal ("[::1]:8000").
+  // Does nothing for an empty URL. While connected: with `DisconnectFirst` the
+  // old connection is ended first, otherwise an `Error` (Err_Misc_AlreadyConnected)
+  // is raised and nothing changes. On success IsConnected is True and
+  // StateChanged is raised at once; the connection itself completes later. A URL
+  // that cannot be used (another scheme than http, a port that is not a number
+  // from 1 to 65535, no host, blanks or control characters) connects nowhere: it
+  // ends like a failed connection, with StateChanged twice and then `Error`
+  // (TErr_WSock, 22, a text saying what is wrong). Returns the socket's refusal
+  // to start a connection (IsConnected then stays False), otherwise no error.
+  std::error_code Connect(const std::string& url, bool DisconnectFirst = false);
+  // 2. Ends the connection: closes the socket, stops a recording, clears every
+  // stream value, then StateChanged. Does nothing when not connected.
+  void Disconnect();
+  // 3. The value of field `Var` ("Var='value';") in the last metadata block;
+  // empty when absent or unterminated.
+  std::optional<std::string> GetMeta(const std::string& Var) const;
+  // 4. The value of header field `Var` ("Var:value" CR LF), blanks at both ends
+  // removed; empty when absent or empty. Names match with case, anywhere in the
+  // header (a key may match the end of a longer name).
+  std::optional<std::string> GetHeader(const std::string& Var) const;
+  // 5. Records from now on into `File` (created when missing, never shortened):
+  // from its first byte, or after its last one with `Append`. A running
+  // recording is stopped first; an empty name only stops. Failures raise
+  // `Error` (TErr_FileIO) and then StateChanged with IsWriting False.
+  void StartWriting(const std::string& File, bool Append = false);
+  // 6. Closes the recording file; WrittenBytes becomes 0; StateChanged.
+  // Does nothing when not recording.
+  void StopWriting();
+  // 7. The icy-url header value (not the URL passed to Connect).
+  std::string StreamURL() const { return stream_url_; }
+  // 8. StreamTitle of the last metadata block.
+  std::string MusicName() const { return music_name_; }
+  // 9. A recording file is open.
+  bool IsWriting() const { return is_writing_; }
+  // 10. A connection was requested and not ended by Disconnect (a close by the
+  // server is not observed).
+  bool IsConnected() const { return is_connected_; }
+  // 11. StreamUrl of the last metadata block.
+  std::string MusicURL() const { return music_url_; }
+  // 12. icy-br (0 when absent or not a number from -32768 to 32767).
+  std::int16_t StreamBitRate() const { return stream_bit_rate_; }
+  // 13. icy-genre.
+  std::string StreamGenre() const { return stream_genre_; }
+  // 14. icy-pub (a non-zero number, or "true" in any case; False otherwise).
+  bool StreamPublic() const { return stream_public_; }
+  // 15. icy-name.
+  std::string StreamName() const { return stream_name_; }
+  // 16. The header fields icy-notice1, icy-notice2, ... up to the first missing
+  // or empty one, joined by CR LF; empty when there is none.
+  std::optional<std::string> GetNotices() const;
+  // 17. Bytes received since the connection began (header, audio, metadata),
+  // saturated at 2,147,483,647; ReceivedBytesTotal has the full count.
+  std::int32_t ReceivedBytes() const { return Saturate(received_bytes_); }
+  // 18. Bytes of non-empty metadata blocks, each with its length byte; saturated.
+  std::int32_t ReceivedMetaInfo() const { return Saturate(received_meta_info_); }
+  // 19. Audio bytes written since the recording began; saturated.
+  std::int32_t WrittenBytes() const { return Saturate(written_bytes_); }
+  // 20-23. Texts for the tags of a tagged recording.
+  std::string ID3Comments() const { return id3_comments_; }
+  void ID3Comments(std::string text) { id3_comments_ = std::move(text); }
+  std::string ID3EncodedBy() const { return id3_encoded_by_; }
+  void ID3EncodedBy(std::string text) { id3_encoded_by_ = std::move(text); }
+  std::string ID3Copyright() const { return id3_copyright_; }
+  void ID3Copyright(std::string text) { id3_copyright_ = std::move(text); }
+  std::string ID3Languages() const { return id3_languages_; }
+  void ID3Languages(std::string text) { id3_languages_ = std::move(text); }
+  // 24. Tag each recording file from the stream before its audio is written.
+  bool WriteID3TagToFile() const { return write_id3_tag_; }
+  void WriteID3TagToFile(bool on) { write_id3_tag_ = on; }
+  // 25. Shows the About window; always returns empty.
+  std::optional<std::string> About();
+
+  // --- Beyond the 25 members --------------------------------------------------
+
+  // Also accept servers whose response begins "HTTP/1.0 200" or "HTTP/1.1 200"
+  // as if it were "ICY 200". Default False.
+  bool AcceptHttpOk() const { return accept_http_ok_; }
+  void AcceptHttpOk(bool on) { accept_http_ok_ = on; }
+
+  // The counters in full, never saturated.
+  std::int64_t ReceivedBytesTotal() const { return received_bytes_; }
+  std::int64_t ReceivedMetaInfoTotal() const { return received_meta_info_; }
+  std::int64_t WrittenBytesTotal() const { return written_bytes_; }
+
+  // --- Container notifications ------------------------------------------------
+  void Initialize() override;
+  void InitProperties() override;
+  // Keeps the fixed extent: height 825, then width 720 twips.
+  void Resize() override;
+  // Releases the tag store; the connection and a recording stay as they are.
+  void Terminate() override;
+
+ private:
+  friend class TorvaneProbe;
+
+  static std::int32_t Saturate(std::int64_t count);
+
+  // Connection (connection.cpp).
+  bool SplitUrl(const std::string& url, std::string& problem);
+  std::string Request() const;
+  void OnConnect() override;
+  void OnDataArrival(std::span<const char> data) override;
+  void OnError(std::int32_t number, const std::string& description) override;
+  void ClearStreamState();
+
+  // Response and stream (stream_response.cpp).
+  void ProcessChunk(std::span<const char> chunk);
+  std::optional<std::span<const char>> CollectHeader(std::span<const char> chunk);
+  bool PassesFirstBytesTest(std::span<const char> chunk, bool& decided);
+  std::optional<std::size_t> FindHeaderEnd(std::span<const char> chunk) const;
+  bool AcceptHeader();
+  void StoreHeaderFields();
+  void DemultiplexBody(std::span<const char> body);
+  bool TakeMetadataBlock(std::string_view block, std::uint64_t epoch);
+  std::string StatusLine() const;
+
+  // Recording (recording.cpp, recording_tags.cpp).
+  void WriteAudio(std::span<const std::span<const char>> slices);
+  void ReportFileError(const std::error_code& failure);
+  std::error_code TagRecordingFile();
+
+  // Events.
+  std::shared_ptr<Torvane> KeepAlive();
+  void RaiseStateChanged();
+  void RaiseMetaChanged(std::string meta);
+  void RaiseError(EErrType type, std::int32_t code, std::string description);
+  void RaiseGotHeader(std::string header);
+
+  hosting::Site& site_;
+  TorvaneEvents* events_ = nullptr;
+  std::unique_ptr<hosting::Socket> socket_;  // WS
+
+  // The connection.
+  std::string request_url_;
+  std::string host_;
+  std::int32_t port_ = 0;
+  std::string path_;
+  bool is_connected_ = false;
+  // Counts connections begun and ended, so that an operation raising events can
+  // tell that a handler ended (or replaced) the connection it works for.
+  std::uint64_t connection_epoch_ = 0;
+
+  // The response header.
+  bool waiting_for_header_ = false;
+  bool first_bytes_checked_ = false;
+  std::string header_text_;
+  std::string stream_name_, stream_genre_, stream_url_;
+  std::int16_t stream_bit_rate_ = 0;
+  bool stream_public_ = false;
+  bool accept_http_ok_ = false;
+
+  // The body.
+  StreamParser parser_;
+  std::string meta_text_;
+  std::string music_name_, music_url_;
+  std::int64_t received_bytes_ = 0;
+  std::int64_t received_meta_info_ = 0;
+  std::vector<std::span<const char>> slice_pool_;
+
+  // The recording.
+  bool is_writing_ = false;
+  std::string record_path_;
+  hosting::File record_file_;
+  std::int64_t written_bytes_ = 0;
+  bool write_id3_tag_ = false;
+  std::string id3_comments_, id3_encoded_by_, id3_copyright_, id3_languages_;
+  std::unique_ptr<tags::clsID3> tag_store_;
+};
+
+}  // namespace pellora::capture
