@@ -4,6 +4,7 @@ namespace pellora::cli {
 
 // One line per subcommand, in the order `pellora --help` lists them.
 void RegisterCommands(CLI::App& app, CommandList& commands) {
+  RegisterDownloadCommand(app, commands);
   RegisterAbout(app, commands);
 }
 

@@ -16,6 +16,7 @@ using CommandList = std::vector<Command>;
 
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
+void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
 void RegisterAbout(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli
