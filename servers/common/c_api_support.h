@@ -68,16 +68,18 @@ class CountedHandle {
   // True once the host has destroyed the handle: no more callbacks go out.
   bool Released() const { return released_; }
 
-  // Brackets a callback to the host.
+  // Brackets a call into the handle's control or a callback to the host: the
+  // host may destroy the handle from any callback made meanwhile (an event, a
+  // message box, the About window).
   class CallbackScope {
    public:
-    explicit CallbackScope(CountedHandle& h) : h_(h) { ++h_.depth_; }
+    explicit CallbackScope(const CountedHandle& h) : h_(h) { ++h_.depth_; }
     ~CallbackScope() { --h_.depth_; }
     CallbackScope(const CallbackScope&) = delete;
     CallbackScope& operator=(const CallbackScope&) = delete;
 
    private:
-    CountedHandle& h_;
+    const CountedHandle& h_;
   };
 
   // Ends the handle owned by `owner`: at once, or, when called from inside one
@@ -94,7 +96,7 @@ class CountedHandle {
   }
 
  private:
-  int depth_ = 0;
+  mutable int depth_ = 0;
   bool released_ = false;
 };
 

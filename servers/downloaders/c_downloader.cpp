@@ -71,9 +71,12 @@ struct downloaders_downloader : CountedHandle {
 
 namespace {
 
+// Runs `body` on a valid handle. A handle that a callback made meanwhile (the
+// warning box) destroys lives until the call has returned.
 template <class Handle, class Body>
 int With(Handle* handle, Body body) {
   if (!handle || !handle->control) return kInvalidArgument;
+  const CountedHandle::CallbackScope busy(*handle);
   return Guarded([&] { return body(*handle); });
 }
 

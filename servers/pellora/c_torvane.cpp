@@ -77,10 +77,12 @@ struct pellora_torvane : CountedHandle {
 
 namespace {
 
-// Runs `body` on the control of a valid handle.
+// Runs `body` on the control of a valid handle. A handle that a callback made
+// meanwhile destroys lives until the call has returned.
 template <class Handle, class Body>
 int With(Handle* handle, Body body) {
   if (!handle || !handle->control) return kInvalidArgument;
+  const CountedHandle::CallbackScope busy(*handle);
   return Guarded([&] { return body(*handle->control); });
 }
 

@@ -141,6 +141,25 @@ TEST(TorvaneCApiLifetime, DestroyedFromItsOwnErrorEventStopsCallingBack) {
   EXPECT_EQ(seen.events.size(), 3u);
 }
 
+TEST(TorvaneCApiLifetime, DestroyedFromInsideItsAboutWindow) {
+  pellora_torvane* control = nullptr;
+  ASSERT_EQ(pellora_torvane_create(&control), PELLORA_OK);
+  pellora_dialogs dialogs{};
+  dialogs.user_data = &control;
+  dialogs.show_about = [](void* user, pellora_about_window* window) {
+    pellora_torvane_destroy(*static_cast<pellora_torvane**>(user));
+    pellora_about_click(window, PELLORA_ABOUT_CMDCLOSE);
+  };
+  ASSERT_EQ(pellora_set_dialogs(&dialogs), PELLORA_OK);
+  int present = 1;
+  EXPECT_EQ(pellora_torvane_about(control, &present), PELLORA_OK);
+  EXPECT_EQ(present, 0);
+  EXPECT_EQ(DllCanUnloadNow(), COMPONENT_FALSE);  // goes once the loop has run
+  pellora_loop_poll();
+  EXPECT_EQ(DllCanUnloadNow(), COMPONENT_OK);
+  pellora_set_dialogs(nullptr);
+}
+
 // Registration records follow the XDG rules for their folder.
 class Registration : public ::testing::Test {
  protected:
