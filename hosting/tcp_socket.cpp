@@ -18,7 +18,8 @@ SocketFailure DescribeSocketFailure(const std::error_code& ec) {
     return {kSocketTryAgain, "Host not found, try again later"};
   if (ec == asio::error::no_recovery) return {kSocketNoRecovery, "Name server failure"};
   if (ec == asio::error::no_data) return {kSocketNoData, "Host has no address"};
-  if (ec.category() == std::system_category() || ec.category() == std::generic_category())
+  if (ec.category() == asio::error::get_system_category() ||
+      ec.category() == std::system_category() || ec.category() == std::generic_category())
     return {ec.value(), ec.message()};
   return {kSocketOtherFailure, ec.message()};
 }

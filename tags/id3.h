@@ -10,7 +10,7 @@
 //
 // The class is split over several sources by concern:
 //   record.cpp         the record, its properties, the identifier tables
-//   genres.cpp         the genre table
+//   genres.cpp         the genre table (genres.h)
 //   id3v2_reader.cpp   ID3v2 reading
 //   trailer_reader.cpp ID3v1 and Lyrics3 reading
 //   scan.cpp           the scan of a file that ties the readers together
@@ -19,7 +19,7 @@
 //   trailer_writer.cpp ID3v1 and Lyrics3 building
 //   rewrite.cpp        the file rewrite (update and removal)
 // The byte and text codecs the readers and writers share are free functions
-// (codecs.h).
+// (codecs.h); the file is read through FileReader (file_reader.h).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -27,7 +27,9 @@
 #include <string_view>
 #include <vector>
 
+#include "tags/file_reader.h"
 #include "tags/items.h"
+#include "tags/mpeg_stream.h"
 
 namespace pellora::tags {
 
@@ -64,17 +66,69 @@ class clsID3 {
   bool Lyrics3v2Exists() const { return lyrics3v2_exists_; }
   std::uint8_t ID3RevisionV2() const { return id3_revision_v2_; }
 
-  // --- MPEG analysis results of the scan (read-only). ---
+  // ===== MPEG analysis (mpeg.cpp; results stored by scan.cpp) =====
+  // What the scan found of the first MPEG audio frame between the tags, and the
+  // properties decoded from it. All are read-only and computed at each call from
+  // the stored results; before any scan, and after a scan that found no frame,
+  // the header is all zero.
+
+  // The three bytes after the 0xFF sync byte of the first frame's header.
   const std::array<std::uint8_t, 3>& FrameHeader() const { return frame_header_; }
-  std::int32_t AudioStart() const { return audio_start_; }
-  std::int32_t AudioSize() const { return audio_size_; }
+  // 1-based file position of the first byte after that frame's 4-byte header; 0
+  // when no frame was found.
+  std::int64_t AudioStart() const { return audio_start_; }
+  // Audio end position minus AudioStart, less the length of any Xing, Info or VBRI
+  // header. Positions are 64-bit so that recordings beyond 2 GiB stay exact.
+  std::int64_t AudioSize() const { return audio_size_; }
+  // True when a Xing ("Xing", not "Info") or VBRI header was found.
   bool IsVbr() const { return is_vbr_; }
+  // Frame count, byte count, table of contents (100 entries when present) and
+  // quality of the Xing/Info or VBRI header; 0 (empty) when absent.
   std::int32_t VbrFrames() const { return vbr_frames_; }
   std::int32_t VbrBytes() const { return vbr_bytes_; }
   const std::vector<std::uint8_t>& VbrToc() const { return vbr_toc_; }
   std::int32_t VbrQuality() const { return vbr_quality_; }
+  // Entry count and entry size of a VBRI header's table; 0 when absent.
   std::int32_t VbriTocEntries() const { return vbri_toc_entries_; }
   std::int32_t VbriTocEntrySize() const { return vbri_toc_entry_size_; }
+
+  // Layer code: 0 reserved, 1 Layer III, 2 Layer II, 3 Layer I.
+  std::int32_t Layer() const;
+  // Version code: 0 MPEG-2.5, 1 reserved, 2 MPEG-1, 3 MPEG-2.
+  std::int32_t MPEGVersion() const;
+  // Channel-mode code: 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel.
+  std::int32_t ChannelMode() const;
+  // Padding slot length in bytes: 0, 1, or 4 for Layer I.
+  std::int32_t Padding() const;
+  // 1 for a variable bit rate (IsVbr), 0 for a constant one.
+  std::int32_t Encoding() const;
+  // Sampling rate in Hz; -1 for a reserved version or index. An all-zero header
+  // reads as MPEG-2.5 at 11025 Hz.
+  std::int32_t SamplingRateFrequency() const;
+  // Samples per frame: 384, 576, 1152, or 0 for the reserved layer.
+  std::int32_t FrameSamples() const;
+  // Bit rate in bit/s. Constant: the header's table entry × 1000 (0 for free
+  // format or a reserved version/layer, -1000 for the forbidden index). Variable:
+  // the average, FrameSize × SamplingRateFrequency / (FrameSamples / 8); when the
+  // VBR header has no byte count (FrameSize 0) or FrameSize fails, AudioSize /
+  // length × 8. Never throws; a division by zero gives the IEEE result.
+  double BitRate() const;
+  // Frame length in bytes, not rounded. Constant: FrameSamples / 8 × BitRate /
+  // SamplingRateFrequency + Padding. Variable: VbrBytes / VbrFrames.
+  // Throws std::domain_error when VbrFrames is 0 for a variable bit rate.
+  double FrameSize() const;
+  // Playing time in seconds. Variable: VbrFrames × FrameSamples /
+  // SamplingRateFrequency; constant: AudioSize / BitRate × 8. Never throws; a
+  // division by zero gives the IEEE result (infinity, or NaN for 0 / 0).
+  double length() const;
+  // ===== end of MPEG analysis =====
+
+  // --- The genre table (genres.h). ---
+  // The table text of a genre number; empty for numbers without an entry.
+  static std::u16string GenreName(std::int32_t genre_id);
+  // The genre number of a free text by a tolerant comparison; 12 ("Other") when
+  // nothing matches, 255 for blank text.
+  static std::int32_t ToGenreID(std::u16string_view genre);
 
   // The frame identifier tables, filled at creation.
   static const std::array<std::string_view, 33>& FrameIdsV22();
@@ -86,6 +140,97 @@ class clsID3 {
   void ResetForScan();
   // Runs the scan of FileName.
   void ReadTags();
+  // The stored MPEG results, as the MPEG properties decode them.
+  mpeg::StreamFacts StreamFacts() const;
+
+  // ===== ID3v2 reading (id3v2_reader.cpp) =====
+  // Offsets into a tag body are 0-based; a body is the tag's bytes after its
+  // 10-byte header, as far as the file holds them.
+
+  // The tag-level flags of a 10-byte ID3v2 header.
+  struct ID3v2HeaderFlags {
+    bool unsynchronised = false;
+    bool compressed = false;       // revision 2 only
+    bool extended_header = false;  // revisions 3 and 4
+    bool footer = false;           // revision 4 only
+  };
+  // The decoded text of one frame, and whether it carried a description (COMM,
+  // USLT: text before a NUL).
+  struct FrameText {
+    std::u16string text;
+    bool has_description = false;
+  };
+  // What the frames of one tag leave for the post-processing: the last genre text
+  // and the parts of the last disc and track frames.
+  struct FrameWalk {
+    std::u16string genre;
+    std::optional<std::vector<std::u16string>> disc_parts;
+    std::optional<std::vector<std::u16string>> track_parts;
+  };
+
+  // Probes the start of the file for an ID3v2 tag and reads its frames into the
+  // record (ID3v2Exists, ID3RevisionV2, TagUnsynchronised and the items). Returns
+  // the file offset after the tag (and its footer), where the audio search starts;
+  // 10 for a compressed revision-2 tag, 0 without a tag. A declared size past the
+  // end of the file is read as far as the file goes.
+  std::int64_t ReadID3v2(const FileReader& file);
+  // True when `header` (10 bytes) is an ID3v2 header: "ID3", version and revision
+  // below 255, four size bytes below 128.
+  static bool IsID3v2Header(std::string_view header);
+  // The flags of a recognised header, keyed on its major version (header[3]).
+  static ID3v2HeaderFlags ReadTagHeaderFlags(std::string_view header);
+  // 3 for revision 2 (any major version below 3), else 4; from ID3RevisionV2.
+  int FrameIdLength() const;
+  // The body after an extended header of the current revision (the header's size
+  // excludes its own 4 bytes in revision 3, includes them in revision 4).
+  std::string_view SkipExtendedHeader(std::string_view body) const;
+  // The length of the frame at `p`, header included, or no result when its size
+  // lies beyond the 32-bit signed range. A size field cut short by the end of the
+  // body is read from the bytes that are there.
+  std::optional<std::int64_t> FrameTotalLength(std::string_view body, std::size_t p) const;
+  // The text of the frame at `p`: the encoding byte applied, the 3-byte language
+  // code skipped when `skip_language` (taken as single bytes before decoding), a
+  // leading NUL (empty description) dropped, and cut at the first NUL when
+  // `cut_at_nul`. A compressed frame gives empty text. No result when the frame
+  // header itself is cut short by the end of the body.
+  std::optional<FrameText> DecodeFrameText(std::string_view body, std::size_t p, bool skip_language,
+                                           bool cut_at_nul) const;
+  // True at the marker that some tagging tools leave after the frames of a tag
+  // ("MP3ext V<version>(unicode)", or a tail of it).
+  static bool IsMp3extSignature(std::string_view body, std::size_t p);
+  // Reads the frames of a tag body until padding, the marker or its end.
+  void WalkFrames(std::string_view body, FrameWalk& walk);
+  // Stores the frame at `p` (identifier `id`) into its item or into `walk`.
+  void ParseFrame(std::string_view id, std::string_view body, std::size_t p, FrameWalk& walk);
+  // Genre, track and disc from what the walk left.
+  void PostProcessFrames(const FrameWalk& walk);
+  // ===== end of ID3v2 reading =====
+
+  // ===== ID3v1 and Lyrics3 reading (trailer_reader.cpp) =====
+  // Offsets are 0-based; an audio end is the offset just past the last audio byte.
+
+  // What the ID3v1 probe leaves for the next steps of the scan.
+  struct ID3v1Probe {
+    std::optional<std::string> last_bytes;  // the last 128 bytes, when the file has them
+    std::int64_t audio_end = 0;             // the file length, less 128 with a record
+  };
+  // Looks for an ID3v1 record in the last 128 bytes (sets ID3v1Exists).
+  ID3v1Probe ProbeID3v1(const FileReader& file);
+  // Looks for a Lyrics3 block ending at `audio_end` and reads its fields into the
+  // empty items (sets Lyrics3v1Exists / Lyrics3v2Exists). Returns the audio end
+  // before a version-2 block, else `audio_end` unchanged.
+  std::int64_t ReadLyrics3(const FileReader& file, std::int64_t audio_end);
+  // Fills the empty items from the ID3v1 record found by the probe (nothing when
+  // there was none), and the genre number while it is 12 or 255.
+  void ReadID3v1Fields(const ID3v1Probe& probe);
+  void ReadLyrics3v2(std::string_view block);
+  void ParseLyrics3Field(std::string_view id, std::string_view block, std::size_t p);
+  void ReadV1Field(std::string_view record, std::size_t offset, std::size_t length, TextItem item);
+  void ReadV1Track(std::string_view record);
+  void ReadV1Genre(std::string_view record);
+  // Stores `value` into `item` when the item is still empty.
+  void FillIfEmpty(TextItem item, std::u16string value);
+  // ===== end of ID3v1 and Lyrics3 reading =====
 
   std::array<std::u16string, kTextItemCount> items_{};
   std::int32_t genre_id_ = 0;
@@ -100,8 +245,8 @@ class clsID3 {
   bool lyrics_timestamped_ = false;
 
   std::array<std::uint8_t, 3> frame_header_{};
-  std::int32_t audio_start_ = 0;
-  std::int32_t audio_size_ = 0;
+  std::int64_t audio_start_ = 0;
+  std::int64_t audio_size_ = 0;
   bool is_vbr_ = false;
   std::int32_t vbr_frames_ = 0;
   std::int32_t vbr_bytes_ = 0;

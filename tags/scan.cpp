@@ -1,12 +1,97 @@
+#include <algorithm>
+
+#include "hosting/file.h"
+#include "tags/frame_search.h"
 #include "tags/id3.h"
+#include "tags/vbr_header.h"
+#include "text/text.h"
 
 namespace pellora::tags {
+namespace {
 
-// The readers are called here in the order of a file's layout; until they exist a
-// scan only clears the record and reports revision 3, as for a file without tags.
+// The audio is searched in windows that start small, since the first frame
+// usually follows the tag at once, and grow up to a bound that keeps memory flat.
+constexpr std::int64_t kFirstWindow = 4096;
+constexpr std::int64_t kLargestWindow = 256 * 1024;
+
+struct AudioAnalysis {
+  std::optional<mpeg::FrameCandidate> frame;  // the first accepted frame
+  std::optional<mpeg::FrameCandidate> last;   // the last candidate examined
+  // Read from the accepted frame only: a rejected candidate, or the ID3v1 record
+  // when there was none, holds no VBR header of the stream.
+  mpeg::VbrHeaders vbr;
+};
+
+std::span<const std::uint8_t> AsBytes(std::string_view bytes) {
+  return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+}
+
+// The bytes after the accepted frame's 0xFF that may hold its VBR headers, taken
+// from the last window when it holds them.
+std::string VbrHeaderBytes(const FileReader& file, std::int64_t sync, std::int64_t audio_end,
+                           std::int64_t window_start, std::string_view window) {
+  const std::int64_t first = sync + 1;
+  const std::int64_t count = std::min<std::int64_t>(std::int64_t(mpeg::kVbrHeaderSpan), audio_end - first);
+  if (first + count <= window_start + std::int64_t(window.size()))
+    return std::string(window.substr(std::size_t(first - window_start), std::size_t(count)));
+  return file.ReadUpTo(first, count);
+}
+
+// Finds the first frame in [start, audio_end) and reads its VBR headers.
+AudioAnalysis AnalyseAudio(const FileReader& file, std::int64_t start, std::int64_t audio_end) {
+  AudioAnalysis result;
+  mpeg::FrameSearch search(start, audio_end);
+  std::int64_t window_length = kFirstWindow;
+  std::int64_t window_start = start;
+  std::string window;
+  while (!search.Done()) {
+    window_start = search.NextOffset();
+    window = file.ReadUpTo(window_start, std::min(window_length, search.Remaining()));
+    if (window.empty()) break;  // the file is shorter than it was
+    search.Feed(AsBytes(window));
+    window_length = std::min(window_length * 4, kLargestWindow);
+  }
+  result.frame = search.Found();
+  result.last = search.LastCandidate();
+  if (result.frame) {
+    const std::string after_sync = VbrHeaderBytes(file, result.frame->sync, audio_end, window_start, window);
+    result.vbr = mpeg::ReadVbrHeaders(AsBytes(after_sync), result.frame->header);
+  }
+  return result;
+}
+
+}  // namespace
+
+// Reads the tags in the order of the file's layout: the ID3v2 tag at the start,
+// then the ID3v1 record at the end, the Lyrics3 block before it, and the ID3v1
+// items, which fill only what the other two left empty. Last comes the first
+// audio frame between the tags. The file is open only for the scan.
 void clsID3::ReadTags() {
   ResetForScan();
-  id3_revision_v2_ = 3;
+  std::error_code ec;
+  const auto file = hosting::File::Open(text::Utf16ToUtf8(file_name_), hosting::OpenMode::Read, ec);
+  if (!file.IsOpen()) {
+    id3_revision_v2_ = 3;
+    return;
+  }
+  const FileReader reader(file);
+  const std::int64_t audio_search_start = ReadID3v2(reader);
+  const ID3v1Probe id3v1 = ProbeID3v1(reader);
+  const std::int64_t audio_end = ReadLyrics3(reader, id3v1.audio_end);
+  ReadID3v1Fields(id3v1);
+  const AudioAnalysis audio = AnalyseAudio(reader, audio_search_start, audio_end);
+
+  // Positions are 1-based: AudioStart is the first byte after the frame's header.
+  if (audio.last) frame_header_ = audio.last->header;
+  audio_start_ = audio.frame ? audio.frame->sync + 5 : 0;
+  audio_size_ = audio_end - audio_start_ - audio.vbr.length;
+  is_vbr_ = audio.vbr.is_vbr;
+  vbr_frames_ = audio.vbr.frames;
+  vbr_bytes_ = audio.vbr.bytes;
+  vbr_toc_ = audio.vbr.toc;
+  vbr_quality_ = audio.vbr.quality;
+  vbri_toc_entries_ = audio.vbr.vbri_toc_entries;
+  vbri_toc_entry_size_ = audio.vbr.vbri_toc_entry_size;
 }
 
 }  // namespace pellora::tags

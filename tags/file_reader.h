@@ -1,0 +1,34 @@
+#pragma once
+// Positioned, bounds-checked reading of the file the tag store scans. Every read
+// of the readers and the scan goes through here, so no size taken from the file
+// can cause a read past its end or an allocation larger than the file.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "hosting/file.h"
+
+namespace pellora::tags {
+
+class FileReader {
+ public:
+  // Reads from `file`, which must outlive the reader; its length is taken once.
+  explicit FileReader(const hosting::File& file);
+
+  // Length of the file in bytes (0 when it cannot be determined).
+  std::int64_t Length() const { return length_; }
+
+  // Up to `count` bytes at `offset`: fewer where the file ends, none when `offset`
+  // lies outside the file or `count` is not positive.
+  std::string ReadUpTo(std::int64_t offset, std::int64_t count) const;
+
+  // Exactly `count` bytes at `offset`, or no result when the range is not wholly
+  // inside the file.
+  std::optional<std::string> ReadExactly(std::int64_t offset, std::int64_t count) const;
+
+ private:
+  const hosting::File& file_;
+  std::int64_t length_ = 0;
+};
+
+}  // namespace pellora::tags
