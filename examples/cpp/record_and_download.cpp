@@ -17,14 +17,15 @@ namespace {
 
 // Controls owned by smart pointers: destroyed however main ends.
 using Radio = std::unique_ptr<pellora_torvane, decltype(&pellora_torvane_destroy)>;
-using Download = std::unique_ptr<downloaders_downloader, decltype(&downloaders_downloader_destroy)>;
+using Download =
+    std::unique_ptr<downloaders_downloader, decltype(&downloaders_downloader_destroy)>;
 
-std::string Text(int (*property)(const pellora_torvane*, char*, size_t, size_t*),
-                 const pellora_torvane* radio) {
+std::string Text(int (*property)(const pellora_torvane*, char*, size_t, size_t*), void* radio) {
+  const auto* control = static_cast<const pellora_torvane*>(radio);
   size_t length = 0;
-  property(radio, nullptr, 0, &length);
+  property(control, nullptr, 0, &length);
   std::string text(length, '\0');
-  property(radio, text.data(), length + 1, nullptr);
+  property(control, text.data(), length + 1, nullptr);
   return text;
 }
 
@@ -34,7 +35,8 @@ bool downloading = true;
 
 int main(int argc, char** argv) {
   if (argc != 6) {
-    std::cerr << "usage: " << argv[0] << " STREAM_URL RECORD_FILE SECONDS DOWNLOAD_URL SAVE_FILE\n";
+    std::cerr << "usage: " << argv[0]
+              << " STREAM_URL RECORD_FILE SECONDS DOWNLOAD_URL SAVE_FILE\n";
     return 2;
   }
   pellora_torvane* radio_handle = nullptr;
@@ -47,10 +49,10 @@ int main(int argc, char** argv) {
   pellora_torvane_events radio_events{};
   radio_events.user_data = radio.get();
   radio_events.got_header = [](void* r, const char*, size_t) {
-    std::cout << "station: " << Text(pellora_torvane_stream_name, static_cast<pellora_torvane*>(r)) << '\n';
+    std::cout << "station: " << Text(pellora_torvane_stream_name, r) << '\n';
   };
   radio_events.meta_changed = [](void* r, const char*, size_t) {
-    std::cout << "playing: " << Text(pellora_torvane_music_name, static_cast<pellora_torvane*>(r)) << '\n';
+    std::cout << "playing: " << Text(pellora_torvane_music_name, r) << '\n';
   };
   radio_events.error = [](void*, int32_t* type, int32_t* code, const char* text, size_t) {
     std::cerr << "stream error " << *type << '/' << *code << ": " << text << '\n';

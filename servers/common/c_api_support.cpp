@@ -27,7 +27,8 @@ std::int64_t RunLoop() {
 std::int64_t RunLoopFor(std::int32_t milliseconds) {
   if (milliseconds < 0) return kInvalidArgument;
   try {
-    return static_cast<std::int64_t>(LibraryLoop().run_for(std::chrono::milliseconds(milliseconds)));
+    const std::chrono::milliseconds limit(milliseconds);
+    return static_cast<std::int64_t>(LibraryLoop().run_for(limit));
   } catch (...) {
     return kFailed;
   }

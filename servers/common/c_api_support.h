@@ -82,6 +82,15 @@ class CountedHandle {
     const CountedHandle& h_;
   };
 
+  // Makes a callback to the host when it is set and the host still holds the
+  // handle, marking the handle busy meanwhile.
+  template <class Callback, class Invoke>
+  void Notify(Callback callback, Invoke invoke) const {
+    if (!callback || released_) return;
+    const CallbackScope busy(*this);
+    invoke();
+  }
+
   // Ends the handle owned by `owner`: at once, or, when called from inside one
   // of its callbacks, once the loop is back in control (the control may still
   // be running the operation that raised the callback). `Finish` runs first,
@@ -99,5 +108,15 @@ class CountedHandle {
   mutable int depth_ = 0;
   bool released_ = false;
 };
+
+// Runs `body` on a valid handle (one that holds its control), turning
+// exceptions into codes. A handle that a callback made meanwhile destroys lives
+// until the call has returned.
+template <class Handle, class Body>
+int WithHandle(Handle* handle, Body body) {
+  if (!handle || !handle->control) return kInvalidArgument;
+  const CountedHandle::CallbackScope busy(*handle);
+  return Guarded([&] { return body(*handle); });
+}
 
 }  // namespace pellora::servers

@@ -24,35 +24,26 @@ pellora::hosting::DownloadService& LibraryDownloadService() {
 // destroyed the handle meanwhile.
 class CallbackSink final : public pellora::download::DownloaderEvents {
  public:
-  explicit CallbackSink(CountedHandle& handle) : handle_(handle) {}
+  explicit CallbackSink(const CountedHandle& handle) : handle_(handle) {}
   void Set(const downloaders_downloader_events* events) {
     events_ = events ? *events : downloaders_downloader_events{};
   }
 
   void DownloadProgress(std::int32_t& cur, std::int32_t& max, std::string& save_file) override {
-    Call(events_.download_progress,
+    handle_.Notify(events_.download_progress,
          [&] { events_.download_progress(events_.user_data, &cur, &max, save_file.c_str()); });
   }
   void DownloadError(std::string& save_file) override {
-    Call(events_.download_error,
+    handle_.Notify(events_.download_error,
          [&] { events_.download_error(events_.user_data, save_file.c_str()); });
   }
   void DownloadComplete(std::int32_t& max, std::string& save_file) override {
-    Call(events_.download_complete,
+    handle_.Notify(events_.download_complete,
          [&] { events_.download_complete(events_.user_data, &max, save_file.c_str()); });
   }
 
  private:
-  // Makes the callback when it is set and the host still holds the handle,
-  // marking the handle busy meanwhile.
-  template <class Callback, class Invoke>
-  void Call(Callback callback, Invoke invoke) {
-    if (!callback || handle_.Released()) return;
-    CountedHandle::CallbackScope busy(handle_);
-    invoke();
-  }
-
-  CountedHandle& handle_;
+  const CountedHandle& handle_;
   downloaders_downloader_events events_{};
 };
 
@@ -69,18 +60,6 @@ struct downloaders_downloader : CountedHandle {
   std::shared_ptr<Downloader> control;
 };
 
-namespace {
-
-// Runs `body` on a valid handle. A handle that a callback made meanwhile (the
-// warning box) destroys lives until the call has returned.
-template <class Handle, class Body>
-int With(Handle* handle, Body body) {
-  if (!handle || !handle->control) return kInvalidArgument;
-  const CountedHandle::CallbackScope busy(*handle);
-  return Guarded([&] { return body(*handle); });
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -119,14 +98,14 @@ int downloaders_downloader_set_events(downloaders_downloader* control,
 int downloaders_downloader_begin_download(downloaders_downloader* control, const char* url,
                                           const char* save_file) {
   if (!url || !save_file) return DOWNLOADERS_E_INVALID_ARGUMENT;
-  return With(control, [&](downloaders_downloader& h) {
+  return WithHandle(control, [&](downloaders_downloader& h) {
     h.control->BeginDownload(url, save_file);
     return kOk;
   });
 }
 
 int downloaders_downloader_size_it(downloaders_downloader* control) {
-  return With(control, [](downloaders_downloader& h) {
+  return WithHandle(control, [](downloaders_downloader& h) {
     h.control->SizeIt();
     return kOk;
   });
@@ -135,7 +114,7 @@ int downloaders_downloader_size_it(downloaders_downloader* control) {
 int downloaders_downloader_extent(const downloaders_downloader* control, int32_t* width,
                                   int32_t* height) {
   if (!width || !height) return DOWNLOADERS_E_INVALID_ARGUMENT;
-  return With(control, [&](const downloaders_downloader& h) {
+  return WithHandle(control, [&](const downloaders_downloader& h) {
     const auto extent = h.site.GetExtent();
     *width = extent.width;
     *height = extent.height;

@@ -20,45 +20,36 @@ namespace {
 // destroyed the handle meanwhile.
 class CallbackSink final : public pellora::capture::TorvaneEvents {
  public:
-  explicit CallbackSink(CountedHandle& handle) : handle_(handle) {}
+  explicit CallbackSink(const CountedHandle& handle) : handle_(handle) {}
   void Set(const pellora_torvane_events* events) {
     events_ = events ? *events : pellora_torvane_events{};
   }
 
   void StateChanged() override {
-    Call(events_.state_changed, [&] { events_.state_changed(events_.user_data); });
+    handle_.Notify(events_.state_changed, [&] { events_.state_changed(events_.user_data); });
   }
   void MetaChanged(std::string& meta) override {
-    Call(events_.meta_changed,
+    handle_.Notify(events_.meta_changed,
          [&] { events_.meta_changed(events_.user_data, meta.c_str(), meta.size()); });
   }
   void Error(EErrType& type, std::int32_t& code, std::string& description) override {
     std::int32_t c_type = type;
-    Call(events_.error, [&] {
+    handle_.Notify(events_.error, [&] {
       events_.error(events_.user_data, &c_type, &code, description.c_str(), description.size());
     });
   }
   void GotHeader(std::string& header) override {
-    Call(events_.got_header,
+    handle_.Notify(events_.got_header,
          [&] { events_.got_header(events_.user_data, header.c_str(), header.size()); });
   }
   void BeforeStateChanged(bool& write_id3_tag) override {
     int c_flag = write_id3_tag;
-    Call(events_.before_state_changed,
+    handle_.Notify(events_.before_state_changed,
          [&] { events_.before_state_changed(events_.user_data, &c_flag); });
   }
 
  private:
-  // Makes the callback when it is set and the host still holds the handle,
-  // marking the handle busy meanwhile.
-  template <class Callback, class Invoke>
-  void Call(Callback callback, Invoke invoke) {
-    if (!callback || handle_.Released()) return;
-    CountedHandle::CallbackScope busy(handle_);
-    invoke();
-  }
-
-  CountedHandle& handle_;
+  const CountedHandle& handle_;
   pellora_torvane_events events_{};
 };
 
@@ -77,13 +68,10 @@ struct pellora_torvane : CountedHandle {
 
 namespace {
 
-// Runs `body` on the control of a valid handle. A handle that a callback made
-// meanwhile destroys lives until the call has returned.
+// Runs `body` on the control of a valid handle.
 template <class Handle, class Body>
 int With(Handle* handle, Body body) {
-  if (!handle || !handle->control) return kInvalidArgument;
-  const CountedHandle::CallbackScope busy(*handle);
-  return Guarded([&] { return body(*handle->control); });
+  return WithHandle(handle, [&](auto& h) { return body(*h.control); });
 }
 
 int CopyOptional(const std::optional<std::string>& value, char* buffer, size_t size,
@@ -167,7 +155,8 @@ int pellora_torvane_stop_writing(pellora_torvane* control) {
 
 #define PELLORA_TEXT_PROPERTY(c_name, member)                                               \
   int c_name(const pellora_torvane* control, char* buffer, size_t size, size_t* length) { \
-    return With(control, [&](const Torvane& t) { return CopyOut(t.member(), buffer, size, length); }); \
+    return With(control,                                                                  \
+                [&](const Torvane& t) { return CopyOut(t.member(), buffer, size, length); }); \
   }
 
 PELLORA_TEXT_PROPERTY(pellora_torvane_stream_url, StreamURL)

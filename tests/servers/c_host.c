@@ -42,6 +42,34 @@ void* api(const entry_points* server, const char* name) {
   return fn;
 }
 
+void check_registration(const entry_points* server, const char* class_id) {
+  char data_home[] = "/tmp/pellora-c-host-data-XXXXXX";
+  CHECK(mkdtemp(data_home) != NULL);
+  setenv("XDG_DATA_HOME", data_home, 1);
+  CHECK(server->register_server() == COMPONENT_OK);
+  char record_path[512];
+  snprintf(record_path, sizeof record_path, "%s/pellora/components/%s.component", data_home,
+           class_id);
+  FILE* record = fopen(record_path, "r");
+  CHECK(record != NULL);
+  char library[512] = "";
+  char line[600];
+  while (record && fgets(line, sizeof line, record))
+    if (strncmp(line, "library=", 8) == 0) sscanf(line + 8, "%511[^\n]", library);
+  if (record) fclose(record);
+  void* again = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
+  CHECK(again == server->library);
+  if (again) dlclose(again);
+  CHECK(server->unregister_server() == COMPONENT_OK);
+  CHECK(access(record_path, F_OK) != 0);
+  char folder[600];
+  snprintf(folder, sizeof folder, "%s/pellora/components", data_home);
+  rmdir(folder);
+  snprintf(folder, sizeof folder, "%s/pellora", data_home);
+  rmdir(folder);
+  rmdir(data_home);
+}
+
 struct server_script {
   int listener;
   const char* reply;

@@ -33,6 +33,11 @@ int load_entry_points(const char* path, entry_points* out);
 /* The C API function `name` of a loaded library (fails the run when missing). */
 void* api(const entry_points* server, const char* name);
 
+/* Registers the server in a fresh data folder, checks that the record of
+ * `class_id` leads back to the loaded library, unregisters it and checks that
+ * the record is gone. */
+void check_registration(const entry_points* server, const char* class_id);
+
 /* Serves `reply` (then the pause, then `rest`) to the first client of a
  * loopback port, in a thread of its own; returns the port, 0 on failure. */
 unsigned short serve_once(const char* reply, size_t reply_length, const char* rest,

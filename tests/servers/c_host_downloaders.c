@@ -132,19 +132,8 @@ int main(void) {
   factory->destroy_instance(control);
   CHECK(server.can_unload_now() == COMPONENT_OK);
 
-  setenv("XDG_DATA_HOME", folder, 1);
-  CHECK(server.register_server() == COMPONENT_OK);
-  char record[600];
-  snprintf(record, sizeof record, "%s/pellora/components/%s.component", folder,
-           DOWNLOADERS_DOWNLOADER_CLASS_ID);
-  CHECK(access(record, R_OK) == 0);
-  CHECK(server.unregister_server() == COMPONENT_OK);
-  CHECK(access(record, F_OK) != 0);
-  snprintf(record, sizeof record, "%s/pellora/components", folder);
-  rmdir(record);
-  snprintf(record, sizeof record, "%s/pellora", folder);
-  rmdir(record);
   rmdir(folder);
+  check_registration(&server, DOWNLOADERS_DOWNLOADER_CLASS_ID);
 
   dlclose(server.library);
   return c_host_summary("c_host_downloaders");
