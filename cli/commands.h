@@ -16,4 +16,6 @@ using CommandList = std::vector<Command>;
 
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
+void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
+
 }  // namespace pellora::cli

@@ -53,17 +53,6 @@ std::string IndentLines(const std::string& value, std::size_t indent) {
   return out;
 }
 
-void PrintTable(const tags::clsID3& id3) {
-  const auto rows = TagsToRows(id3);
-  std::size_t width = 0;
-  for (const auto& row : rows) width = std::max(width, row.first.size());
-  for (const auto& [name, value] : rows) {
-    std::cout << name;
-    if (!value.empty()) std::cout << std::string(width - name.size() + 2, ' ') << IndentLines(value, width + 2);
-    std::cout << '\n';
-  }
-}
-
 int RunTags(const TagsOptions& options) {
   int status = 0;
   auto all = nlohmann::ordered_json::array();
@@ -81,7 +70,7 @@ int RunTags(const TagsOptions& options) {
     }
     if (!first_table) std::cout << '\n';
     first_table = false;
-    PrintTable(id3);
+    PrintTagsTable(id3);
   }
   if (options.json && options.files.size() > 1) std::cout << all.dump(2) << '\n';
   if (options.json && options.files.size() == 1 && !all.empty()) std::cout << all[0].dump(2) << '\n';
@@ -89,6 +78,17 @@ int RunTags(const TagsOptions& options) {
 }
 
 }  // namespace
+
+void PrintTagsTable(const tags::clsID3& id3) {
+  const auto rows = TagsToRows(id3);
+  std::size_t width = 0;
+  for (const auto& row : rows) width = std::max(width, row.first.size());
+  for (const auto& [name, value] : rows) {
+    std::cout << name;
+    if (!value.empty()) std::cout << std::string(width - name.size() + 2, ' ') << IndentLines(value, width + 2);
+    std::cout << '\n';
+  }
+}
 
 void RegisterTagsCommand(CLI::App& app, CommandList& commands) {
   auto options = std::make_shared<TagsOptions>();

@@ -30,6 +30,8 @@ class MemoryFile {
     }
   }
 
+  int Descriptor() const { return fd_; }
+
   // The file's path as the tag store takes it.
   std::u16string Path() const {
     const std::string path = "/proc/self/fd/" + std::to_string(fd_);

@@ -10,6 +10,7 @@ namespace pellora::hosting {
 enum MessageBoxStyle : int {
   kMbOk = 0,
   kMbYesNo = 4,
+  kMbIconCritical = 16,
   kMbIconExclamation = 48,
   kMbIconInformation = 64,
 };

@@ -61,6 +61,18 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+File File::CreateUnique(const std::string& folder, const std::string& prefix,
+                        const std::string& suffix, std::string& path, std::error_code& ec) {
+  std::string name = folder;
+  if (!name.empty() && name.back() != '/') name += '/';
+  name += prefix + "XXXXXX" + suffix;
+  File f;
+  f.fd_ = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  ec = f.fd_ < 0 ? LastError() : std::error_code();
+  if (f.fd_ >= 0) path = name;
+  return f;
+}
+
 std::int64_t File::Size(std::error_code& ec) const {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {
@@ -136,6 +148,13 @@ void File::Close(std::error_code& ec) {
   ec.clear();
   if (fd_ < 0) return;
   if (::close(std::exchange(fd_, -1)) != 0) ec = LastError();
+}
+
+void File::Reserve(std::int64_t size, std::error_code& ec) {
+  ec.clear();
+  if (size <= 0) return;
+  if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) ec = LastError();
 }
 
 bool GetFileTimes(const std::string& path, FileTimes& times) {

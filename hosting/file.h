@@ -43,6 +43,12 @@ class File {
 
   // Opens `path`; on failure the result is closed and `ec` says why.
   static File Open(const std::string& path, OpenMode mode, std::error_code& ec);
+  // Creates a new file in `folder` named prefix + a unique part + suffix, exclusively
+  // (O_EXCL, mode 0600): it never opens an existing file, so no stale bytes can leak
+  // into what is written. On success `path` holds the name; on failure the result
+  // is closed and `ec` says why (ENOENT when the folder is missing).
+  static File CreateUnique(const std::string& folder, const std::string& prefix,
+                           const std::string& suffix, std::string& path, std::error_code& ec);
   // Adopts an open descriptor (the File closes it).
   static File Adopt(int fd) { File f; f.fd_ = fd; return f; }
 
@@ -64,6 +70,9 @@ class File {
   void Write(std::span<const char> data, std::error_code& ec);
 
   void Truncate(std::int64_t size, std::error_code& ec);
+  // Reserves disk space for the file's first `size` bytes, so that writing them cannot
+  // run out of space. File systems that cannot reserve space report success.
+  void Reserve(std::int64_t size, std::error_code& ec);
   // Flushes the file's data to its device.
   void Sync(std::error_code& ec);
   // Closes now; reports the failure of the close itself.

@@ -1,0 +1,69 @@
+#pragma once
+// The loopback HTTP server of the download tests (http_peer.py beside this file),
+// run as a child process for the life of the object.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+extern char** environ;
+
+namespace pellora::testing_support {
+
+class HttpPeer {
+ public:
+  HttpPeer() {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string script = std::string(PELLORA_SOURCE_DIR) + "/tests/support/http_peer.py";
+    char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(script.c_str()), nullptr};
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    port_ = ReadPort(out[0]);
+    ::close(out[0]);
+  }
+  ~HttpPeer() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  HttpPeer(const HttpPeer&) = delete;
+  HttpPeer& operator=(const HttpPeer&) = delete;
+
+  // 0 when the server did not start.
+  int Port() const { return port_; }
+  // "http://127.0.0.1:PORT" + path.
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+  // Byte i of every body the server sends.
+  static char BodyByte(std::size_t i) { return static_cast<char>(i % 251); }
+  static std::string Body(std::size_t n) {
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) out[i] = BodyByte(i);
+    return out;
+  }
+
+ private:
+  static int ReadPort(int fd) {
+    std::string line;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+    return line.empty() ? 0 : std::stoi(line);
+  }
+
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace pellora::testing_support
