@@ -29,6 +29,12 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
+# Builds the command alone, then records the built-in station with tags into
+# demo.mp3 and shows its tags.
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target pellora
+	$(BUILD)/cli/pellora demo
+
 fuzz:
 	@scripts/install-deps --fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -31,8 +31,14 @@ void Torvane::StartWriting(const std::string& File, bool Append) {
   if (File.empty()) return;
   record_path_ = File;
   std::error_code failure;
-  if (write_id3_tag_) failure = TagRecordingFile();
-  if (!failure) {
+  std::optional<std::int64_t> audio_position;  // set when the file was tagged
+  if (write_id3_tag_) failure = TagRecordingFile(Append, audio_position);
+  if (!failure && audio_position) {
+    // A tagged file: the audio goes between the tags (see tagged_layout.h), never
+    // over the ID3v2 tag just written.
+    record_file_ = hosting::File::Open(record_path_, hosting::OpenMode::ReadWrite, failure);
+    if (!failure) record_file_.Seek(*audio_position, failure);
+  } else if (!failure) {
     // Append: every write lands after the file's last byte. Otherwise the audio
     // overwrites the file from its first byte and a longer old file keeps its end.
     record_file_ = hosting::File::Open(
@@ -58,16 +64,15 @@ void Torvane::StopWriting() {
   RaiseStateChanged();
 }
 
-// Each slice goes to the file at once, with no buffer of our own: what was
-// received is on its way to the disk before the next chunk is read.
+// The chunk's audio goes to the file at once, in one gathered write and with
+// no buffer of our own: what was received is on its way to the disk before the
+// next chunk is read.
 void Torvane::WriteAudio(std::span<const std::span<const char>> slices) {
-  if (!is_writing_) return;
-  for (const auto& slice : slices) {
-    std::error_code failure;
-    record_file_.Write(slice, failure);
-    if (failure) return ReportFileError(failure);
-    written_bytes_ += static_cast<std::int64_t>(slice.size());
-  }
+  if (!is_writing_ || slices.empty()) return;
+  std::error_code failure;
+  const std::size_t written = record_file_.WriteGather(slices, failure);
+  if (failure) return ReportFileError(failure);
+  written_bytes_ += static_cast<std::int64_t>(written);
 }
 
 // Every file failure is reported: its errno falls into one of the seven kinds

@@ -245,7 +245,9 @@ class Torvane : public hosting::Control,
   // Recording (recording.cpp, recording_tags.cpp).
   void WriteAudio(std::span<const std::span<const char>> slices);
   void ReportFileError(const std::error_code& failure);
-  std::error_code TagRecordingFile();
+  // Tags RecordPath and sets `audio_position` to where its audio goes: after the
+  // ID3v2 tag, or after the old audio with `append`; the trailer is cut off.
+  std::error_code TagRecordingFile(bool append, std::optional<std::int64_t>& audio_position);
 
   // Events.
   std::shared_ptr<Torvane> KeepAlive();

@@ -16,6 +16,11 @@ using CommandList = std::vector<Command>;
 
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
+// One per subcommand, each defined in that subcommand's source.
+void RegisterRecord(CLI::App& app, CommandList& commands);
+void RegisterProbe(CLI::App& app, CommandList& commands);
+void RegisterStation(CLI::App& app, CommandList& commands);
+void RegisterDemo(CLI::App& app, CommandList& commands);
 void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
 void RegisterAbout(CLI::App& app, CommandList& commands);
 

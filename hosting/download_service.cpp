@@ -1,7 +1,9 @@
 #include "hosting/download_service.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 
+#include <asio/post.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 
@@ -36,12 +38,6 @@ struct CurlFree {
 // dominated by callbacks and spool writes.
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr long kMaxRedirects = 20;
-
-std::int32_t Saturate(curl_off_t n) {
-  if (n <= 0) return 0;
-  if (n > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-  return static_cast<std::int32_t>(n);
-}
 
 void InitialiseCurlOnce() {
   static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -81,9 +77,16 @@ struct Transfer {
   bool progress_pending = false;
 };
 
+// Only a 2xx answer is the resource (file:// has no status): not an error page,
+// nor the body of a redirection that was not followed.
+bool IsResourceStatus(long status) { return status == 0 || (status >= 200 && status < 300); }
+
 std::size_t WriteToSpool(char* bytes, std::size_t size, std::size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
+  long status = 0;
+  curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (!IsResourceStatus(status)) return 0;  // ends the transfer before anything is kept
   transfer.data.Append(std::span<const char>(bytes, length), transfer.spool_error);
   if (transfer.spool_error) return 0;  // libcurl then ends the transfer with a write error
   transfer.progress_pending = true;
@@ -232,19 +235,28 @@ int DownloadService::Engine::WatchSocket(curl_socket_t s, int what) {
   return 0;
 }
 
+// libcurl expects to hear of a socket as long as it is ready (level-triggered),
+// while the loop's epoll reports only changes; a socket that libcurl left readable
+// would never be reported again. So a wait starts only on a socket that is not
+// ready yet; a ready one is handled on the next turn of the loop.
 void DownloadService::Engine::ArmWait(curl_socket_t s, const std::shared_ptr<Watch>& watch,
                                       Direction direction) {
   bool& waiting = direction == Direction::Read ? watch->reading : watch->writing;
   if (waiting) return;
   waiting = true;
+  auto on_ready = [this, s, watch, direction, alive = std::weak_ptr<int>(alive_)](const asio::error_code& ec) {
+    if (alive.expired()) return;
+    (direction == Direction::Read ? watch->reading : watch->writing) = false;
+    if (!ec) OnReady(s, watch, direction);
+  };
+  pollfd probe{s, static_cast<short>(direction == Direction::Read ? POLLIN : POLLOUT), 0};
+  if (::poll(&probe, 1, 0) > 0) {
+    asio::post(loop_.context(), [on_ready = std::move(on_ready)] { on_ready({}); });
+    return;
+  }
   const auto kind = direction == Direction::Read ? asio::posix::descriptor_base::wait_read
                                                  : asio::posix::descriptor_base::wait_write;
-  watch->descriptor.async_wait(
-      kind, [this, s, watch, direction, alive = std::weak_ptr<int>(alive_)](const asio::error_code& ec) {
-        if (alive.expired()) return;
-        (direction == Direction::Read ? watch->reading : watch->writing) = false;
-        if (!ec) OnReady(s, watch, direction);
-      });
+  watch->descriptor.async_wait(kind, std::move(on_ready));
 }
 
 void DownloadService::Engine::OnReady(curl_socket_t s, const std::shared_ptr<Watch>& watch,
@@ -301,7 +313,7 @@ void DownloadService::Engine::NotifyProgress(Transfer& transfer) {
   curl_off_t announced = -1;
   curl_easy_getinfo(transfer.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   const std::string tag = transfer.tag;
-  listener->OnDownloadProgress(tag, Saturate(transfer.data.Size()), Saturate(announced));
+  listener->OnDownloadProgress(tag, SaturateToInt32(transfer.data.Size()), SaturateToInt32(announced));
 }
 
 void DownloadService::Engine::Complete(CURL* easy, CURLcode result) {
@@ -314,11 +326,11 @@ void DownloadService::Engine::Complete(CURL* easy, CURLcode result) {
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   if (!transfer->spool_error) transfer->data.Flush(transfer->spool_error);
-  const bool succeeded = result == CURLE_OK && status < 400 && !transfer->spool_error;
+  const bool succeeded = result == CURLE_OK && IsResourceStatus(status) && !transfer->spool_error;
   const auto listener = transfer->listener.lock();
   if (!listener) return;
   if (!succeeded) return listener->OnDownloadComplete(transfer->tag, DownloadData(), 0, false);
-  const std::int32_t total = Saturate(transfer->data.Size());
+  const std::int32_t total = SaturateToInt32(transfer->data.Size());
   listener->OnDownloadComplete(transfer->tag, std::move(transfer->data), total, true);
 }
 
@@ -327,6 +339,12 @@ void DownloadService::Engine::Abandon(std::uint64_t id) {
   if (found == transfers_.end()) return;
   curl_multi_remove_handle(multi_.get(), found->second->easy.get());
   transfers_.erase(found);
+}
+
+std::int32_t SaturateToInt32(std::int64_t count) {
+  if (count <= 0) return 0;
+  if (count > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(count);
 }
 
 DownloadService::DownloadService(EventLoop& loop) : engine_(std::make_unique<Engine>(loop)) {}

@@ -7,7 +7,8 @@
 // on the thread that runs the loop, never from inside libcurl. HTTP, HTTPS and
 // file:// URLs are read; HTTP redirects are followed (to HTTP or HTTPS only, at
 // most 20). The data is spooled to a file (see DownloadData), so memory stays
-// bounded whatever the size.
+// bounded whatever the size. libcurl reads a file:// URL in one go, within one turn
+// of the loop: such a download reports its progress once, at its end.
 //
 // This is the only part of the platform that uses libcurl; it is a target of its
 // own so that a library without downloads never links it.
@@ -22,6 +23,10 @@ namespace pellora::hosting {
 
 class EventLoop;
 
+// A byte count as notifications carry it: 32-bit, at most 2,147,483,647, and 0
+// for an unknown (negative) count.
+std::int32_t SaturateToInt32(std::int64_t count);
+
 // How the data of a completion is handed over. A byte array is the only kind.
 enum class DownloadResultKind : int { ByteArray = 2 };
 
@@ -35,9 +40,10 @@ class DownloadListener {
   virtual void OnDownloadProgress(const std::string& tag, std::int32_t bytes_read,
                                   std::int32_t total_bytes) = 0;
   // The end of a download. On success `total_bytes` is the number of bytes
-  // received and `data` holds them; on failure (no connection, HTTP status 400 or
-  // above, a transfer cut short, the spool could not be written) `succeeded` is
-  // false, `total_bytes` is 0 and `data` is empty.
+  // received and `data` holds them; on failure (no connection, an HTTP status of
+  // 400 or above or a redirection that was not followed, a transfer cut short, the
+  // spool could not be written) `succeeded` is false, `total_bytes` is 0 and `data`
+  // is empty.
   virtual void OnDownloadComplete(const std::string& tag, DownloadData data,
                                   std::int32_t total_bytes, bool succeeded) = 0;
 };

@@ -1,10 +1,12 @@
 #include "hosting/file.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <utility>
 
@@ -54,6 +56,23 @@ File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
   f.fd_ = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
   ec = f.fd_ < 0 ? LastError() : std::error_code();
   return f;
+}
+
+File File::CreateUnique(const std::string& folder, const std::string& prefix,
+                        const std::string& suffix, std::string& path, std::error_code& ec) {
+  std::string name = folder;
+  if (!name.empty() && name.back() != '/') name += '/';
+  name += prefix + "XXXXXX" + suffix;
+  File f;
+  f.fd_ = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  ec = f.fd_ < 0 ? LastError() : std::error_code();
+  if (f.fd_ >= 0) path = name;
+  return f;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::int64_t File::Size(std::error_code& ec) const {
@@ -119,8 +138,48 @@ void File::Write(std::span<const char> data, std::error_code& ec) {
   }
 }
 
+std::size_t File::WriteGather(std::span<const std::span<const char>> pieces, std::error_code& ec) {
+  ec.clear();
+  std::size_t written = 0;
+  std::size_t next = 0;     // first piece not completely written
+  std::size_t offset = 0;   // bytes of that piece already written
+  while (next < pieces.size()) {
+    std::array<iovec, 64> vector{};
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < vector.size(); ++i) {
+      const std::size_t skip = i == next ? offset : 0;
+      if (pieces[i].size() == skip) continue;
+      vector[count++] = {const_cast<char*>(pieces[i].data() + skip), pieces[i].size() - skip};
+    }
+    if (count == 0) break;
+    const ssize_t n = ::writev(fd_, vector.data(), static_cast<int>(count));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ec = LastError();
+      return written;
+    }
+    written += static_cast<std::size_t>(n);
+    // Step over what the kernel took.
+    for (std::size_t left = static_cast<std::size_t>(n); next < pieces.size();) {
+      const std::size_t rest = pieces[next].size() - offset;
+      if (left < rest) {
+        offset += left;
+        break;
+      }
+      left -= rest;
+      ++next;
+      offset = 0;
+    }
+  }
+  return written;
+}
+
 void File::Truncate(std::int64_t size, std::error_code& ec) {
   ec = ::ftruncate(fd_, size) == 0 ? std::error_code() : LastError();
+}
+
+void File::Seek(std::int64_t offset, std::error_code& ec) {
+  ec = ::lseek(fd_, offset, SEEK_SET) >= 0 ? std::error_code() : LastError();
 }
 
 void File::Sync(std::error_code& ec) {
@@ -131,6 +190,13 @@ void File::Close(std::error_code& ec) {
   ec.clear();
   if (fd_ < 0) return;
   if (::close(std::exchange(fd_, -1)) != 0) ec = LastError();
+}
+
+void File::Reserve(std::int64_t size, std::error_code& ec) {
+  ec.clear();
+  if (size <= 0) return;
+  if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) ec = LastError();
 }
 
 bool GetFileTimes(const std::string& path, FileTimes& times) {

@@ -43,6 +43,12 @@ class File {
 
   // Opens `path`; on failure the result is closed and `ec` says why.
   static File Open(const std::string& path, OpenMode mode, std::error_code& ec);
+  // Creates a new file in `folder` named prefix + a unique part + suffix, exclusively
+  // (O_EXCL, mode 0600): it never opens an existing file, so no stale bytes can leak
+  // into what is written. On success `path` holds the name; on failure the result
+  // is closed and `ec` says why (ENOENT when the folder is missing).
+  static File CreateUnique(const std::string& folder, const std::string& prefix,
+                           const std::string& suffix, std::string& path, std::error_code& ec);
   // Adopts an open descriptor (the File closes it).
   static File Adopt(int fd) { File f; f.fd_ = fd; return f; }
 
@@ -62,8 +68,17 @@ class File {
   void WriteAt(std::int64_t offset, std::span<const char> data, std::error_code& ec);
   // Writes all of `data` at the current position (appending in Append mode).
   void Write(std::span<const char> data, std::error_code& ec);
+  // Writes all the `pieces`, one after the other, at the current position, with
+  // as few system calls as the kernel allows (writev), looping over short writes.
+  // Returns the bytes written (all of them unless `ec` is set).
+  std::size_t WriteGather(std::span<const std::span<const char>> pieces, std::error_code& ec);
 
   void Truncate(std::int64_t size, std::error_code& ec);
+  // Moves the position that Write uses to `offset` from the start.
+  void Seek(std::int64_t offset, std::error_code& ec);
+  // Reserves disk space for the file's first `size` bytes, so that writing them cannot
+  // run out of space. File systems that cannot reserve space report success.
+  void Reserve(std::int64_t size, std::error_code& ec);
   // Flushes the file's data to its device.
   void Sync(std::error_code& ec);
   // Closes now; reports the failure of the close itself.
@@ -81,6 +96,11 @@ struct FileTimes {
   std::int64_t modify_sec = 0, modify_nsec = 0;
 };
 bool GetFileTimes(const std::string& path, FileTimes& times);
+
+// True when `path` names a regular file (following symbolic links). Readers of
+// untrusted paths check this first: opening a FIFO for reading blocks until a
+// writer comes, and a directory or device holds no file content.
+bool IsRegularFile(const std::string& path);
 bool SetFileTimes(const std::string& path, const FileTimes& times);
 
 }  // namespace pellora::hosting

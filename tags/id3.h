@@ -19,7 +19,10 @@
 //   trailer_writer.cpp ID3v1 and Lyrics3 building
 //   rewrite.cpp        the file rewrite (update and removal)
 // The byte and text codecs the readers and writers share are free functions
-// (codecs.h); the file is read through FileReader (file_reader.h).
+// (codecs.h); the file is read through FileReader (file_reader.h). The MPEG
+// analysis rests on pure functions of its own: header decoding (mpeg_header.h),
+// bit rate, frame size and duration (mpeg_stream.h), the search for the first
+// frame (frame_search.h) and the Xing/Info/VBRI headers (vbr_header.h).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -134,6 +137,88 @@ class clsID3 {
   static const std::array<std::string_view, 33>& FrameIdsV22();
   static const std::array<std::string_view, 38>& FrameIdsV23();
   static const std::array<std::string_view, 5>& Lyrics3FieldIds();
+
+  // ======================== File rewrite (rewrite.cpp) ========================
+  // Rewrites FileName as: a new ID3v2 tag (in the revision of the file's old tag,
+  // or 3), the old audio bytes unchanged, then a Lyrics3 v2 block and an ID3v1
+  // record where the items call for them. Every old tag is cut off the audio.
+  // The new content is written completely to a temporary file first (folder from
+  // TEMP, else TMPDIR, else /tmp); the file itself is then overwritten in place, so
+  // it keeps its permissions, owner and hard links, and its access and modification
+  // times are put back with full precision (Linux has no settable creation time).
+  // When the new tags have the sizes of the old ones, only the tag bytes are
+  // rewritten in place. A path that does not exist yet becomes a file holding the
+  // new tags alone. Reports nothing; the record is not read again (call
+  // RefreshID3Tags for that), but ID3RevisionV2 becomes the revision written.
+  void UpdateID3Tags();
+  // Empties the record (every text item except FileName, GenreID 255, the four
+  // flags false), then rewrites FileName as its audio alone, as UpdateID3Tags does.
+  // ID3RevisionV2 ends as the major version of the tag removed (0 without one). A
+  // path that does not exist is left alone.
+  void DeleteID3Tags();
+
+  // How the last UpdateID3Tags or DeleteID3Tags call left the file. The tag store
+  // reports no failure by itself; this lets a caller that must know (the command
+  // line) find out. After any failure the file holds its old content byte for byte,
+  // except in the one case named KeptCopy.
+  enum class RewriteOutcome {
+    NotRun,     // no rewrite was asked for yet
+    Rewritten,  // the file holds its new content (or already held exactly that)
+    Unchanged,  // a step failed before the file was touched: it holds its old content
+    KeptCopy,   // writing the file itself failed midway: the complete new content is
+                // kept in the temporary file named by KeptCopyPath
+  };
+  RewriteOutcome LastRewriteOutcome() const { return rewrite_outcome_; }
+  const std::string& KeptCopyPath() const { return kept_copy_path_; }
+
+  // ======================== ID3v2 building (id3v2_writer.cpp) ========================
+  // The new ID3v2 tag, header included, from the items and the file's old tag:
+  // `old_header` is the old tag's 10-byte header when the file starts with a valid
+  // one, and `old_body` the bytes after it (the declared size, or fewer where the
+  // file ends). Managed frames of the old tag are rewritten in place, foreign ones
+  // kept in their order, emptied ones removed, missing ones appended in the order of
+  // the identifier tables, and the old padding length kept (2048 bytes for a new
+  // tag). Text beyond Latin-1 is written as UTF-16 with a byte-order mark in
+  // revisions 2 and 3 and as UTF-8 in revision 4. The new tag has no
+  // unsynchronisation, extended header or footer. Sets ID3RevisionV2 to the revision
+  // written and clears TagUnsynchronised.
+  std::string BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body);
+  // `value` as exactly `width` big-endian digits of base 256 (shift 0) or 128
+  // (shift -1, synchsafe); a longer number keeps its least significant digits.
+  static std::string NumberToBytes(double value, int width, int shift);
+  // The header flags byte for `revision` (bit 6 means compression below revision 3,
+  // an extended header from 3 on; the footer bit exists from revision 4 on).
+  static std::uint8_t BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
+                                          bool extended_header, bool footer);
+  // The text of the genre frame: "(17)Rock", "(255)", "Chiptune", "(RX)" ...
+  std::u16string GenreFrameText() const;
+  // "5/12" from number and total; the number alone without a total; empty without
+  // a number.
+  static std::u16string NumberAndTotalText(const std::u16string& number, const std::u16string& total);
+  // ====================== end ID3v2 building ======================
+
+  // ======================== ID3v1 and Lyrics3 building (trailer_writer.cpp) ========================
+  // What follows the audio: the Lyrics3 v2 block (when Title, Artist or Album is too
+  // long for ID3v1), then the ID3v1 record (unless it would say nothing).
+  // `old_lyrics3v2_block` is the file's old block from "LYRICSBEGIN" through its last
+  // field, or empty; its foreign fields are carried over.
+  std::string BuildTrailer(std::string_view old_lyrics3v2_block) const;
+  // The 128-byte ID3v1 (1.1 when TrackNumber is a number from 1 to 255) record, or
+  // none when every item it holds is empty and the genre byte is 12 or 255, or when
+  // the genre number does not fit a byte.
+  std::optional<std::string> BuildID3v1Record() const;
+  // The Lyrics3 v2 block, or none when no title, artist or album exceeds 30 bytes.
+  std::optional<std::string> BuildLyrics3v2Block(std::string_view old_block) const;
+  // The genre byte of the ID3v1 record; may lie outside 0..255 when GenreID does.
+  std::int32_t ID3v1GenreByte() const;
+  // Single-byte form of tag text: Latin-1, any other character (a surrogate pair
+  // counting as one) as "?".
+  static std::string SingleByteText(std::u16string_view text);
+  // The text cut to `width` bytes and padded with NULs to exactly `width`.
+  static std::string FixedWidthText(std::u16string_view text, std::size_t width);
+  // Lyrics3 line-break escapes: CR LF -> "[CR][LF]", CR -> "[CR]", LF -> "[LF]".
+  static std::string EscapeLineBreaks(std::string_view value);
+  // ====================== end ID3v1 and Lyrics3 building ======================
 
  private:
   // Clears the record as every scan starts.
@@ -256,6 +341,22 @@ class clsID3 {
   std::int32_t vbri_toc_entry_size_ = 0;
 
   bool tag_unsynchronised_ = false;
+
+  // ======================== Tag writing: private parts ========================
+  class FrameAreaWriter;     // the walk over an old frame area (id3v2_writer.cpp)
+  class Lyrics3BlockWriter;  // the walk over an old Lyrics3 v2 block (trailer_writer.cpp)
+  class TagLocator;          // where the old tags of a file lie (rewrite.cpp)
+  // The old frame area made ready for the walk: unsynchronisation and extended
+  // header removed as the old header's flags say.
+  std::string PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const;
+  // The ID3v1.1 track byte, when TrackNumber is a number from 1 to 255.
+  std::optional<std::uint8_t> ID3v1TrackByte() const;
+  // Shared by UpdateID3Tags (keep_tags) and DeleteID3Tags (rewrite.cpp).
+  void RewriteFile(bool keep_tags);
+
+  RewriteOutcome rewrite_outcome_ = RewriteOutcome::NotRun;
+  std::string kept_copy_path_;
+  // ====================== end tag writing ======================
 };
 
 }  // namespace pellora::tags

@@ -11,6 +11,7 @@
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
 #include "tests/support/scripted_socket.h"
+#include "tests/support/temp_path.h"
 
 namespace pellora::capture {
 namespace {
@@ -100,7 +101,7 @@ std::vector<std::size_t> CutPoints(std::mt19937& rng, std::size_t total) {
 
 TEST(ChunkingProperty, AnyCuttingGivesTheReferenceResult) {
   std::mt19937 rng(20261207);
-  const std::string path = ::testing::TempDir() + "chunking_property.bin";
+  const std::string path = testing_support::UniqueTempPath("chunking_property.bin");
   for (int round = 0; round < 150; ++round) {
     const Stream stream = GenerateStream(rng);
     const Demultiplexed expected = ReferenceDemultiplex(stream.body, stream.metaint);

@@ -12,6 +12,7 @@
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
 #include "tests/support/scripted_socket.h"
+#include "tests/support/temp_path.h"
 
 namespace pellora::capture {
 namespace {
@@ -43,8 +44,7 @@ class Recording : public ::testing::Test {
   ScriptedSite site;
   std::shared_ptr<Torvane> control;
   EventLog log;
-  std::string path = ::testing::TempDir() + "recording_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mp3";
+  std::string path = testing_support::TempPathForCurrentTest("recording_", ".mp3");
 };
 
 TEST_F(Recording, AppendKeepsTheOldBytesInFront) {

@@ -12,6 +12,7 @@
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
 #include "tests/support/scripted_socket.h"
+#include "tests/support/temp_path.h"
 
 namespace pellora::capture {
 namespace {
@@ -40,8 +41,7 @@ class StreamParsing : public ::testing::Test {
   ScriptedSite site;
   std::shared_ptr<Torvane> control;
   EventLog log;
-  std::string path = ::testing::TempDir() + "stream_parsing_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mp3";
+  std::string path = testing_support::TempPathForCurrentTest("stream_parsing_", ".mp3");
 };
 
 // Audio bytes A1.. as distinct letters; the block M1..M16 is one title.

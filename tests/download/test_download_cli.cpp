@@ -3,11 +3,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <algorithm>
 
 #include "cli/download_progress.h"
 #include "tests/support/http_peer.h"
 #include "tests/support/process.h"
+#include "tests/support/test_folder.h"
 
 namespace pellora::cli {
 namespace {
@@ -16,32 +17,25 @@ namespace fs = std::filesystem;
 using testing_support::HttpPeer;
 using testing_support::RunCommand;
 using testing_support::RunPellora;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::ReadWholeFile;
+using testing_support::TestFolder;
 
 class DownloadCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(peer.Port(), 0);
-    folder = fs::path(::testing::TempDir()) /
-             ("download-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
   }
-  void TearDown() override { fs::remove_all(folder); }
   std::string Target() const { return (folder / "out.bin").string(); }
 
   HttpPeer peer;
-  fs::path folder;
+  TestFolder test_folder{"download-cli-"};
+  const fs::path& folder = test_folder.Path();
 };
 
 TEST_F(DownloadCommand, SavesTheFileAndSaysSoInOneLine) {
   const auto result = RunPellora("download " + peer.Url("/sized/123456") + " " + Target());
   EXPECT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(ReadFile(Target()), HttpPeer::Body(123456));
+  EXPECT_EQ(ReadWholeFile(Target()), HttpPeer::Body(123456));
   EXPECT_NE(result.output.find(Target() + ": 120.6 KiB (123456 bytes) in "), std::string::npos)
       << result.output;
   EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
@@ -51,7 +45,7 @@ TEST_F(DownloadCommand, QuietSaysNothingOnSuccess) {
   const auto result = RunPellora("download --quiet " + peer.Url("/chunked/5000") + " " + Target());
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.output, "");
-  EXPECT_EQ(ReadFile(Target()), HttpPeer::Body(5000));
+  EXPECT_EQ(ReadWholeFile(Target()), HttpPeer::Body(5000));
 }
 
 TEST_F(DownloadCommand, FailuresExitWithOne) {

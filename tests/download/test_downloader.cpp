@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,7 +11,8 @@
 
 #include "hosting/event_loop.h"
 #include "tests/support/http_peer.h"
-#include "tests/support/loop_until.h"
+#include "tests/capture/loop_wait.h"
+#include "tests/support/test_folder.h"
 
 namespace pellora::download {
 namespace {
@@ -18,11 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::HttpPeer;
 using testing_support::RunUntil;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::TestFolder;
+using testing_support::ReadWholeFile;
 
 struct Event {
   std::string name;  // "Progress", "Error", "Complete"
@@ -79,15 +78,9 @@ class ScriptedDialogs : public hosting::Dialogs {
 class DownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = fs::path(::testing::TempDir()) /
-             ("downloader-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
     control = site.Create<Downloader>(service);
     control->SetEvents(&recorder);
   }
-  void TearDown() override { fs::remove_all(folder); }
-
   std::string Target(const std::string& name) const { return (folder / name).string(); }
   void Download(const std::string& path, const std::string& file) {
     const int before = recorder.completions;
@@ -108,7 +101,8 @@ class DownloaderTest : public ::testing::Test {
   hosting::Site site{loop, &dialogs};
   Recorder recorder;
   std::shared_ptr<Downloader> control;
-  fs::path folder;
+  TestFolder test_folder{"downloader-"};
+  const fs::path& folder = test_folder.Path();
 };
 
 TEST_F(DownloaderTest, SizedFileReportsGrowingProgressThenCompletes) {
@@ -125,7 +119,7 @@ TEST_F(DownloaderTest, SizedFileReportsGrowingProgressThenCompletes) {
   EXPECT_EQ(progress.back().cur, 250000);
   EXPECT_EQ(recorder.Outcome(file), (std::vector<std::string>{"Complete 250000"}));
   EXPECT_EQ(recorder.events.back().name, "Complete");
-  EXPECT_EQ(ReadFile(file), HttpPeer::Body(250000));
+  EXPECT_EQ(ReadWholeFile(file), HttpPeer::Body(250000));
 }
 
 struct Case {
@@ -145,7 +139,7 @@ TEST_P(DownloaderOutcome, RaisesTheEventsAndLeavesTheFile) {
   EXPECT_EQ(recorder.Outcome(file), c.outcome);
   EXPECT_EQ(fs::exists(file), c.file_expected);
   if (c.file_expected) {
-    EXPECT_EQ(ReadFile(file), HttpPeer::Body(c.bytes));
+    EXPECT_EQ(ReadWholeFile(file), HttpPeer::Body(c.bytes));
   }
   for (const Event& e : ProgressOf(file)) EXPECT_NE(e.max, 0);
 }
@@ -187,7 +181,7 @@ TEST_F(DownloaderTest, LongerOldFileKeepsNoStaleBytes) {
   const std::string file = Target("old.bin");
   std::ofstream(file, std::ios::binary) << std::string(500000, 'x');
   Download("/sized/1234", file);
-  EXPECT_EQ(ReadFile(file), HttpPeer::Body(1234));
+  EXPECT_EQ(ReadWholeFile(file), HttpPeer::Body(1234));
 }
 
 TEST_F(DownloaderTest, TwoDownloadsAtOnceEachNamedByItsPath) {
@@ -205,8 +199,8 @@ TEST_F(DownloaderTest, TwoDownloadsAtOnceEachNamedByItsPath) {
   });
   EXPECT_TRUE(std::any_of(recorder.events.begin(), first_done,
                           [&](const Event& e) { return e.file == second; }));
-  EXPECT_EQ(ReadFile(first), HttpPeer::Body(200000));
-  EXPECT_EQ(ReadFile(second), HttpPeer::Body(300000));
+  EXPECT_EQ(ReadWholeFile(first), HttpPeer::Body(200000));
+  EXPECT_EQ(ReadWholeFile(second), HttpPeer::Body(300000));
 }
 
 TEST_F(DownloaderTest, RefusedStartShowsTheWarningAndRaisesNothing) {

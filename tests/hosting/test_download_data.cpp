@@ -8,26 +8,18 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/test_folder.h"
+
 namespace pellora::hosting {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::ReadWholeFile;
+using testing_support::TestFolder;
 
 class DownloadDataTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder = fs::path(::testing::TempDir()) /
-             ("download-data-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-  }
-  void TearDown() override { fs::remove_all(folder); }
-
   DownloadData Spool(const std::string& directory, const std::string& content) {
     std::error_code ec;
     DownloadData data = DownloadData::CreateSpool(directory, ec);
@@ -40,7 +32,8 @@ class DownloadDataTest : public ::testing::Test {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
   }
 
-  fs::path folder;
+  TestFolder test_folder{"download-data-"};
+  const fs::path& folder = test_folder.Path();
 };
 
 TEST_F(DownloadDataTest, SpoolsNextToTheTargetAndReadsBack) {
@@ -83,7 +76,7 @@ TEST_P(SaveAs, ReplacesALongerFileLeavingNoStaleBytes) {
   std::error_code ec;
   data.SaveAs(target.string(), ec);
   EXPECT_FALSE(ec) << ec.message();
-  EXPECT_EQ(ReadFile(target), "new content");
+  EXPECT_EQ(ReadWholeFile(target), "new content");
   EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
   data = DownloadData();
   EXPECT_EQ(EntriesIn(folder), 1u);  // no spool left behind
@@ -95,7 +88,7 @@ TEST_P(SaveAs, CreatesAMissingFile) {
   std::error_code ec;
   data.SaveAs(target.string(), ec);
   EXPECT_FALSE(ec) << ec.message();
-  EXPECT_EQ(ReadFile(target), std::string(300000, 'z'));
+  EXPECT_EQ(ReadWholeFile(target), std::string(300000, 'z'));
 }
 
 TEST_P(SaveAs, WritesThroughASymbolicLink) {
@@ -108,7 +101,7 @@ TEST_P(SaveAs, WritesThroughASymbolicLink) {
   data.SaveAs(link.string(), ec);
   EXPECT_FALSE(ec) << ec.message();
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadFile(real), "new");
+  EXPECT_EQ(ReadWholeFile(real), "new");
 }
 
 TEST_P(SaveAs, FailsForAMissingFolderOrAFolder) {
@@ -130,7 +123,7 @@ TEST_P(SaveAs, FailsForAReadOnlyFileAndKeepsIt) {
   std::error_code ec;
   data.SaveAs(target.string(), ec);
   EXPECT_TRUE(ec);
-  EXPECT_EQ(ReadFile(target), "keep me");
+  EXPECT_EQ(ReadWholeFile(target), "keep me");
 }
 
 INSTANTIATE_TEST_SUITE_P(SpoolPlace, SaveAs, ::testing::Bool(),

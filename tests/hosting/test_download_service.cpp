@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "hosting/event_loop.h"
 #include "tests/support/http_peer.h"
-#include "tests/support/loop_until.h"
+#include "tests/support/temp_path.h"
+#include "tests/capture/loop_wait.h"
 
 namespace pellora::hosting {
 namespace {
@@ -52,9 +54,10 @@ class Recorder : public DownloadListener {
 
 class DownloadServiceTest : public ::testing::Test {
  protected:
-  std::shared_ptr<Recorder> Download(const std::string& url) {
+  std::shared_ptr<Recorder> Download(const std::string& url, bool newest_copy = true) {
     auto recorder = std::make_shared<Recorder>();
-    DownloadRequest request{url, DownloadResultKind::ByteArray, "tag", true, ::testing::TempDir(), recorder};
+    DownloadRequest request{url, DownloadResultKind::ByteArray, "tag", newest_copy, ::testing::TempDir(),
+                            recorder};
     EXPECT_FALSE(service.Start(request).has_value()) << url;
     EXPECT_TRUE(RunUntil(loop, [&] { return recorder->completions > 0; })) << url;
     return recorder;
@@ -92,6 +95,9 @@ TEST_P(DownloadOutcome, NotifiesProgressThenOneCompletion) {
     last = p.bytes;
     EXPECT_EQ(p.total, o.size_announced ? static_cast<std::int32_t>(o.bytes) : 0);
   }
+  if (!o.succeeded) {
+    EXPECT_TRUE(r->progress.empty());
+  }
   if (o.succeeded && o.bytes > 0) {
     ASSERT_FALSE(r->progress.empty());
     EXPECT_EQ(r->progress.back().bytes, static_cast<std::int32_t>(o.bytes));
@@ -106,15 +112,22 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome{"/chunked/200000", true, 200000, false},
                       Outcome{"/redirect/70000", true, 70000, true},
                       Outcome{"/missing", false, 0, false},
-                      Outcome{"/redirect-to-file", false, 0, false}));
+                      Outcome{"/redirect-to-file", false, 0, false},
+                      Outcome{"/choices", false, 0, false}));
 
 TEST_F(DownloadServiceTest, ReadsLocalFiles) {
-  const std::string path = ::testing::TempDir() + "/service-source.bin";
+  const std::string path = testing_support::UniqueTempPath("service-source.bin");
   std::ofstream(path, std::ios::binary) << HttpPeer::Body(123457);
   const auto r = Download("file://" + path);
+  std::remove(path.c_str());
   EXPECT_TRUE(r->succeeded);
   EXPECT_EQ(r->completed_total, 123457);
   EXPECT_EQ(r->Content(), HttpPeer::Body(123457));
+}
+
+TEST_F(DownloadServiceTest, NewestCopyAsksCachesToRevalidate) {
+  EXPECT_EQ(Download(peer.Url("/cache-headers"), true)->Content(), "Cache-Control=no-cache;Pragma=no-cache");
+  EXPECT_EQ(Download(peer.Url("/cache-headers"), false)->Content(), "Cache-Control=None;Pragma=None");
 }
 
 TEST_F(DownloadServiceTest, NoServerIsAFailure) {
@@ -169,22 +182,16 @@ TEST_F(DownloadServiceTest, AbandonsTheDownloadsOfAListenerThatHasGone) {
   EXPECT_TRUE(watch.expired());
 }
 
-TEST_F(DownloadServiceTest, SaturatesTotalsAtTheLargest32BitNumber) {
-  // A sparse file just over 2 GiB, read through file:// to its end.
-  const std::string path = ::testing::TempDir() + "/service-huge.bin";
-  {
-    std::ofstream out(path, std::ios::binary);
-    out.seekp((std::int64_t{1} << 31) + 9);
-    out.put('x');
-  }
-  const auto r = Download("file://" + path);
-  std::remove(path.c_str());
-  EXPECT_TRUE(r->succeeded);
-  EXPECT_EQ(r->completed_total, 2147483647);
-  EXPECT_EQ(r->data.Size(), (std::int64_t{1} << 31) + 10);
-  ASSERT_FALSE(r->progress.empty());
-  EXPECT_EQ(r->progress.back().total, 2147483647);
-  EXPECT_EQ(r->progress.back().bytes, 2147483647);
+TEST(DownloadCounts, SaturateAtTheLargest32BitNumber) {
+  const std::pair<std::int64_t, std::int32_t> cases[] = {
+      {-1, 0},  // unknown
+      {0, 0},
+      {1234, 1234},
+      {2147483647, 2147483647},
+      {2147483648, 2147483647},
+      {std::int64_t{1} << 40, 2147483647},
+  };
+  for (const auto& [count, carried] : cases) EXPECT_EQ(SaturateToInt32(count), carried) << count;
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include "hosting/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace pellora::hosting {
 namespace {
@@ -53,6 +57,33 @@ TEST_F(FileTest, AppendAndTruncate) {
   EXPECT_EQ(f.ReadAt(0, 10, ec), "aaa");
 }
 
+TEST_F(FileTest, GatheredWriteKeepsEveryPieceInOrder) {
+  std::error_code ec;
+  File f = File::Open(Path("g"), OpenMode::WriteTruncate, ec);
+  // More pieces than one system call takes, some of them empty.
+  std::vector<std::string> texts;
+  std::string expected;
+  for (int i = 0; i < 200; ++i) {
+    texts.push_back(i % 7 == 0 ? "" : std::string(static_cast<std::size_t>(i), static_cast<char>('a' + i % 26)));
+    expected += texts.back();
+  }
+  std::vector<std::span<const char>> pieces(texts.begin(), texts.end());
+  EXPECT_EQ(f.WriteGather(pieces, ec), expected.size());
+  ASSERT_FALSE(ec);
+  File r = File::Open(Path("g"), OpenMode::Read, ec);
+  EXPECT_EQ(r.ReadAt(0, expected.size() + 1, ec), expected);
+}
+
+TEST_F(FileTest, GatheredWriteReportsAFullDevice) {
+  std::error_code ec;
+  File f = File::Open("/dev/full", OpenMode::ReadWrite, ec);
+  ASSERT_FALSE(ec);
+  const std::string text = "abc";
+  const std::span<const char> piece(text);
+  EXPECT_EQ(f.WriteGather(std::span(&piece, 1), ec), 0u);
+  EXPECT_EQ(ClassifyError(ec), FileFailure::DiskFull);
+}
+
 TEST_F(FileTest, OpenFailuresAreClassified) {
   std::error_code ec;
   File f = File::Open(Path("missing/x"), OpenMode::WriteTruncate, ec);
@@ -92,6 +123,20 @@ TEST_F(FileTest, TimesKeepNanoseconds) {
   EXPECT_EQ(got.access_nsec, 123456789);
   EXPECT_EQ(got.modify_sec, 1100000000);
   EXPECT_EQ(got.modify_nsec, 987654321);
+}
+
+TEST_F(FileTest, OnlyRegularFilesAreRegular) {
+  std::error_code ec;
+  File::Open(Path("plain"), OpenMode::WriteTruncate, ec);
+  ASSERT_FALSE(ec);
+  fs::create_symlink(Path("plain"), Path("link"));
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(IsRegularFile(Path("plain")));
+  EXPECT_TRUE(IsRegularFile(Path("link")));
+  EXPECT_FALSE(IsRegularFile(Path("fifo")));
+  EXPECT_FALSE(IsRegularFile(dir_.string()));
+  EXPECT_FALSE(IsRegularFile(Path("missing")));
+  EXPECT_FALSE(IsRegularFile("/dev/null"));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@ Prints the port it listens on (127.0.0.1 only), then serves until terminated:
   /missing          404 with an HTML error page
   /redirect/N       302 to /sized/N
   /redirect-to-file 302 to file:///etc/hostname (must be refused)
+  /choices          300 with a body and no Location (not the resource)
+  /cache-headers    the request's Cache-Control and Pragma fields, as the body
 Byte i of every body is i % 251.
 """
 import http.server
@@ -38,6 +40,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_redirect("/sized/%d" % n)
         elif kind == "redirect-to-file":
             self.send_redirect("file:///etc/hostname")
+        elif kind == "cache-headers":
+            text = "Cache-Control=%s;Pragma=%s" % (self.headers.get("Cache-Control"), self.headers.get("Pragma"))
+            self.send_sized(text.encode(), pause=0)
+        elif kind == "choices":
+            page = b"pick one"
+            self.send_response(300)
+            self.send_header("Content-Length", str(len(page)))
+            self.end_headers()
+            self.wfile.write(page)
         else:
             page = b"<html><body>Not here</body></html>"
             self.send_response(404)

@@ -39,6 +39,9 @@ class ScriptedSocket : public hosting::Socket {
     buffer_.assign(bytes);
     events_->OnDataArrival(std::span<const char>(buffer_.data(), buffer_.size()));
   }
+  // `bytes` arrive as one chunk straight from the caller's memory (no copy), as
+  // from a socket's read buffer.
+  void DeliverView(std::span<const char> bytes) { events_->OnDataArrival(bytes); }
   // `bytes` arrive cut into chunks of `chunk` bytes.
   void DeliverInChunks(std::string_view bytes, std::size_t chunk) {
     for (std::size_t at = 0; at < bytes.size() && open; at += chunk)

@@ -1,0 +1,27 @@
+#pragma once
+// `--json-events`: every event of the recorded streams as one JSON object a line on
+// stdout, e.g. {"event":"MetaChanged","meta":"StreamTitle='…';"}. Byte text is
+// given as JSON strings of one character per byte (U+0000 … U+00FF), so that the
+// bytes the station sent can be recovered exactly. With several streams each
+// object also names its stream's URL ("url").
+#include <cstdint>
+#include <string>
+
+#include "capture/torvane.h"
+
+namespace pellora::cli {
+
+class EventPrinter {
+ public:
+  explicit EventPrinter(bool name_streams) : name_streams_(name_streams) {}
+
+  void StateChanged(const std::string& url);
+  void GotHeader(const std::string& url, const std::string& header);
+  void MetaChanged(const std::string& url, const std::string& meta);
+  void Error(const std::string& url, capture::EErrType type, std::int32_t code, const std::string& description);
+
+ private:
+  bool name_streams_;
+};
+
+}  // namespace pellora::cli

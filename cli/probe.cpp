@@ -1,0 +1,197 @@
+// `pellora probe`: connects to a stream, waits for its header and first title, and
+// prints what the station says about itself.
+#include <asio/steady_timer.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <memory>
+
+#include "capture/torvane.h"
+#include "cli/commands.h"
+#include "hosting/container.h"
+#include "hosting/event_loop.h"
+#include "text/text.h"
+
+namespace pellora::cli {
+namespace {
+
+constexpr int kMaxProbeRedirects = 5;
+
+struct ProbeCommand {
+  std::string url;
+  bool json = false;
+  bool strict = false;
+  double timeout_seconds = 10;
+};
+
+// What the probe learnt, as UTF-8 for a person.
+struct ProbeResult {
+  std::string url, status;
+  std::vector<std::pair<std::string, std::string>> fields;  // header lines after the status
+  std::string name, genre, station_url, title, title_url;
+  int bit_rate = 0;
+  bool is_public = false;
+  long long metaint = 0;
+  std::vector<std::string> notices;
+};
+
+std::string Person(const std::string& bytes) { return text::StreamTextToUtf8(bytes); }
+
+class Prober : private capture::TorvaneEvents {
+ public:
+  Prober(hosting::EventLoop& loop, const ProbeCommand& command)
+      : loop_(loop), site_(loop), timeout_(loop.context()), command_(command) {
+    torvane_ = site_.Create<capture::Torvane>();
+    torvane_->SetEvents(this);
+    torvane_->AcceptHttpOk(!command.strict);
+  }
+  ~Prober() override {
+    torvane_->SetEvents(nullptr);
+    torvane_->Disconnect();
+    site_.TerminateControl();
+  }
+
+  // Runs the probe; fills `result` or returns why it failed.
+  std::string Run(ProbeResult& result) {
+    url_ = command_.url;
+    if (const auto refused = torvane_->Connect(url_)) return refused.message();
+    timeout_.expires_after(std::chrono::milliseconds(static_cast<long long>(command_.timeout_seconds * 1000)));
+    timeout_.async_wait([this](std::error_code ec) {
+      if (ec) return;
+      if (header_.empty()) failure_ = "no answer within the timeout";
+      Done();
+    });
+    loop_.run();
+    if (failure_.empty()) result = result_;
+    return failure_;
+  }
+
+ private:
+  void GotHeader(std::string& header) override {
+    header_ = header;
+    const auto metaint = torvane_->GetHeader("icy-metaint").value_or("");
+    if (metaint.empty() || metaint == "0") Done();
+  }
+  void MetaChanged(std::string&) override { Done(); }
+  void Error(capture::EErrType& type, std::int32_t& code, std::string& description) override {
+    if (type == capture::TErr_Stream && code == capture::Err_Stream_Redirection && redirects_ < kMaxProbeRedirects) {
+      ++redirects_;
+      url_ = description;
+      if (const auto refused = torvane_->Connect(url_, true)) failure_ = refused.message(), Done();
+      return;
+    }
+    failure_ = description;
+    Done();
+  }
+
+  void Done() {
+    if (done_) return;
+    done_ = true;
+    if (failure_.empty()) Collect();
+    timeout_.cancel();
+    torvane_->Disconnect();
+    loop_.stop();
+  }
+
+  void Collect() {
+    ProbeResult& r = result_;
+    r.url = url_;
+    std::size_t line_start = 0;
+    for (bool first = true;; first = false) {
+      const auto end = header_.find("\r\n", line_start);
+      if (end == std::string::npos || end == line_start) break;
+      const std::string line = header_.substr(line_start, end - line_start);
+      line_start = end + 2;
+      if (first) {
+        r.status = Person(line);
+        continue;
+      }
+      const auto colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      const auto value_start = line.find_first_not_of(' ', colon + 1);
+      r.fields.emplace_back(Person(line.substr(0, colon)),
+                            Person(value_start == std::string::npos ? "" : line.substr(value_start)));
+    }
+    r.name = Person(torvane_->StreamName());
+    r.genre = Person(torvane_->StreamGenre());
+    r.station_url = Person(torvane_->StreamURL());
+    r.bit_rate = torvane_->StreamBitRate();
+    r.is_public = torvane_->StreamPublic();
+    r.metaint = std::atoll(torvane_->GetHeader("icy-metaint").value_or("0").c_str());
+    const std::string notices = torvane_->GetNotices().value_or("");
+    for (std::size_t start = 0; !notices.empty();) {
+      const auto end = notices.find("\r\n", start);
+      r.notices.push_back(Person(notices.substr(start, end - start)));
+      if (end == std::string::npos) break;
+      start = end + 2;
+    }
+    r.title = Person(torvane_->MusicName());
+    r.title_url = Person(torvane_->MusicURL());
+  }
+
+  hosting::EventLoop& loop_;
+  hosting::Site site_;
+  asio::steady_timer timeout_;
+  const ProbeCommand& command_;
+  std::shared_ptr<capture::Torvane> torvane_;
+  std::string url_, header_, failure_;
+  int redirects_ = 0;
+  bool done_ = false;
+  ProbeResult result_;
+};
+
+void PrintText(const ProbeResult& r) {
+  auto line = [](const char* label, const std::string& value) {
+    if (!value.empty()) std::printf("%-11s %s\n", label, value.c_str());
+  };
+  line("URL:", r.url);
+  line("Status:", r.status);
+  line("Station:", r.name);
+  line("Genre:", r.genre);
+  line("Web site:", r.station_url);
+  line("Bit rate:", r.bit_rate ? std::to_string(r.bit_rate) + " kbit/s" : "");
+  line("Public:", r.is_public ? "yes" : "no");
+  line("Metadata:", r.metaint > 0 ? "every " + std::to_string(r.metaint) + " bytes" : "none");
+  for (std::size_t i = 0; i < r.notices.size(); ++i) line(i == 0 ? "Notices:" : "", r.notices[i]);
+  line("Title:", r.title);
+  line("Title URL:", r.title_url);
+}
+
+void PrintJson(const ProbeResult& r) {
+  nlohmann::ordered_json header = nlohmann::ordered_json::object();
+  for (const auto& [name, value] : r.fields) header[name] = value;
+  const nlohmann::ordered_json out = {
+      {"url", r.url},           {"Status", r.status},       {"StreamName", r.name},
+      {"StreamGenre", r.genre}, {"StreamURL", r.station_url}, {"StreamBitRate", r.bit_rate},
+      {"StreamPublic", r.is_public}, {"MetaInterval", r.metaint}, {"Notices", r.notices},
+      {"MusicName", r.title},   {"MusicURL", r.title_url},  {"Header", header}};
+  std::printf("%s\n", out.dump(2).c_str());
+}
+
+int RunProbe(const ProbeCommand& command) {
+  hosting::EventLoop loop;
+  Prober prober(loop, command);
+  ProbeResult result;
+  if (const std::string failure = prober.Run(result); !failure.empty()) {
+    std::fprintf(stderr, "pellora probe: %s\n", Person(failure).c_str());
+    return 1;
+  }
+  command.json ? PrintJson(result) : PrintText(result);
+  return 0;
+}
+
+}  // namespace
+
+void RegisterProbe(CLI::App& app, CommandList& commands) {
+  auto command = std::make_shared<ProbeCommand>();
+  auto* sub = app.add_subcommand("probe", "Show a stream's header fields, notices and current title");
+  sub->add_option("url", command->url, "stream URL, e.g. http://host:8000/live")->required();
+  sub->add_flag("--json", command->json, "print JSON instead of text");
+  sub->add_flag("--strict", command->strict, "refuse servers that answer \"HTTP/1.x 200\"");
+  sub->add_option("--timeout", command->timeout_seconds, "seconds to wait for the header and first title")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  commands.push_back({sub, [command] { return RunProbe(*command); }});
+}
+
+}  // namespace pellora::cli

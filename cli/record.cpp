@@ -1,0 +1,102 @@
+// `pellora record`: records one or more internet-radio streams, each into a file.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/record_session.h"
+#include "hosting/event_loop.h"
+
+namespace pellora::cli {
+namespace {
+
+struct RecordCommand {
+  std::vector<std::string> urls;
+  std::string from_file;
+  std::string output;
+  double duration_seconds = 0;
+  double stall_seconds = 15;
+  bool json_events = false;
+  RecordingSettings settings;
+};
+
+// One URL a line; blank lines and lines starting with '#' are skipped.
+bool ReadUrlList(const std::string& path, std::vector<std::string>& urls) {
+  std::ifstream in(path);
+  if (!in) return false;
+  for (std::string line; std::getline(in, line);) {
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const auto last = line.find_last_not_of(" \t\r");
+    urls.push_back(line.substr(first, last - first + 1));
+  }
+  return true;
+}
+
+int RunRecord(RecordCommand command) {
+  if (!command.from_file.empty() && !ReadUrlList(command.from_file, command.urls)) {
+    std::fprintf(stderr, "pellora record: cannot read %s\n", command.from_file.c_str());
+    return 1;
+  }
+  if (command.urls.empty()) {
+    std::fprintf(stderr, "pellora record: no URL given (name one or use --from FILE)\n");
+    return 2;
+  }
+  RecordingSettings settings = command.settings;
+  settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
+  if (command.urls.size() == 1) {
+    settings.output_file = command.output;
+  } else if (!command.output.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(command.output, ec);
+    if (ec) {
+      std::fprintf(stderr, "pellora record: cannot create folder %s: %s\n", command.output.c_str(),
+                   ec.message().c_str());
+      return 1;
+    }
+    settings.output_folder = command.output;
+  }
+  SessionOptions options;
+  options.duration = std::chrono::milliseconds(static_cast<long long>(command.duration_seconds * 1000));
+  options.json_events = command.json_events;
+  options.status_line = ::isatty(STDERR_FILENO) == 1 && !command.json_events;
+
+  hosting::EventLoop loop;
+  RecordSession session(loop, command.urls, settings, options);
+  return session.Run();
+}
+
+}  // namespace
+
+void RegisterRecord(CLI::App& app, CommandList& commands) {
+  auto command = std::make_shared<RecordCommand>();
+  auto& s = command->settings;
+  auto* sub = app.add_subcommand("record", "Record internet-radio streams (ICY) into files");
+  sub->add_option("url", command->urls, "stream URLs, e.g. http://host:8000/live; several record at once");
+  sub->add_option("--from", command->from_file, "read stream URLs from FILE, one a line")->check(CLI::ExistingFile);
+  sub->add_option("-o,--output", command->output,
+                  "the file to record into (default: named after the station); a folder with several URLs");
+  sub->add_flag("--append", s.append, "append to the file instead of replacing it");
+  sub->add_option("--duration", command->duration_seconds, "stop after SECONDS")->check(CLI::NonNegativeNumber);
+  sub->add_option("--max-bytes", s.max_bytes, "stop each stream once N audio bytes are written")
+      ->check(CLI::PositiveNumber);
+  sub->add_flag("--json-events", command->json_events, "print every event as one JSON object a line");
+  sub->add_flag("--tag", s.tag, "write ID3 tags (station, genre, title of the moment) before the audio");
+  sub->add_option("--comments", s.comments, "comment for the tags");
+  sub->add_option("--encoded-by", s.encoded_by, "encoded-by text for the tags");
+  sub->add_option("--copyright", s.copyright, "copyright text for the tags");
+  sub->add_option("--languages", s.languages, "languages for the tags");
+  sub->add_flag("--follow-redirects", s.follow_redirects, "follow redirections (at most 5)");
+  sub->add_flag("--reconnect", s.reconnect, "reconnect after errors or silence, appending to the same file");
+  sub->add_option("--stall-timeout", command->stall_seconds,
+                  "seconds without any byte after which a stream counts as dropped")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  sub->add_flag("--strict", s.strict, "refuse servers that answer \"HTTP/1.x 200\" instead of \"ICY 200\"");
+  commands.push_back({sub, [command] { return RunRecord(*command); }});
+}
+
+}  // namespace pellora::cli

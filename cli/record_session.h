@@ -1,0 +1,61 @@
+#pragma once
+// A run of `pellora record` (or `pellora demo`): any number of streams recorded
+// concurrently on the one loop thread, each by its StreamRecorder. The run ends when
+// every stream has ended, when the duration has passed, or on SIGINT/SIGTERM; a
+// live status line is drawn on standard error when it is a terminal.
+#include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/event_printer.h"
+#include "cli/stream_recorder.h"
+
+namespace pellora::cli {
+
+struct SessionOptions {
+  std::chrono::milliseconds duration{0};  // 0: until the streams end or a signal
+  bool json_events = false;
+  bool status_line = false;  // draw it (the caller checks that stderr is a terminal)
+};
+
+class RecordSession {
+ public:
+  // One recorder per URL, all with `settings`; with several URLs the files are
+  // named after their stations.
+  RecordSession(hosting::EventLoop& loop, const std::vector<std::string>& urls, const RecordingSettings& settings,
+                SessionOptions options);
+
+  // Records until the run ends; then prints one line per failed stream on stderr
+  // ("pellora record: URL: why", without the URL for a single stream) and returns
+  // the exit status: 0 when no stream failed, 1 otherwise. Other work on the loop
+  // (an in-process station) goes on while the run lasts.
+  int Run(const std::string& program = "pellora record");
+
+  const std::vector<std::unique_ptr<StreamRecorder>>& recorders() const { return recorders_; }
+
+ private:
+  void Tick();
+  void StopAll();
+  void OnRecorderFinished();
+  void DrawStatus();
+  void ClearStatus();
+
+  hosting::EventLoop& loop_;
+  SessionOptions options_;
+  std::optional<EventPrinter> printer_;
+  std::vector<std::unique_ptr<StreamRecorder>> recorders_;
+  asio::steady_timer tick_;
+  asio::steady_timer deadline_;
+  asio::signal_set signals_;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point next_status_;
+  bool status_drawn_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace pellora::cli

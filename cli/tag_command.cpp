@@ -1,0 +1,137 @@
+#include "cli/tag_command.h"
+
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/tags_command.h"
+#include "cli/tags_json.h"
+#include "hosting/file.h"
+#include "tags/id3.h"
+#include "text/text.h"
+
+namespace pellora::cli {
+namespace {
+
+struct TagOptions {
+  std::string file;
+  // (property, value) in the order they are applied: the named options, then --set.
+  std::vector<std::pair<tags::TextItem, std::string>> items;
+  std::optional<std::string> track;
+  std::optional<std::int32_t> genre_id;
+  std::vector<std::string> assignments;  // --set PROPERTY=VALUE
+  bool json = false;
+};
+
+// The tag store creates a missing file and reports nothing, so the command checks
+// first that the file is there and readable, and names the reason when it is not.
+bool CanRead(const char* command, const std::string& path) {
+  std::error_code ec;
+  const auto file = hosting::File::Open(path, hosting::OpenMode::Read, ec);
+  if (file.IsOpen()) return true;
+  std::cerr << "pellora " << command << ": cannot read " << path << ": " << ec.message() << '\n';
+  return false;
+}
+
+// Says what happened when the rewrite did not leave the file with its new content.
+bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& path) {
+  using Outcome = tags::clsID3::RewriteOutcome;
+  switch (id3.LastRewriteOutcome()) {
+    case Outcome::Rewritten: return true;
+    case Outcome::KeptCopy:
+      std::cerr << "pellora " << command << ": writing " << path << " failed midway; its complete new content is in "
+                << id3.KeptCopyPath() << '\n';
+      return false;
+    case Outcome::Unchanged:
+    case Outcome::NotRun: break;
+  }
+  std::cerr << "pellora " << command << ": " << path
+            << " was left unchanged (not writable, or no room for the temporary copy in TEMP, TMPDIR or /tmp)\n";
+  return false;
+}
+
+std::u16string ArgumentText(const std::string& value) { return text::StreamTextToUtf16(value); }
+
+// Applies --set assignments; false (with the reason on stderr) for an unknown name.
+bool ApplyAssignments(const std::vector<std::string>& assignments, tags::clsID3& id3) {
+  for (const std::string& assignment : assignments) {
+    const auto equals = assignment.find('=');
+    const auto item = equals == std::string::npos ? std::nullopt
+                                                   : tags::clsID3::FindItem(assignment.substr(0, equals));
+    if (!item) {
+      std::cerr << "pellora tag: --set needs PROPERTY=VALUE with a text property such as Title; got '" << assignment
+                << "'\n";
+      return false;
+    }
+    id3.SetText(*item, ArgumentText(assignment.substr(equals + 1)));
+  }
+  return true;
+}
+
+// "N" sets the track number; "N/TOTAL" sets the total as well.
+void ApplyTrack(const std::string& track, tags::clsID3& id3) {
+  const auto slash = track.find('/');
+  id3.TrackNumber(ArgumentText(track.substr(0, slash)));
+  if (slash != std::string::npos) id3.TracksTotal(ArgumentText(track.substr(slash + 1)));
+}
+
+int RunTag(const TagOptions& options) {
+  if (!CanRead("tag", options.file)) return 1;
+  tags::clsID3 id3;
+  id3.FileName(ArgumentText(options.file));
+  for (const auto& [item, value] : options.items) id3.SetText(item, ArgumentText(value));
+  if (options.track) ApplyTrack(*options.track, id3);
+  if (options.genre_id) id3.GenreID(*options.genre_id);
+  if (!ApplyAssignments(options.assignments, id3)) return 2;
+  id3.UpdateID3Tags();
+  if (!ReportOutcome("tag", id3, options.file)) return 1;
+  id3.RefreshID3Tags();
+  if (options.json) std::cout << TagsToJson(id3).dump(2) << '\n';
+  else PrintTagsTable(id3);
+  return 0;
+}
+
+int RunStrip(const std::string& path) {
+  if (!CanRead("strip", path)) return 1;
+  tags::clsID3 id3;
+  id3.FileName(ArgumentText(path));
+  id3.DeleteID3Tags();
+  return ReportOutcome("strip", id3, path) ? 0 : 1;
+}
+
+void AddItemOption(CLI::App* sub, TagOptions& options, const char* flag, tags::TextItem item, const char* help) {
+  sub->add_option_function<std::string>(
+      flag, [&options, item](const std::string& value) { options.items.emplace_back(item, value); }, help);
+}
+
+}  // namespace
+
+void RegisterTagCommand(CLI::App& app, CommandList& commands) {
+  auto options = std::make_shared<TagOptions>();
+  CLI::App* sub = app.add_subcommand("tag", "Change tag items of an MP3 file and print its tags");
+  sub->add_option("FILE", options->file, "File to tag")->required();
+  AddItemOption(sub, *options, "--title", tags::TextItem::Title, "Title");
+  AddItemOption(sub, *options, "--artist", tags::TextItem::Artist, "Artist");
+  AddItemOption(sub, *options, "--album", tags::TextItem::Album, "Album");
+  AddItemOption(sub, *options, "--year", tags::TextItem::Year, "Year");
+  AddItemOption(sub, *options, "--comment", tags::TextItem::Comments, "Comment");
+  AddItemOption(sub, *options, "--genre", tags::TextItem::Genre, "Genre text");
+  sub->add_option("--track", options->track, "Track number, or NUMBER/TOTAL");
+  sub->add_option("--genre-id", options->genre_id, "Genre number (0-147, 255 unknown, -1 remix, -2 cover)");
+  sub->add_option("--set", options->assignments, "Any text property by its name: --set Composer=Bach")
+      ->allow_extra_args(false);
+  sub->add_flag("--json", options->json, "Print the new tags as JSON");
+  commands.push_back({sub, [options] { return RunTag(*options); }});
+}
+
+void RegisterStripCommand(CLI::App& app, CommandList& commands) {
+  auto path = std::make_shared<std::string>();
+  CLI::App* sub = app.add_subcommand("strip", "Remove every ID3 and Lyrics3 tag from an MP3 file");
+  sub->add_option("FILE", *path, "File to strip")->required();
+  commands.push_back({sub, [path] { return RunStrip(*path); }});
+}
+
+}  // namespace pellora::cli

@@ -1,0 +1,354 @@
+// ID3v2 building: the old tag's frames are rewritten in place from the record,
+// foreign frames are carried over, missing ones appended, and the old padding
+// length kept.
+//
+// Positions inside the frame area are 0-based here.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "tags/codecs.h"
+#include "tags/id3.h"
+#include "tags/pending_ids.h"
+#include "text/text.h"
+
+namespace pellora::tags {
+namespace {
+
+constexpr std::size_t kNewTagPadding = 2048;
+
+// How a frame's value is made from the record.
+enum class ValueSource { Item, Genre, Track, Disc };
+
+struct ManagedFrame {
+  std::string_view v22;       // revision-2 identifier, empty when there is none
+  std::string_view v23;       // revision-3/4 identifier
+  std::string_view v24;       // the revision-4 alternative of v23, when one exists
+  ValueSource source;
+  TextItem item;              // for ValueSource::Item
+};
+
+constexpr ManagedFrame kManagedFrames[] = {
+    {"COM", "COMM", "", ValueSource::Item, TextItem::Comments},
+    {"TAL", "TALB", "", ValueSource::Item, TextItem::Album},
+    {"TBP", "TBPM", "", ValueSource::Item, TextItem::BeatsPerMinute},
+    {"TCM", "TCOM", "", ValueSource::Item, TextItem::Composer},
+    {"TCO", "TCON", "", ValueSource::Genre, TextItem::Genre},
+    {"TCR", "TCOP", "", ValueSource::Item, TextItem::Copyright},
+    {"TEN", "TENC", "", ValueSource::Item, TextItem::EncodedBy},
+    {"TXT", "TEXT", "", ValueSource::Item, TextItem::Lyricist},
+    {"TT2", "TIT2", "", ValueSource::Item, TextItem::Title},
+    {"TKE", "TKEY", "", ValueSource::Item, TextItem::InitialKey},
+    {"TLA", "TLAN", "", ValueSource::Item, TextItem::Languages},
+    {"TOT", "TOAL", "", ValueSource::Item, TextItem::OriginalAlbum},
+    {"TOF", "TOFN", "", ValueSource::Item, TextItem::OriginalFileName},
+    {"TOL", "TOLY", "", ValueSource::Item, TextItem::OriginalLyricist},
+    {"TOA", "TOPE", "", ValueSource::Item, TextItem::OriginalArtist},
+    {"TOR", "TORY", "TDOR", ValueSource::Item, TextItem::OriginalReleaseYear},
+    {"", "TOWN", "", ValueSource::Item, TextItem::FileOwner},
+    {"TP1", "TPE1", "", ValueSource::Item, TextItem::Artist},
+    {"TP2", "TPE2", "", ValueSource::Item, TextItem::Band},
+    {"TP3", "TPE3", "", ValueSource::Item, TextItem::Conductor},
+    {"TP4", "TPE4", "", ValueSource::Item, TextItem::InterpretedBy},
+    {"TPA", "TPOS", "", ValueSource::Disc, TextItem::DiscNumber},
+    {"TPB", "TPUB", "", ValueSource::Item, TextItem::Publisher},
+    {"TRK", "TRCK", "", ValueSource::Track, TextItem::TrackNumber},
+    {"", "TRSN", "", ValueSource::Item, TextItem::InternetRadioStationName},
+    {"", "TRSO", "", ValueSource::Item, TextItem::InternetRadioStationOwner},
+    {"TRC", "TSRC", "", ValueSource::Item, TextItem::ISRC},
+    {"TYE", "TYER", "TDRC", ValueSource::Item, TextItem::Year},
+    {"ULT", "USLT", "", ValueSource::Item, TextItem::Lyrics},
+    {"WCP", "WCOP", "", ValueSource::Item, TextItem::CopyrightInfo},
+    {"WAF", "WOAF", "", ValueSource::Item, TextItem::AudioURL},
+    {"WAS", "WOAS", "", ValueSource::Item, TextItem::AudioSourceURL},
+    {"", "WORS", "", ValueSource::Item, TextItem::InternetRadioURL},
+    {"", "WPAY", "", ValueSource::Item, TextItem::PaymentURL},
+    {"WPB", "WPUB", "", ValueSource::Item, TextItem::PublisherURL},
+};
+
+const ManagedFrame* FindManagedFrame(std::string_view id) {
+  if (id.empty()) return nullptr;
+  for (const auto& frame : kManagedFrames)
+    if (id == frame.v22 || id == frame.v23 || id == frame.v24) return &frame;
+  return nullptr;
+}
+
+bool IsCommentOrLyrics(std::string_view id) {
+  return id == "COM" || id == "COMM" || id == "ULT" || id == "USLT";
+}
+
+// Frames the writer never creates even while they are pending.
+bool IsNeverAppended(std::string_view id) {
+  return id == "PIC" || id == "APIC" || id == "WCM" || id == "WCOM" || id == "WAR" || id == "WOAR";
+}
+
+std::string Utf16LittleEndian(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (char16_t unit : text) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  }
+  return out;
+}
+
+// A frame's content: encoding byte, for comments and lyrics the language and an
+// empty description, then the value. Text that Latin-1 can hold is written as
+// single bytes; other text as UTF-16 with a byte-order mark before revision 4 and
+// as UTF-8 from revision 4 on, the description in the same encoding.
+std::string FrameContent(std::u16string_view value, bool language, int revision) {
+  std::string content;
+  if (text::IsLatin1(value)) {
+    content.push_back('\0');
+    if (language) content.append("eng\0", 4);
+    content += text::Utf16ToLatin1(value);
+  } else if (revision < 4) {
+    content.push_back('\x01');
+    if (language) content.append("eng\xFF\xFE\0\0", 7);
+    content.append("\xFF\xFE", 2);
+    content += Utf16LittleEndian(value);
+  } else {
+    content.push_back('\x03');
+    if (language) content.append("eng\0", 4);
+    content += text::Utf16ToUtf8(value);
+  }
+  return content;
+}
+
+std::u16string TrimBlanks(std::u16string_view text) {
+  const auto first = text.find_first_not_of(u' ');
+  if (first == std::u16string_view::npos) return {};
+  return std::u16string(text.substr(first, text.find_last_not_of(u' ') - first + 1));
+}
+
+std::u16string LowerAscii(std::u16string text) {
+  for (auto& c : text)
+    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+  return text;
+}
+
+}  // namespace
+
+// Walks and rewrites one frame area. Holds the pending identifiers of one update.
+class clsID3::FrameAreaWriter {
+ public:
+  FrameAreaWriter(const clsID3& record, int revision, std::string area, bool fix)
+      : record_(record), revision_(revision), area_(std::move(area)), fix_(fix) {
+    FillPendingList();
+  }
+
+  // Rewrites the old frames, appends the missing ones and the padding.
+  std::string Finish() && {
+    const std::size_t stop = Walk();
+    const std::size_t remainder = area_.size() - stop;
+    area_.resize(stop);
+    for (const auto& id : pending_)
+      if (!IsNeverAppended(id)) PutFrame(id, area_.size(), ValueOf(id), /*append=*/true);
+    area_.append(remainder > 0 ? remainder : kNewTagPadding, '\0');
+    return std::move(area_);
+  }
+
+ private:
+  std::size_t IdLength() const { return revision_ < 3 ? 3 : 4; }
+  std::size_t HeaderLength() const { return revision_ < 3 ? 6 : 10; }
+
+  void FillPendingList() {
+    if (revision_ < 3) {
+      for (std::string_view id : clsID3::FrameIdsV22()) pending_.Add(id);
+      return;
+    }
+    for (std::string_view id : clsID3::FrameIdsV23()) {
+      if (revision_ >= 4 && id == "TORY") id = "TDOR";
+      if (revision_ >= 4 && id == "TYER") id = "TDRC";
+      pending_.Add(id);
+    }
+  }
+
+  // Returns where the walk stopped: the start of the padding, of the marker an
+  // outside tool leaves, of an unreadable frame, or the end of the area.
+  std::size_t Walk() {
+    std::size_t p = 0;
+    while (p < area_.size()) {
+      const auto total = record_.FrameTotalLength(area_, p);
+      if (!total) break;
+      const std::string id = area_.substr(p, IdLength());
+      const std::string entry = pending_.Entry(id);
+      if (IsCommentOrLyrics(id)) {
+        if (!StepCommentOrLyrics(id, entry, std::size_t(*total), p)) break;
+        continue;
+      }
+      if (id.find_first_not_of('\0') == std::string::npos || clsID3::IsMp3extSignature(area_, p)) break;
+      if (!RewriteOrPass(entry, std::size_t(*total), p)) break;
+      if (entry == id) pending_.Leave(id);
+    }
+    return std::min(p, area_.size());
+  }
+
+  // Comment and lyrics frames may occur several times: only those without a
+  // description are the record's; the first is rewritten, later ones removed.
+  bool StepCommentOrLyrics(const std::string& id, const std::string& entry, std::size_t total,
+                           std::size_t& p) {
+    const auto text = record_.DecodeFrameText(area_, p, /*skip_language=*/true, /*cut_at_nul=*/true);
+    if (!text) return false;  // a header cut short by the end of the area
+    if (text->has_description) return PassOver(total, p);
+    if (entry.empty()) {
+      area_.erase(p, std::min(total, area_.size() - p));
+      return true;
+    }
+    // The entry is the identifier itself here: the list holds it in upper case.
+    if (!RewriteOrPass(entry, total, p)) return false;
+    pending_.Leave(id);
+    return true;
+  }
+
+  // WriteFrame in replace mode: a managed identifier rewrites the frame at p,
+  // anything else passes over it. False when the frame at p is damaged.
+  bool RewriteOrPass(const std::string& entry, std::size_t total, std::size_t& p) {
+    if (!FindManagedFrame(entry)) return PassOver(total, p);
+    p = PutFrame(entry, p, ValueOf(entry), /*append=*/false);
+    return true;
+  }
+
+  // NextFramePosition. A frame whose declared extent runs past the area is the
+  // damaged end of the tag: it cannot be carried over whole, and appending after
+  // its start would hide new frames inside it, so the walk stops at its start and
+  // its bytes become padding.
+  bool PassOver(std::size_t total, std::size_t& p) {
+    if (total > area_.size() - p) return false;
+    p = fix_ ? SkipFrameV24(p) : p + total;
+    return true;
+  }
+
+  // A revision-4 frame passed over loses its own unsynchronisation, since the new
+  // tag declares none; its other format flags stay.
+  std::size_t SkipFrameV24(std::size_t p) {
+    const std::size_t size = std::size_t(BytesToNumber(std::string_view(area_).substr(p + 4, 4), true));
+    const auto format_flags = static_cast<std::uint8_t>(area_[p + 9]);
+    if (!(format_flags & 0x02)) return p + 10 + size;
+    const std::string data = RemoveUnsync(std::string_view(area_).substr(p + 10, size));
+    std::string frame = area_.substr(p, 4);
+    frame += clsID3::NumberToBytes(double(data.size()), 4, -1);
+    frame.push_back(area_[p + 8]);
+    frame.push_back(static_cast<char>(format_flags & ~0x02));
+    frame += data;
+    area_.replace(p, 10 + size, frame);
+    return p + frame.size();
+  }
+
+  std::string SizeField(std::size_t content_length) const {
+    if (revision_ < 3) return clsID3::NumberToBytes(double(content_length), 3, 0);
+    return clsID3::NumberToBytes(double(content_length), 4, revision_ >= 4 ? -1 : 0);
+  }
+
+  // Writes `value` as frame `id` at p (append: at the end) and returns the position
+  // after it. An empty value writes nothing and, in replace mode, removes the frame.
+  std::size_t PutFrame(const std::string& id, std::size_t p, const std::u16string& value, bool append) {
+    std::string frame;
+    if (!value.empty()) {
+      const std::string content = FrameContent(value, IsCommentOrLyrics(id), revision_);
+      frame = SizeField(content.size());
+      if (revision_ >= 3) frame.append(2, '\0');
+      frame += content;
+    }
+    if (append) {
+      if (frame.empty()) return p;
+      area_ += id;
+      area_ += frame;
+      return area_.size();
+    }
+    const std::size_t old_size =
+        std::size_t(BytesToNumber(std::string_view(area_).substr(p + IdLength(), IdLength()), revision_ >= 4));
+    const std::size_t old_end = std::min(area_.size(), p + HeaderLength() + old_size);
+    if (frame.empty()) {
+      area_.erase(p, old_end - p);
+      return p;
+    }
+    area_.replace(p + IdLength(), old_end - (p + IdLength()), frame);
+    return p + IdLength() + frame.size();
+  }
+
+  std::u16string ValueOf(std::string_view id) const {
+    const ManagedFrame* frame = FindManagedFrame(id);
+    if (!frame) return {};
+    switch (frame->source) {
+      case ValueSource::Genre: return record_.GenreFrameText();
+      case ValueSource::Track: return clsID3::NumberAndTotalText(record_.TrackNumber(), record_.TracksTotal());
+      case ValueSource::Disc: return clsID3::NumberAndTotalText(record_.DiscNumber(), record_.DiscsTotal());
+      case ValueSource::Item: break;
+    }
+    return record_.Text(frame->item);
+  }
+
+  const clsID3& record_;
+  const int revision_;
+  std::string area_;
+  const bool fix_;
+  PendingIds pending_;
+};
+
+std::string clsID3::NumberToBytes(double value, int width, int shift) {
+  const double base = shift == 0 ? 256.0 : 128.0;
+  std::string digits;
+  do {
+    const double q = std::floor(value / base);
+    digits.insert(digits.begin(), static_cast<char>(static_cast<int>(value - q * base)));
+    value = q;
+  } while (value > 0 && digits.size() <= std::size_t(width));
+  if (digits.size() > std::size_t(width)) digits.erase(0, digits.size() - width);
+  digits.insert(0, width - digits.size(), '\0');
+  return digits;
+}
+
+std::uint8_t clsID3::BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
+                                         bool extended_header, bool footer) {
+  std::uint8_t flags = unsynchronised ? 0x80 : 0;
+  if (revision < 3 ? compressed : extended_header) flags |= 0x40;
+  if (revision >= 4 && footer) flags |= 0x10;
+  return flags;
+}
+
+std::u16string clsID3::GenreFrameText() const {
+  const std::u16string number = genre_id_ == -2   ? u"CR"
+                                : genre_id_ == -1 ? u"RX"
+                                                  : text::Latin1ToUtf16(std::to_string(genre_id_));
+  const std::u16string key = LowerAscii(TrimBlanks(Genre()));
+  if (!key.empty() && (genre_id_ == 12 || genre_id_ == 255)) return Genre();
+  if (key != u"" && key != u"other" && key != u"unknown") return u"(" + number + u")" + Genre();
+  return u"(" + number + u")";
+}
+
+std::u16string clsID3::NumberAndTotalText(const std::u16string& number, const std::u16string& total) {
+  if (number.empty()) return {};
+  return total.empty() ? number : number + u"/" + total;
+}
+
+std::string clsID3::BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body) {
+  std::string area;
+  bool fix = false;
+  id3_revision_v2_ = 3;
+  if (old_header) {
+    const auto flags = ReadTagHeaderFlags(*old_header);
+    id3_revision_v2_ = static_cast<std::uint8_t>((*old_header)[3]);
+    if (!flags.compressed) area = PrepareOldFrameArea(flags, old_body);
+    fix = id3_revision_v2_ >= 4;
+  }
+  // The new tag is written without unsynchronisation, extended header or footer.
+  tag_unsynchronised_ = false;
+  area = FrameAreaWriter(*this, id3_revision_v2_, std::move(area), fix).Finish();
+
+  std::string tag = "ID3";
+  tag.push_back(static_cast<char>(id3_revision_v2_));
+  tag.push_back('\0');
+  tag.push_back(static_cast<char>(BuildTagHeaderFlags(id3_revision_v2_, false, false, false, false)));
+  tag += NumberToBytes(double(area.size()), 4, -1);
+  return tag + area;
+}
+
+std::string clsID3::PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const {
+  std::string area(body);
+  if (flags.unsynchronised && id3_revision_v2_ < 4) area = RemoveUnsync(area);
+  if (flags.extended_header) area = std::string(SkipExtendedHeader(area));
+  return area;
+}
+
+}  // namespace pellora::tags

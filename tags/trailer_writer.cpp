@@ -1,0 +1,205 @@
+// ID3v1 and Lyrics3 v2 building: the trailer that follows the audio.
+//
+// Both formats hold single bytes. A character beyond Latin-1 becomes "?" (one for
+// each character, a surrogate pair included), so lengths here count bytes.
+// Positions inside the Lyrics3 block are 0-based.
+#include <cfenv>
+#include <cmath>
+#include <algorithm>
+#include <cstdio>
+
+#include "tags/codecs.h"
+#include "tags/id3.h"
+#include "tags/pending_ids.h"
+
+namespace pellora::tags {
+namespace {
+
+constexpr std::size_t kID3v1SlotWidth = 30;
+constexpr std::size_t kLyrics3ValueLimit = 250;
+constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
+constexpr std::string_view kWrittenIndicator = "IND0000200";
+constexpr std::size_t kFieldHeaderLength = 8;  // identifier and five length digits
+constexpr std::size_t kLargestBlock = 999999;  // what the six size digits can say
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+std::string Digits(std::size_t value, int width) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "%0*zu", width, value);
+  return buffer;
+}
+
+std::size_t FieldLength(std::string_view block, std::size_t p) {
+  return std::size_t(std::stoul(std::string(block.substr(p + 3, 5))));
+}
+
+}  // namespace
+
+// The Lyrics3 v2 block under construction, with the identifiers still to write.
+class clsID3::Lyrics3BlockWriter {
+ public:
+  explicit Lyrics3BlockWriter(const clsID3& record) : record_(record) {
+    for (std::string_view id : clsID3::Lyrics3FieldIds()) pending_.Add(id);
+  }
+
+  std::optional<std::string> Build(std::string_view old_block) && {
+    block_ = std::string(kLyricsBegin) + std::string(kWrittenIndicator);
+    if (old_block.size() > kLyricsBegin.size()) block_ += old_block.substr(kLyricsBegin.size());
+    std::size_t p = Walk();
+    block_.resize(p);
+    for (const auto& id : pending_) p = PutField(id, p, ValueOf(id), /*append=*/true);
+    if (block_.size() > kLargestBlock) return std::nullopt;
+    return block_ + Digits(block_.size(), 6) + "LYRICS200";
+  }
+
+ private:
+  // Returns where the fields end: at the first incomplete or unreadable field.
+  std::size_t Walk() {
+    std::size_t p = kLyricsBegin.size();
+    while (p < block_.size()) {
+      if (block_.size() - p < kFieldHeaderLength || !IsAllDigits(block_.substr(p + 3, 5))) break;
+      if (kFieldHeaderLength + FieldLength(block_, p) > block_.size() - p) break;
+      const std::string id = block_.substr(p, 3);
+      if (id == "IND") {
+        if (p == kLyricsBegin.size()) p += kFieldHeaderLength + FieldLength(block_, p);
+        else block_.erase(p, kFieldHeaderLength + FieldLength(block_, p));
+        continue;
+      }
+      const std::string entry = pending_.Entry(id);
+      if (entry == id) pending_.Leave(id);
+      p = IsManaged(entry) ? PutField(entry, p, ValueOf(entry), /*append=*/false)
+                           : p + kFieldHeaderLength + FieldLength(block_, p);
+    }
+    return p;
+  }
+
+  static bool IsManaged(std::string_view id) {
+    return id == "EAL" || id == "EAR" || id == "ETT" || id == "LYR" || id == "AUT";
+  }
+
+  // Lyrics and lyricist live in the ID3v2 tag; the block carries only the titles,
+  // artists and albums that the ID3v1 slots cut.
+  std::string ValueOf(std::string_view id) const {
+    const auto if_long = [](std::string value) {
+      return value.size() > kID3v1SlotWidth ? value.substr(0, kLyrics3ValueLimit) : std::string();
+    };
+    if (id == "EAL") return if_long(clsID3::SingleByteText(record_.Album()));
+    if (id == "EAR") return if_long(clsID3::SingleByteText(record_.Artist()));
+    if (id == "ETT") return if_long(clsID3::SingleByteText(record_.Title()));
+    return {};
+  }
+
+  // Writes the field at p (append: at the end); an empty value writes nothing and
+  // removes the field in replace mode. Returns the position after the field.
+  std::size_t PutField(const std::string& id, std::size_t p, const std::string& value, bool append) {
+    std::string field;
+    if (!value.empty()) {
+      const std::string data = clsID3::EscapeLineBreaks(value);
+      field = id + Digits(data.size(), 5) + data;
+    }
+    if (append) {
+      block_ += field;
+      return p + field.size();
+    }
+    block_.replace(p, kFieldHeaderLength + FieldLength(block_, p), field);
+    return p + field.size();
+  }
+
+  const clsID3& record_;
+  std::string block_;
+  PendingIds pending_;
+};
+
+std::string clsID3::SingleByteText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c <= 0xFF) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    out.push_back('?');
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) ++i;
+  }
+  return out;
+}
+
+std::string clsID3::FixedWidthText(std::u16string_view text, std::size_t width) {
+  std::string bytes = SingleByteText(text);
+  bytes.resize(width, '\0');
+  return bytes;
+}
+
+std::string clsID3::EscapeLineBreaks(std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') {
+      out += "[CR][LF]";
+      ++i;
+    } else if (value[i] == '\r') {
+      out += "[CR]";
+    } else if (value[i] == '\n') {
+      out += "[LF]";
+    } else {
+      out.push_back(value[i]);
+    }
+  }
+  return out;
+}
+
+std::int32_t clsID3::ID3v1GenreByte() const {
+  std::u16string lower = Genre();
+  for (auto& c : lower)
+    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+  std::int32_t id = genre_id_;
+  if ((genre_id_ == 12 && lower != u"other") || (genre_id_ == 255 && lower != u"unknown"))
+    id = ToGenreID(Genre());
+  return id == -1 || id == -2 ? 12 : id;
+}
+
+std::optional<std::uint8_t> clsID3::ID3v1TrackByte() const {
+  const std::optional<double> value = NumberValue(TrackNumber());
+  if (!value || *value < 1 || *value > 255) return std::nullopt;
+  // Halves go to the even neighbour, as the current rounding mode does by default.
+  return static_cast<std::uint8_t>(std::nearbyint(*value));
+}
+
+std::optional<std::string> clsID3::BuildID3v1Record() const {
+  const std::int32_t genre = ID3v1GenreByte();
+  const bool all_empty = Title().empty() && Artist().empty() && Album().empty() && Year().empty() &&
+                         Comments().empty() && TrackNumber().empty();
+  if (all_empty && (genre == 12 || genre == 255)) return std::nullopt;
+  if (genre < 0 || genre > 255) return std::nullopt;
+
+  std::string record = "TAG";
+  record += FixedWidthText(Title(), kID3v1SlotWidth);
+  record += FixedWidthText(Artist(), kID3v1SlotWidth);
+  record += FixedWidthText(Album(), kID3v1SlotWidth);
+  record += FixedWidthText(Year(), 4);
+  if (const auto track = ID3v1TrackByte()) {
+    record += FixedWidthText(Comments(), 28);
+    record.push_back('\0');
+    record.push_back(static_cast<char>(*track));
+  } else {
+    record += FixedWidthText(Comments(), kID3v1SlotWidth);
+  }
+  record.push_back(static_cast<char>(genre));
+  return record;
+}
+
+std::optional<std::string> clsID3::BuildLyrics3v2Block(std::string_view old_block) const {
+  const auto is_long = [](const std::u16string& value) {
+    return SingleByteText(value).size() > kID3v1SlotWidth;
+  };
+  if (!is_long(Title()) && !is_long(Artist()) && !is_long(Album())) return std::nullopt;
+  return Lyrics3BlockWriter(*this).Build(old_block);
+}
+
+std::string clsID3::BuildTrailer(std::string_view old_lyrics3v2_block) const {
+  return BuildLyrics3v2Block(old_lyrics3v2_block).value_or("") + BuildID3v1Record().value_or("");
+}
+
+}  // namespace pellora::tags

@@ -1,0 +1,95 @@
+// `pellora tag` and `pellora strip`: the file really changes as asked, an
+// independent reader agrees, and every refusal is exit 1 (2 for usage) with one
+// line on stderr.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pellora::testing_support::RunCommand;
+using pellora::testing_support::RunPellora;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class TagCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("pellora-tag-cli-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    song_ = (dir_ / "song.mp3").string();
+    const auto made = RunCommand("ffmpeg -v error -y -f lavfi -i sine=duration=1 -c:a libmp3lame -b:a 64k "
+                                 "-id3v2_version 0 -write_id3v1 0 -write_xing 0 '" + song_ + "'");
+    ASSERT_EQ(made.status, 0) << made.output;
+    audio_ = ReadAll(song_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path dir_;
+  std::string song_, audio_;
+};
+
+TEST_F(TagCommand, WritesWhatMutagenReadsAndPrintsTheNewTags) {
+  const auto result = RunPellora("tag '" + song_ +
+                                 "' --title 'Caf\xC3\xA9 \xE6\x97\xA5' --artist Band --track 3/9 --genre-id 17 "
+                                 "--genre Rock --set Composer=Bach --json 2>/dev/null");
+  ASSERT_EQ(result.status, 0) << result.output;
+  const auto printed = nlohmann::json::parse(result.output, nullptr, false);
+  ASSERT_FALSE(printed.is_discarded()) << result.output;
+  EXPECT_EQ(printed["Title"], "Caf\xC3\xA9 \xE6\x97\xA5");
+  EXPECT_EQ(printed["TracksTotal"], "9");
+  EXPECT_EQ(printed["GenreID"], 17);
+
+  const auto read = RunCommand("/usr/bin/python3 -c \"import sys; from mutagen.id3 import ID3; t = ID3(sys.argv[1]); "
+                               "print(t['TIT2'], t['TPE1'], t['TRCK'], t['TCOM'], t['TCON'].genres[0], sep='|')\" '" +
+                               song_ + "'");
+  EXPECT_EQ(read.output, "Caf\xC3\xA9 \xE6\x97\xA5|Band|3/9|Bach|Rock\n");
+}
+
+TEST_F(TagCommand, StripLeavesTheAudio) {
+  ASSERT_EQ(RunPellora("tag '" + song_ + "' --title T --comment C").status, 0);
+  EXPECT_NE(ReadAll(song_), audio_);
+  const auto result = RunPellora("strip '" + song_ + "'");
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(ReadAll(song_) == audio_);
+}
+
+struct Refusal {
+  const char* name;
+  std::string args;  // after "pellora"; SONG stands for the file
+  int status;
+  const char* message;
+};
+
+class Refusals : public TagCommand, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
+  std::string args = GetParam().args;
+  args.replace(args.find("SONG"), 4, "'" + song_ + "'");
+  const auto result = RunCommand("TEMP='" + (dir_ / "missing").string() + "' " + PELLORA_CLI + " " + args +
+                                 " 2>&1 >/dev/null");
+  EXPECT_EQ(result.status, GetParam().status);
+  EXPECT_NE(result.output.find(GetParam().message), std::string::npos) << result.output;
+  EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+  EXPECT_TRUE(ReadAll(song_) == audio_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Refusals,
+    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 1, "left unchanged"},
+                      Refusal{"UnknownProperty", "tag SONG --set Colour=red", 2, "--set needs PROPERTY=VALUE"},
+                      Refusal{"MissingFile", "tag SONG.absent --title x", 1, "cannot read"},
+                      Refusal{"StripMissingFile", "strip SONG.absent", 1, "cannot read"},
+                      Refusal{"StripMissingFolderOfAbsentFile", "strip SONG.absent/x", 1, "cannot read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

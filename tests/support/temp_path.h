@@ -1,0 +1,21 @@
+#pragma once
+// Temporary paths for tests. Test binaries run in parallel (several CTest jobs,
+// several build trees on one machine), so every path carries the process id.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace pellora::testing_support {
+
+inline std::string UniqueTempPath(const std::string& name) {
+  return ::testing::TempDir() + "pellora-" + std::to_string(::getpid()) + "-" + name;
+}
+
+// A path named after the running test.
+inline std::string TempPathForCurrentTest(const std::string& prefix, const std::string& suffix) {
+  return UniqueTempPath(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                        suffix);
+}
+
+}  // namespace pellora::testing_support

@@ -1,0 +1,427 @@
+// The file rewrite on real files: layouts, independent readers (mutagen, ffprobe),
+// file times, and faults injected into the temporary folder and the file.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "hosting/file.h"
+#include "tags/id3.h"
+#include "tests/support/process.h"
+#include "text/text.h"
+
+namespace pellora::tags {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using testing_support::RunCommand;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Compares file contents, naming the first differing offset instead of printing them.
+testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return testing::AssertionSuccess();
+  const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  return testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                     << ", first difference at offset " << (diff.first - actual.begin());
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// One second of real MPEG audio without any tag, made once by ffmpeg.
+const std::string& Audio() {
+  static const std::string audio = [] {
+    const fs::path path = fs::temp_directory_path() / ("pellora-audio-" + std::to_string(::getpid()) + ".mp3");
+    RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -c:a libmp3lame -b:a 64k "
+               "-id3v2_version 0 -write_id3v1 0 -write_xing 0 '" + path.string() + "'");
+    std::string bytes = ReadAll(path);
+    fs::remove(path);
+    return bytes;
+  }();
+  return audio;
+}
+
+std::string Synchsafe(std::size_t n) { return clsID3::NumberToBytes(double(n), 4, -1); }
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { old_ ? (void)::setenv(name_, old_->c_str(), 1) : (void)::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Makes a file or folder immutable (even for root) or, for other users, read-only.
+bool MakeUnwritable(const fs::path& path, bool on) {
+  if (::geteuid() != 0) {
+    fs::permissions(path, on ? fs::perms::owner_write : fs::perms::owner_write,
+                    on ? fs::perm_options::remove : fs::perm_options::add);
+    return true;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
+}
+
+const std::string kV3Tag = "ID3\x03\0\0\0\0\0\x10"s + "TIT2\0\0\0\x02\0\0\0X"s + "\0\0\0\0"s;
+const std::string kV4TagWithFooter = "ID3\x04\0\x10\0\0\0\x0C"s + "TIT2\0\0\0\x01\0\0\0"s + "\0"s + "3DI\x04\0\x10\0\0\0\x0C"s;
+const std::string kID3v1 = "TAG" + std::string(125, 'v');
+const std::string kNeutralID3v1 = "TAG" + std::string(124, '\0') + "\xFF";
+const std::string kLyrics3v2 = "LYRICSBEGININD0000200ETT00003abc000032LYRICS200";
+const std::string kLyrics3v1 = "LYRICSBEGIN" + std::string(100, 'l') + "LYRICSEND";
+
+class RewriteTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Audio().empty()) << "ffmpeg could not make the test audio";
+    dir_ = fs::temp_directory_path() / ("pellora-rewrite-" + std::to_string(::getpid()));
+    temp_ = dir_ / "temp";
+    fs::create_directories(temp_);
+    env_.emplace("TEMP", temp_.string());
+  }
+  void TearDown() override {
+    env_.reset();
+    fs::remove_all(dir_);
+  }
+
+  fs::path File(const std::string& bytes, const char* name = "song.mp3") {
+    WriteAll(dir_ / name, bytes);
+    return dir_ / name;
+  }
+  static void Open(clsID3& id3, const fs::path& path) { id3.FileName(text::Latin1ToUtf16(path.string())); }
+  bool TemporaryFolderEmpty() const { return fs::is_empty(temp_); }
+
+  nlohmann::json Mutagen(const fs::path& path) {
+    const auto result = RunCommand("/usr/bin/python3 " PELLORA_SOURCE_DIR "/tests/tags/fixtures/read_mutagen_tags.py '" +
+                                   path.string() + "'");
+    EXPECT_EQ(result.status, 0) << result.output;
+    return nlohmann::json::parse(result.output, nullptr, false);
+  }
+
+  fs::path dir_, temp_;
+  std::optional<ScopedEnv> env_;
+};
+
+TEST_F(RewriteTest, BareAudioGetsARevision3TagAndAnID3v1Record) {
+  const fs::path path = File(Audio());
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(u"Song");
+  id3.Artist(u"Band");
+  id3.UpdateID3Tags();
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Rewritten);
+  EXPECT_EQ(id3.ID3RevisionV2(), 3);
+
+  const std::string frames = "TCON\0\0\0\x06\0\0\0(255)"s + "TIT2\0\0\0\x05\0\0\0Song"s + "TPE1\0\0\0\x05\0\0\0Band"s;
+  const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size() + 2048) + frames + std::string(2048, '\0');
+  EXPECT_TRUE(SameBytes(ReadAll(path), head + Audio() + *id3.BuildID3v1Record()));
+  EXPECT_TRUE(TemporaryFolderEmpty());
+}
+
+TEST_F(RewriteTest, MutagenAndFfprobeReadWhatWasWritten) {
+  const fs::path path = File(Audio());
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(u"T\u00EEtle \u65E5\u672C");
+  id3.Artist(u"Artist");
+  id3.Album(std::u16string(40, u'A'));
+  id3.Year(u"2024");
+  id3.Comments(u"A comment");
+  id3.TrackNumber(u"5");
+  id3.TracksTotal(u"12");
+  id3.GenreID(17);
+  id3.Genre(u"Rock");
+  id3.Lyrics(u"la la\r\nla");
+  id3.UpdateID3Tags();
+
+  const auto read = Mutagen(path);
+  ASSERT_FALSE(read.is_discarded());
+  EXPECT_EQ(read["version"], "2.3");
+  const auto& frames = read["frames"];
+  EXPECT_EQ(frames["TIT2"], "T\u00EEtle \u65E5\u672C");
+  EXPECT_EQ(frames["TPE1"], "Artist");
+  EXPECT_EQ(frames["TALB"], std::string(40, 'A'));
+  EXPECT_EQ(frames["TRCK"], "5/12");
+  EXPECT_EQ(frames["COMM::eng"], "A comment");
+  EXPECT_EQ(frames["USLT::eng"], "la la\r\nla");
+  EXPECT_EQ(read["genres"], nlohmann::json::array({"Rock"}));
+  EXPECT_NEAR(read["length"].get<double>(), 1.0, 0.1);
+
+  const auto probe = RunCommand("ffprobe -v error -show_entries stream=codec_name,sample_rate -of csv=p=0 '" +
+                                path.string() + "'");
+  EXPECT_EQ(probe.output, "mp3,44100\n");
+  // The long album went into a Lyrics3 block before the ID3v1 record.
+  const std::string bytes = ReadAll(path);
+  EXPECT_EQ(bytes.substr(bytes.size() - 128 - 9, 9), "LYRICS200");
+}
+
+TEST_F(RewriteTest, Revision4TagOfMutagenStaysRevision4AndKeepsForeignFrames) {
+  const fs::path path = File(Audio());
+  const auto made = RunCommand("/usr/bin/python3 -c \"import sys; from mutagen.id3 import ID3, TIT2, TXXX, TDRC; "
+                               "t = ID3(); t.add(TIT2(encoding=3, text='Old')); "
+                               "t.add(TXXX(encoding=3, desc='mine', text='kept')); t.add(TDRC(encoding=3, text='1999')); "
+                               "t.save(sys.argv[1], v2_version=4)\" '" + path.string() + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+  clsID3 id3;
+  Open(id3, path);
+  ASSERT_EQ(id3.ID3RevisionV2(), 4);
+  EXPECT_EQ(id3.Title(), u"Old");
+  id3.Title(u"\u0141\u00F3d\u017A");
+  id3.Year(u"2001");
+  id3.UpdateID3Tags();
+
+  const auto read = Mutagen(path);
+  EXPECT_EQ(read["version"], "2.4");
+  EXPECT_EQ(read["frames"]["TIT2"], "\u0141\u00F3d\u017A");
+  EXPECT_EQ(read["frames"]["TDRC"], "2001");
+  EXPECT_EQ(read["frames"]["TXXX:mine"], "kept");
+  const std::string bytes = ReadAll(path);
+  EXPECT_NE(bytes.find(Audio()), std::string::npos);
+}
+
+TEST_F(RewriteTest, SecondUpdateGivesTheSameFileInPlace) {
+  const fs::path path = File(Audio());
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(u"Wxyz");
+  id3.UpdateID3Tags();
+  const std::string first = ReadAll(path);
+  id3.UpdateID3Tags();
+  EXPECT_TRUE(SameBytes(ReadAll(path), first));
+
+  // A same-length change is patched in place and matches a full rewrite.
+  id3.Title(u"Abcd");
+  id3.UpdateID3Tags();
+  const fs::path fresh = File(Audio(), "fresh.mp3");
+  clsID3 other;
+  Open(other, fresh);
+  other.Title(u"Abcd");
+  other.UpdateID3Tags();
+  EXPECT_TRUE(SameBytes(ReadAll(path), ReadAll(fresh)));
+}
+
+TEST_F(RewriteTest, OldTagsAreCutOffAndForeignLyrics3FieldsCarried) {
+  const std::string body = "TIT2\0\0\0\x04\0\0\0Old"s + std::string(100, '\0');
+  const std::string lyrics = "LYRICSBEGININD0000200INF00003abc";
+  const std::string old = "ID3\x03\0\0"s + Synchsafe(body.size()) + body + Audio() + lyrics + "000032LYRICS200" +
+                          kNeutralID3v1;
+  const fs::path path = File(old);
+  clsID3 id3;
+  Open(id3, path);
+  EXPECT_EQ(id3.Title(), u"Old");
+  id3.Title(std::u16string(35, u'n'));
+  id3.UpdateID3Tags();
+
+  // The grown frame area keeps the old 100 bytes of padding.
+  const std::string frames = "TIT2\0\0\0\x24\0\0\0"s + std::string(35, 'n') + "TCON\0\0\0\x06\0\0\0(255)"s;
+  const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size() + 100) + frames + std::string(100, '\0');
+  const std::string trailer = *id3.BuildLyrics3v2Block(lyrics) + *id3.BuildID3v1Record();
+  EXPECT_TRUE(SameBytes(ReadAll(path), head + Audio() + trailer));
+  EXPECT_NE(id3.BuildLyrics3v2Block(lyrics)->find("INF00003abc"), std::string::npos);
+}
+
+struct StripCase {
+  const char* name;
+  std::string before, after;  // around the audio
+  int revision_after;
+};
+
+class Strip : public RewriteTest, public testing::WithParamInterface<StripCase> {};
+
+TEST_P(Strip, LeavesExactlyTheAudio) {
+  const auto& param = GetParam();
+  const fs::path path = File(param.before + Audio() + param.after);
+  clsID3 id3;
+  Open(id3, path);
+  id3.DeleteID3Tags();
+  EXPECT_TRUE(SameBytes(ReadAll(path), Audio()));
+  EXPECT_EQ(id3.ID3RevisionV2(), param.revision_after);
+  EXPECT_TRUE(id3.Title().empty());
+  EXPECT_EQ(id3.GenreID(), 255);
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Rewritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, Strip,
+    testing::Values(StripCase{"V3LyricsV2ID3v1", kV3Tag, kLyrics3v2 + kID3v1, 3},
+                    StripCase{"V4WithFooter", kV4TagWithFooter, "", 4},
+                    StripCase{"NoTags", "", "", 0},
+                    StripCase{"LyricsV1ID3v1", "", kLyrics3v1 + kID3v1, 0},
+                    StripCase{"EmptyLyricsV1", "", "LYRICSBEGINLYRICSEND", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RewriteTest, UpdateRemovesAnID3v1RecordThatWouldSayNothing) {
+  const fs::path path = File(Audio() + kID3v1);
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(u"");
+  id3.Artist(u"");
+  id3.Album(u"");
+  id3.Year(u"");
+  id3.Comments(u"");
+  id3.TrackNumber(u"");
+  id3.GenreID(255);
+  id3.UpdateID3Tags();
+  const std::string bytes = ReadAll(path);
+  EXPECT_TRUE(bytes.ends_with(Audio()));
+}
+
+TEST_F(RewriteTest, MissingFileIsCreatedByUpdateButNotByStrip) {
+  clsID3 id3;
+  Open(id3, dir_ / "new.mp3");
+  id3.Title(u"New");
+  id3.UpdateID3Tags();
+  const std::string bytes = ReadAll(dir_ / "new.mp3");
+  ASSERT_GT(bytes.size(), 10u);
+  EXPECT_EQ(bytes.substr(0, 4), "ID3\x03");
+  EXPECT_TRUE(bytes.ends_with(*id3.BuildID3v1Record()));
+
+  clsID3 strip;
+  Open(strip, dir_ / "absent.mp3");
+  strip.DeleteID3Tags();
+  EXPECT_FALSE(fs::exists(dir_ / "absent.mp3"));
+  EXPECT_EQ(strip.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+}
+
+TEST_F(RewriteTest, FileTimesAreRestoredToTheNanosecond) {
+  for (const bool grow : {true, false}) {
+    const fs::path path = File(Audio());
+    clsID3 id3;
+    Open(id3, path);  // reading may touch the access time, so the times are set after
+    const hosting::FileTimes set{1000000000, 123456789, 1100000000, 987654321};
+    ASSERT_TRUE(hosting::SetFileTimes(path.string(), set));
+    id3.Title(grow ? u"Grown" : u"");
+    id3.UpdateID3Tags();
+    hosting::FileTimes after;
+    ASSERT_TRUE(hosting::GetFileTimes(path.string(), after));
+    EXPECT_EQ(after.access_sec, set.access_sec);
+    EXPECT_EQ(after.access_nsec, set.access_nsec);
+    EXPECT_EQ(after.modify_sec, set.modify_sec);
+    EXPECT_EQ(after.modify_nsec, set.modify_nsec);
+  }
+}
+
+// Every fault below must leave the file exactly as it was and no temporary file.
+class Fault : public RewriteTest {
+ protected:
+  void ExpectUnchangedAfterUpdateAndStrip(const fs::path& path, const std::string& before) {
+    clsID3 id3;
+    Open(id3, path);
+    id3.Title(u"Changed");
+    id3.UpdateID3Tags();
+    EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+    EXPECT_TRUE(SameBytes(ReadAll(path), before));
+    id3.DeleteID3Tags();
+    EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+    EXPECT_TRUE(SameBytes(ReadAll(path), before));
+    EXPECT_TRUE(id3.Title().empty());  // the record is emptied all the same
+  }
+};
+
+TEST_F(Fault, MissingTemporaryFolder) {
+  const std::string before = kV3Tag + Audio();
+  const fs::path path = File(before);
+  ScopedEnv temp("TEMP", (dir_ / "missing").string());
+  ExpectUnchangedAfterUpdateAndStrip(path, before);
+}
+
+TEST_F(Fault, TemporaryFolderOnAFullDevice) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const fs::path small = dir_ / "small";
+  fs::create_directories(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0) GTEST_SKIP() << "tmpfs mount refused";
+  const std::string before = kV3Tag + Audio() + Audio() + Audio();
+  const fs::path path = File(before);
+  {
+    ScopedEnv temp("TEMP", small.string());
+    ExpectUnchangedAfterUpdateAndStrip(path, before);
+    EXPECT_TRUE(fs::is_empty(small));
+  }
+  ::umount(small.c_str());
+}
+
+TEST_F(Fault, FileOnAFullDeviceThatMustGrow) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const fs::path small = dir_ / "small";
+  fs::create_directories(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "tmpfs mount refused";
+  // The file fills its pages exactly and the device is filled up, so that the
+  // file cannot grow by its new tag.
+  const std::string before = (Audio() + Audio() + Audio() + Audio()).substr(0, 8 * 4096);
+  const fs::path path = small / "song.mp3";
+  WriteAll(path, before);
+  {
+    std::ofstream filler(small / "filler", std::ios::binary);
+    for (int i = 0; i < 16 * 4096 && filler; ++i) filler.put('f');
+  }
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(u"Changed");
+  id3.UpdateID3Tags();
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+  EXPECT_TRUE(SameBytes(ReadAll(path), before));
+  EXPECT_TRUE(TemporaryFolderEmpty());
+  ::umount(small.c_str());
+}
+
+TEST_F(Fault, ReadOnlyFile) {
+  const std::string before = kV3Tag + Audio();
+  const fs::path path = File(before);
+  if (!MakeUnwritable(path, true)) GTEST_SKIP() << "cannot make the file read-only here";
+  ExpectUnchangedAfterUpdateAndStrip(path, before);
+  EXPECT_TRUE(TemporaryFolderEmpty());
+  MakeUnwritable(path, false);
+}
+
+TEST_F(Fault, UnwritableTemporaryFolder) {
+  const std::string before = kV3Tag + Audio();
+  const fs::path path = File(before);
+  if (!MakeUnwritable(temp_, true)) GTEST_SKIP() << "cannot make the folder read-only here";
+  ExpectUnchangedAfterUpdateAndStrip(path, before);
+  MakeUnwritable(temp_, false);
+}
+
+TEST_F(RewriteTest, FileInAReadOnlyFolderIsRewrittenInPlace) {
+  const fs::path folder = dir_ / "locked";
+  fs::create_directories(folder);
+  const fs::path path = folder / "song.mp3";
+  WriteAll(path, Audio());
+  if (!MakeUnwritable(folder, true)) GTEST_SKIP() << "cannot make the folder read-only here";
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(u"Locked");
+  id3.UpdateID3Tags();
+  MakeUnwritable(folder, false);
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Rewritten);
+  clsID3 check;
+  Open(check, path);
+  EXPECT_EQ(check.Title(), u"Locked");
+}
+
+}  // namespace
+}  // namespace pellora::tags
