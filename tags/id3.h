@@ -221,7 +221,10 @@ class clsID3 {
   // ====================== end ID3v1 and Lyrics3 building ======================
 
  private:
-  // Clears the record as every scan starts.
+  // Empties every tag item and status flag (GenreID 255, revision 0); the MPEG
+  // results stay.
+  void ClearTagRecord();
+  // Clears the record and the MPEG results, as every scan starts.
   void ResetForScan();
   // Runs the scan of FileName.
   void ReadTags();

@@ -49,13 +49,17 @@ void clsID3::FileName(std::u16string path) {
 
 void clsID3::RefreshID3Tags() { ReadTags(); }
 
-void clsID3::ResetForScan() {
+void clsID3::ClearTagRecord() {
   for (auto& item : items_) item.clear();
   genre_id_ = 255;
   id3v1_exists_ = id3v2_exists_ = lyrics3v1_exists_ = lyrics3v2_exists_ = false;
   id3_revision_v2_ = 0;
   lyrics_timestamped_ = false;
   tag_unsynchronised_ = false;
+}
+
+void clsID3::ResetForScan() {
+  ClearTagRecord();
   frame_header_ = {};
   audio_start_ = audio_size_ = 0;
   is_vbr_ = false;

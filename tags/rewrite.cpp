@@ -284,12 +284,7 @@ RewriteResult RewriteThroughTemporary(hosting::File& file, const std::string& pa
 void clsID3::UpdateID3Tags() { RewriteFile(/*keep_tags=*/true); }
 
 void clsID3::DeleteID3Tags() {
-  for (auto& item : items_) item.clear();
-  genre_id_ = 255;
-  id3v1_exists_ = id3v2_exists_ = lyrics3v1_exists_ = lyrics3v2_exists_ = false;
-  id3_revision_v2_ = 0;
-  lyrics_timestamped_ = false;
-  tag_unsynchronised_ = false;
+  ClearTagRecord();
   RewriteFile(/*keep_tags=*/false);
 }
 
