@@ -115,6 +115,28 @@ std::string FrameContent(std::u16string_view value, bool language, int revision)
   return content;
 }
 
+// A URL frame's content: the bare address, with no encoding byte, as every other
+// reader of ID3v2 expects (the reader here takes both forms). An address is
+// single-byte text; a character beyond Latin-1 is percent-encoded as UTF-8.
+std::string UrlFrameContent(std::u16string_view value) {
+  if (text::IsLatin1(value)) return text::Utf16ToLatin1(value);
+  std::string content;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] <= 0xFF) {
+      content.push_back(static_cast<char>(value[i]));
+      continue;
+    }
+    const bool pair = value[i] >= 0xD800 && value[i] <= 0xDBFF && i + 1 < value.size();
+    for (unsigned char byte : text::Utf16ToUtf8(value.substr(i, pair ? 2 : 1)))
+      content += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+    if (pair) ++i;
+  }
+  return content;
+}
+
+bool IsUrlFrame(std::string_view id) { return !id.empty() && id[0] == 'W'; }
+
 std::u16string TrimBlanks(std::u16string_view text) {
   const auto first = text.find_first_not_of(u' ');
   if (first == std::u16string_view::npos) return {};
@@ -245,7 +267,8 @@ class clsID3::FrameAreaWriter {
   std::size_t PutFrame(const std::string& id, std::size_t p, const std::u16string& value, bool append) {
     std::string frame;
     if (!value.empty()) {
-      const std::string content = FrameContent(value, IsCommentOrLyrics(id), revision_);
+      const std::string content = IsUrlFrame(id) ? UrlFrameContent(value)
+                                                 : FrameContent(value, IsCommentOrLyrics(id), revision_);
       frame = SizeField(content.size());
       if (revision_ >= 3) frame.append(2, '\0');
       frame += content;

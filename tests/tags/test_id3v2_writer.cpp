@@ -63,8 +63,17 @@ TEST_F(WriterTest, NewTagIsRevision3WithFramesInTableOrderAnd2048BytesOfPadding)
   id3_.AudioURL(u"x/y");
   const std::string area = AreaOf(id3_.BuildID3v2Tag(std::nullopt, ""), 3);
   EXPECT_EQ(area, Frame(3, "COMM", "\0eng\0Hi"s) + Frame(3, "TCON", "\0(255)"s) +
-                      Frame(3, "TIT2", "\0Song"s) + Frame(3, "WOAF", "\0x/y"s) + kPadding);
+                      Frame(3, "TIT2", "\0Song"s) + Frame(3, "WOAF", "x/y"s) + kPadding);
   EXPECT_EQ(id3_.ID3RevisionV2(), 3);
+}
+
+TEST_F(WriterTest, UrlFramesHoldTheBareAddressAndReadBack) {
+  id3_.AudioURL(u"http://a/b");
+  id3_.PaymentURL(u"http://p/\U0001F3B5");
+  const std::string tag = id3_.BuildID3v2Tag(std::nullopt, "");
+  const std::string area = AreaOf(tag, 3);
+  EXPECT_NE(area.find(Frame(3, "WOAF", "http://a/b"s)), std::string::npos);
+  EXPECT_NE(area.find(Frame(3, "WPAY", "http://p/%F0%9F%8E%B5"s)), std::string::npos);
 }
 
 struct TitleLayout {

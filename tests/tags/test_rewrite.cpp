@@ -157,6 +157,8 @@ TEST_F(RewriteTest, MutagenAndFfprobeReadWhatWasWritten) {
   id3.GenreID(17);
   id3.Genre(u"Rock");
   id3.Lyrics(u"la la\r\nla");
+  id3.AudioURL(u"http://example.org/song");
+  id3.InternetRadioURL(u"http://radio.example/\u65E5");
   id3.UpdateID3Tags();
 
   const auto read = Mutagen(path);
@@ -169,6 +171,9 @@ TEST_F(RewriteTest, MutagenAndFfprobeReadWhatWasWritten) {
   EXPECT_EQ(frames["TRCK"], "5/12");
   EXPECT_EQ(frames["COMM::eng"], "A comment");
   EXPECT_EQ(frames["USLT::eng"], "la la\r\nla");
+  // URL frames hold the bare address; a character beyond Latin-1 is percent-encoded.
+  EXPECT_EQ(frames["WOAF"], "http://example.org/song");
+  EXPECT_EQ(frames["WORS"], "http://radio.example/%E6%97%A5");
   EXPECT_EQ(read["genres"], nlohmann::json::array({"Rock"}));
   EXPECT_NEAR(read["length"].get<double>(), 1.0, 0.1);
 
