@@ -12,6 +12,7 @@
 #include "cli/silent_frames.h"
 #include "tests/support/icy_server.h"
 #include "tests/support/process.h"
+#include "tests/support/recorded_file.h"
 #include "tests/support/station_runner.h"
 
 namespace {
@@ -20,6 +21,8 @@ using pellora::cli::SilentAudioStream;
 using pellora::cli::StationOptions;
 using pellora::testing_support::IcyReply;
 using pellora::testing_support::IcyServer;
+using pellora::testing_support::Id3v2Size;
+using pellora::testing_support::ReadFile;
 using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
 using pellora::testing_support::StationRunner;
@@ -30,20 +33,6 @@ std::string ExpectedAudio(std::size_t bytes) {
   std::string out;
   stream.Read(bytes, out);
   return out;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::size_t Id3v2Size(const std::string& file) {
-  if (file.size() < 10 || file.compare(0, 3, "ID3") != 0) return 0;
-  std::size_t size = 0;
-  for (int i = 6; i < 10; ++i) size = size << 7 | (static_cast<unsigned char>(file[i]) & 0x7F);
-  return 10 + size;
 }
 
 nlohmann::json TagsOf(const std::string& path) {
