@@ -201,6 +201,17 @@ TEST_F(RecordCommand, RecordsSeveralStreamsAtOnceIntoAFolder) {
     EXPECT_EQ(ReadFile(dir / "out" / name), ExpectedAudio(40000)) << name;
 }
 
+TEST_F(RecordCommand, DrawsAStatusLineOnATerminalOnly) {
+  StationRunner station(StationOptions{});
+  // `script` gives the command a terminal.
+  const auto result = RunCommand("script -qec '" + std::string(PELLORA_CLI) + " record " + station.url() +
+                                 " --max-bytes 40000 -o " + File("status.mp3") + "' /dev/null");
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("\r0:0"));
+  EXPECT_THAT(result.output, HasSubstr("kbit/s  Beyoncé - Loopback Love"));
+  EXPECT_THAT(result.output, HasSubstr("\r\033[K"));
+}
+
 TEST_F(RecordCommand, WithoutAnyUrlIsAUsageError) {
   const auto result = RunPellora("record -o x.mp3");
   EXPECT_EQ(result.status, 2);
