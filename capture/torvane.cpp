@@ -3,6 +3,7 @@
 
 #include <limits>
 
+#include "about/about_form.h"
 #include "tags/id3.h"
 
 namespace pellora::capture {
@@ -27,8 +28,9 @@ void Torvane::Resize() {
 void Torvane::Terminate() { tag_store_.reset(); }
 
 std::optional<std::string> Torvane::About() {
-  // The About window belongs to the about/ module, which shows it through the
-  // site's dialog service; until a host has one, there is nothing to show.
+  // The host may drop the control from inside the window.
+  const auto alive = KeepAlive();
+  about::ShowAbout(site_);
   return std::nullopt;
 }
 

@@ -22,5 +22,6 @@ void RegisterProbe(CLI::App& app, CommandList& commands);
 void RegisterStation(CLI::App& app, CommandList& commands);
 void RegisterDemo(CLI::App& app, CommandList& commands);
 void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
+void RegisterAbout(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,14 +22,24 @@ struct TagsOptions {
   bool json = false;
 };
 
-// The tag store reports nothing, so an unreadable file is told apart here, with
-// the reason, before the scan.
-bool CanRead(const std::string& path) {
+// Why `path` cannot be scanned, or nothing when it can. The tag store reports
+// nothing itself; a FIFO is never opened, since that would wait for a writer.
+std::optional<std::string> Unreadable(const std::string& path) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  const auto file = hosting::File::Open(path, hosting::OpenMode::Read, ec);
-  if (file.IsOpen()) return true;
-  std::cerr << "pellora tags: cannot read " << path << ": " << ec.message() << '\n';
-  return false;
+  if (hosting::IsRegularFile(path)) {
+    if (hosting::File::Open(path, hosting::OpenMode::Read, ec).IsOpen()) return std::nullopt;
+    return ec.message();
+  }
+  if (fs::is_directory(path, ec)) return std::make_error_code(std::errc::is_a_directory).message();
+  if (!fs::exists(path, ec)) return std::make_error_code(std::errc::no_such_file_or_directory).message();
+  return "not a regular file";
+}
+
+bool CanRead(const std::string& path) {
+  const auto reason = Unreadable(path);
+  if (reason) std::cerr << "pellora tags: cannot read " << path << ": " << *reason << '\n';
+  return !reason;
 }
 
 // Continuation lines of a multi-line value (lyrics) start under the value column.

@@ -55,7 +55,7 @@ std::string_view AudioOf(std::string_view f) {
     }
   } else if (end >= 9 && f.substr(end - 9, 9) == "LYRICSEND") {
     const std::int64_t from = std::max({std::int64_t(0), start, end - 5120});
-    const auto at = f.substr(from, end - 9 - from).rfind("LYRICSBEGIN");
+    const auto at = from < end - 9 ? f.substr(from, end - 9 - from).rfind("LYRICSBEGIN") : std::string_view::npos;
     if (at != std::string_view::npos) end = from + std::int64_t(at);
   }
   start = std::min(start, n);

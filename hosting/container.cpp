@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "hosting/open_url.h"
 #include "hosting/tcp_socket.h"
 
 namespace pellora::hosting {
@@ -57,6 +58,6 @@ int StderrDialogs::MessageBox(std::string_view text, int style, std::string_view
 
 void StderrDialogs::ShowModal(ModalWindow&) {}
 
-bool StderrDialogs::OpenUrl(const std::string&) { return false; }
+bool StderrDialogs::OpenUrl(const std::string& address) { return OpenUrlInBrowser(address); }
 
 }  // namespace pellora::hosting

@@ -34,7 +34,8 @@ class Dialogs {
 };
 
 // Dialogs for a terminal host: message boxes go to stderr (a Yes/No question is
-// answered No when there is nobody to ask), modal windows close at once.
+// answered No when there is nobody to ask), modal windows close at once, and
+// addresses open through xdg-open (hosting/open_url.h).
 class StderrDialogs : public Dialogs {
  public:
   int MessageBox(std::string_view text, int style, std::string_view title) override;

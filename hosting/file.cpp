@@ -70,6 +70,11 @@ File File::CreateUnique(const std::string& folder, const std::string& prefix,
   return f;
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::int64_t File::Size(std::error_code& ec) const {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {

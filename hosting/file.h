@@ -96,6 +96,11 @@ struct FileTimes {
   std::int64_t modify_sec = 0, modify_nsec = 0;
 };
 bool GetFileTimes(const std::string& path, FileTimes& times);
+
+// True when `path` names a regular file (following symbolic links). Readers of
+// untrusted paths check this first: opening a FIFO for reading blocks until a
+// writer comes, and a directory or device holds no file content.
+bool IsRegularFile(const std::string& path);
 bool SetFileTimes(const std::string& path, const FileTimes& times);
 
 }  // namespace pellora::hosting

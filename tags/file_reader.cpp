@@ -12,8 +12,31 @@ FileReader::FileReader(const hosting::File& file) : file_(file) {
 
 std::string FileReader::ReadUpTo(std::int64_t offset, std::int64_t count) const {
   if (offset < 0 || offset >= length_ || count <= 0) return {};
+  count = std::min(count, length_ - offset);
+  if (const Block* block = BlockHolding(offset, count))
+    return block->bytes.substr(static_cast<std::size_t>(offset - block->offset), static_cast<std::size_t>(count));
+  return ReadFromFile(offset, count);
+}
+
+std::string FileReader::ReadFromFile(std::int64_t offset, std::int64_t count) const {
+  std::string bytes(static_cast<std::size_t>(count), '\0');
   std::error_code ec;
-  return file_.ReadAt(offset, static_cast<std::size_t>(std::min(count, length_ - offset)), ec);
+  bytes.resize(file_.ReadAt(offset, std::span<char>(bytes.data(), bytes.size()), ec));
+  return bytes;
+}
+
+void FileReader::Prefetch(std::int64_t offset, std::int64_t count) {
+  Block& block = blocks_[older_block_];
+  older_block_ = 1 - older_block_;
+  block = {offset, {}};
+  if (offset < 0 || offset >= length_ || count <= 0) return;
+  block.bytes = ReadFromFile(offset, std::min(count, length_ - offset));
+}
+
+const FileReader::Block* FileReader::BlockHolding(std::int64_t offset, std::int64_t count) const {
+  for (const Block& block : blocks_)
+    if (offset >= block.offset && offset + count <= block.offset + std::int64_t(block.bytes.size())) return &block;
+  return nullptr;
 }
 
 std::optional<std::string> FileReader::ReadExactly(std::int64_t offset, std::int64_t count) const {

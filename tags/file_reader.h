@@ -26,9 +26,25 @@ class FileReader {
   // inside the file.
   std::optional<std::string> ReadExactly(std::int64_t offset, std::int64_t count) const;
 
+  // Reads the bytes at [offset, offset + count) of the file at once and answers
+  // later reads that lie wholly inside them from memory, so that the many small
+  // reads of a scan near the start and the end of a file cost one read each.
+  // Holds at most two such blocks; a third replaces the older one.
+  void Prefetch(std::int64_t offset, std::int64_t count);
+
  private:
+  struct Block {
+    std::int64_t offset = 0;
+    std::string bytes;
+  };
+  // The bytes of a prefetched block that hold [offset, offset + count), if any.
+  const Block* BlockHolding(std::int64_t offset, std::int64_t count) const;
+  std::string ReadFromFile(std::int64_t offset, std::int64_t count) const;
+
   const hosting::File& file_;
   std::int64_t length_ = 0;
+  Block blocks_[2];
+  int older_block_ = 0;
 };
 
 }  // namespace pellora::tags

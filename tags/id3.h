@@ -19,7 +19,10 @@
 //   trailer_writer.cpp ID3v1 and Lyrics3 building
 //   rewrite.cpp        the file rewrite (update and removal)
 // The byte and text codecs the readers and writers share are free functions
-// (codecs.h); the file is read through FileReader (file_reader.h).
+// (codecs.h); the file is read through FileReader (file_reader.h). The MPEG
+// analysis rests on pure functions of its own: header decoding (mpeg_header.h),
+// bit rate, frame size and duration (mpeg_stream.h), the search for the first
+// frame (frame_search.h) and the Xing/Info/VBRI headers (vbr_header.h).
 #include <array>
 #include <cstdint>
 #include <optional>

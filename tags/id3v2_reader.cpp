@@ -37,7 +37,16 @@ constexpr PlainFrame kPlainFrames[] = {
     {"WPAY", "", TextItem::PaymentURL},        {"WPUB", "WPB", TextItem::PublisherURL},
 };
 
-bool Is(std::string_view id, std::string_view v23, std::string_view v22) { return id == v23 || id == v22; }
+// Identifiers are compared byte by byte: most differ in their first byte, and this
+// runs for every row of every frame of every scan.
+bool SameId(std::string_view id, std::string_view name) {
+  if (id.size() != name.size()) return false;
+  for (std::size_t i = 0; i < id.size(); ++i)
+    if (id[i] != name[i]) return false;
+  return true;
+}
+
+bool Is(std::string_view id, std::string_view v23, std::string_view v22) { return SameId(id, v23) || SameId(id, v22); }
 
 std::optional<TextItem> PlainFrameItem(std::string_view id) {
   for (const auto& row : kPlainFrames)
@@ -163,6 +172,10 @@ std::optional<clsID3::FrameText> clsID3::DecodeFrameText(std::string_view body, 
 }
 
 bool clsID3::IsMp3extSignature(std::string_view body, std::size_t p) {
+  // Every form of the marker starts with one of these bytes; frame identifiers
+  // (upper-case letters other than M, P and V) never do.
+  static constexpr std::string_view kMarkerStarts("\0MP3ext Vunicode)(0123456789.", 29);
+  if (p >= body.size() || kMarkerStarts.find(body[p]) == std::string_view::npos) return false;
   static constexpr std::string_view kMarker("\0\0\0MP3ext V", 11);
   std::size_t q = p + MatchedTail(body, p, kMarker);
   while (q < body.size() && ((body[q] >= '0' && body[q] <= '9') || body[q] == '.')) ++q;

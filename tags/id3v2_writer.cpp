@@ -9,6 +9,7 @@
 
 #include "tags/codecs.h"
 #include "tags/id3.h"
+#include "tags/pending_ids.h"
 #include "text/text.h"
 
 namespace pellora::tags {
@@ -79,13 +80,6 @@ bool IsCommentOrLyrics(std::string_view id) {
 // Frames the writer never creates even while they are pending.
 bool IsNeverAppended(std::string_view id) {
   return id == "PIC" || id == "APIC" || id == "WCM" || id == "WCOM" || id == "WAR" || id == "WOAR";
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
 }
 
 std::string Utf16LittleEndian(std::u16string_view text) {
@@ -160,26 +154,14 @@ class clsID3::FrameAreaWriter {
 
   void FillPendingList() {
     if (revision_ < 3) {
-      pending_.assign(clsID3::FrameIdsV22().begin(), clsID3::FrameIdsV22().end());
+      for (std::string_view id : clsID3::FrameIdsV22()) pending_.Add(id);
       return;
     }
     for (std::string_view id : clsID3::FrameIdsV23()) {
       if (revision_ >= 4 && id == "TORY") id = "TDOR";
       if (revision_ >= 4 && id == "TYER") id = "TDRC";
-      pending_.emplace_back(id);
+      pending_.Add(id);
     }
-  }
-
-  // The pending list's own entry for `id` (letter case ignored), or empty.
-  std::string PendingEntry(std::string_view id) const {
-    for (const auto& entry : pending_)
-      if (EqualIgnoringCase(entry, id)) return entry;
-    return {};
-  }
-
-  void LeavePending(std::string_view id) {
-    const auto it = std::find(pending_.begin(), pending_.end(), id);
-    if (it != pending_.end()) pending_.erase(it);
   }
 
   // Returns where the walk stopped: the start of the padding, of the marker an
@@ -190,14 +172,14 @@ class clsID3::FrameAreaWriter {
       const auto total = record_.FrameTotalLength(area_, p);
       if (!total) break;
       const std::string id = area_.substr(p, IdLength());
-      const std::string entry = PendingEntry(id);
+      const std::string entry = pending_.Entry(id);
       if (IsCommentOrLyrics(id)) {
         if (!StepCommentOrLyrics(id, entry, std::size_t(*total), p)) break;
         continue;
       }
       if (id.find_first_not_of('\0') == std::string::npos || clsID3::IsMp3extSignature(area_, p)) break;
       if (!RewriteOrPass(entry, std::size_t(*total), p)) break;
-      if (entry == id) LeavePending(id);
+      if (entry == id) pending_.Leave(id);
     }
     return std::min(p, area_.size());
   }
@@ -215,7 +197,7 @@ class clsID3::FrameAreaWriter {
     }
     // The entry is the identifier itself here: the list holds it in upper case.
     if (!RewriteOrPass(entry, total, p)) return false;
-    LeavePending(id);
+    pending_.Leave(id);
     return true;
   }
 
@@ -301,7 +283,7 @@ class clsID3::FrameAreaWriter {
   const int revision_;
   std::string area_;
   const bool fix_;
-  std::vector<std::string> pending_;
+  PendingIds pending_;
 };
 
 std::string clsID3::NumberToBytes(double value, int width, int shift) {

@@ -230,6 +230,18 @@ bool PatchInPlace(hosting::File& file, std::int64_t length, std::int64_t offset,
   return false;
 }
 
+// Patches the head and then the tail; when the tail fails, the head is put back
+// as it was, so that the file is never left half old, half new.
+bool PatchTagsInPlace(hosting::File& file, std::int64_t length, const std::string& head, std::int64_t tail_offset,
+                      const std::string& tail) {
+  std::string old_head;
+  if (!ReadRange(file, length, 0, std::int64_t(head.size()), old_head) || !PatchInPlace(file, length, 0, head))
+    return false;
+  if (PatchInPlace(file, length, tail_offset, tail)) return true;
+  PatchInPlace(file, length, 0, old_head);
+  return false;
+}
+
 struct RewriteResult {
   clsID3::RewriteOutcome outcome = clsID3::RewriteOutcome::Unchanged;
   std::string kept_copy;
@@ -250,10 +262,14 @@ RewriteResult RewriteThroughTemporary(hosting::File& file, const std::string& pa
   copy.WriteAt(head_length + audio_length, content.tail, ec);
   if (ec || copy.Size(ec) != content.Length() || ec) return {};
 
-  if (!file.IsOpen()) file = hosting::File::Open(path, hosting::OpenMode::ReadWrite, ec);
+  const bool create = !file.IsOpen();
+  if (create) file = hosting::File::Open(path, hosting::OpenMode::ReadWrite, ec);
   if (!file.IsOpen()) return {};
   file.Reserve(content.Length(), ec);
-  if (ec) return {};  // not enough space: nothing has been written yet
+  if (ec) {  // not enough space: nothing has been written yet
+    if (create) ::unlink(path.c_str());
+    return {};
+  }
   // From here on the file changes; should the copy fail, the complete new content
   // stays in the temporary file.
   if (!CopyRange(copy, 0, file, 0, content.Length()) || (file.Truncate(content.Length(), ec), ec)) {
@@ -314,8 +330,7 @@ void clsID3::RewriteFile(bool keep_tags) {
   const bool same_sizes = exists && layout->audio_start <= length &&
                           std::int64_t(content.head.size()) == layout->audio_start &&
                           std::int64_t(content.tail.size()) == length - layout->audio_end;
-  if (same_sizes && PatchInPlace(file, length, 0, content.head) &&
-      PatchInPlace(file, length, layout->audio_end, content.tail)) {
+  if (same_sizes && PatchTagsInPlace(file, length, content.head, layout->audio_end, content.tail)) {
     rewrite_outcome_ = RewriteOutcome::Rewritten;
   } else {
     // Also the fallback of a failed patch, which has put the old bytes back.

@@ -11,8 +11,10 @@ namespace {
 
 // The audio is searched in windows that start small, since the first frame
 // usually follows the tag at once, and grow up to a bound that keeps memory flat.
-constexpr std::int64_t kFirstWindow = 4096;
+constexpr std::int64_t kFirstWindow = 2048;
 constexpr std::int64_t kLargestWindow = 256 * 1024;
+constexpr std::int64_t kHeadPrefetch = 8 * 1024;
+constexpr std::int64_t kTailPrefetch = 2 * 1024;
 
 struct AudioAnalysis {
   std::optional<mpeg::FrameCandidate> frame;  // the first accepted frame
@@ -68,13 +70,20 @@ AudioAnalysis AnalyseAudio(const FileReader& file, std::int64_t start, std::int6
 // audio frame between the tags. The file is open only for the scan.
 void clsID3::ReadTags() {
   ResetForScan();
+  // Only a regular file is scanned: a FIFO would block the open, and a directory
+  // or device holds no tags. Anything else counts as a file that cannot be opened.
+  const std::string path = text::Utf16ToUtf8(file_name_);
   std::error_code ec;
-  const auto file = hosting::File::Open(text::Utf16ToUtf8(file_name_), hosting::OpenMode::Read, ec);
+  const auto file = hosting::IsRegularFile(path) ? hosting::File::Open(path, hosting::OpenMode::Read, ec)
+                                                 : hosting::File();
   if (!file.IsOpen()) {
     id3_revision_v2_ = 3;
     return;
   }
-  const FileReader reader(file);
+  FileReader reader(file);
+  // The tags and the first frame usually lie in the first and last few KiB.
+  reader.Prefetch(0, kHeadPrefetch);
+  reader.Prefetch(std::max<std::int64_t>(0, reader.Length() - kTailPrefetch), kTailPrefetch);
   const std::int64_t audio_search_start = ReadID3v2(reader);
   const ID3v1Probe id3v1 = ProbeID3v1(reader);
   const std::int64_t audio_end = ReadLyrics3(reader, id3v1.audio_end);

@@ -6,11 +6,11 @@
 #include <cfenv>
 #include <cmath>
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "tags/codecs.h"
 #include "tags/id3.h"
+#include "tags/pending_ids.h"
 
 namespace pellora::tags {
 namespace {
@@ -31,14 +31,6 @@ std::string Digits(std::size_t value, int width) {
   return buffer;
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 std::size_t FieldLength(std::string_view block, std::size_t p) {
   return std::size_t(std::stoul(std::string(block.substr(p + 3, 5))));
 }
@@ -49,7 +41,7 @@ std::size_t FieldLength(std::string_view block, std::size_t p) {
 class clsID3::Lyrics3BlockWriter {
  public:
   explicit Lyrics3BlockWriter(const clsID3& record) : record_(record) {
-    pending_.assign(clsID3::Lyrics3FieldIds().begin(), clsID3::Lyrics3FieldIds().end());
+    for (std::string_view id : clsID3::Lyrics3FieldIds()) pending_.Add(id);
   }
 
   std::optional<std::string> Build(std::string_view old_block) && {
@@ -75,23 +67,12 @@ class clsID3::Lyrics3BlockWriter {
         else block_.erase(p, kFieldHeaderLength + FieldLength(block_, p));
         continue;
       }
-      const std::string entry = PendingEntry(id);
-      if (entry == id) LeavePending(id);
+      const std::string entry = pending_.Entry(id);
+      if (entry == id) pending_.Leave(id);
       p = IsManaged(entry) ? PutField(entry, p, ValueOf(entry), /*append=*/false)
                            : p + kFieldHeaderLength + FieldLength(block_, p);
     }
     return p;
-  }
-
-  std::string PendingEntry(std::string_view id) const {
-    for (const auto& entry : pending_)
-      if (EqualIgnoringCase(entry, id)) return entry;
-    return {};
-  }
-
-  void LeavePending(std::string_view id) {
-    const auto it = std::find(pending_.begin(), pending_.end(), id);
-    if (it != pending_.end()) pending_.erase(it);
   }
 
   static bool IsManaged(std::string_view id) {
@@ -128,7 +109,7 @@ class clsID3::Lyrics3BlockWriter {
 
   const clsID3& record_;
   std::string block_;
-  std::vector<std::string> pending_;
+  PendingIds pending_;
 };
 
 std::string clsID3::SingleByteText(std::u16string_view text) {

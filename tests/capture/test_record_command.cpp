@@ -9,6 +9,7 @@
 
 #include "tests/support/icy_server.h"
 #include "tests/support/process.h"
+#include "tests/support/temp_path.h"
 
 namespace pellora {
 namespace {
@@ -49,8 +50,7 @@ const std::string kHeader = "ICY 200 OK\r\nicy-name:Loop\r\nicy-metaint:100\r\n\
 class RecordCommand : public ::testing::Test {
  protected:
   ~RecordCommand() override { std::remove(file.c_str()); }
-  std::string file = ::testing::TempDir() + "record_command_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mp3";
+  std::string file = testing_support::TempPathForCurrentTest("record_command_", ".mp3");
 };
 
 TEST_F(RecordCommand, RecordsUpToMaxBytesWithJsonEvents) {
@@ -106,7 +106,8 @@ TEST_F(RecordCommand, RefusedStreamExitsOneWithItsDescription) {
 
 TEST_F(RecordCommand, ErrorEventAsJson) {
   const auto result = RunCommand(std::string(PELLORA_CLI) + " record http://127.0.0.1:8000/ -o " +
-                                 ::testing::TempDir() + "no/such/dir/x.mp3 --json-events 2>/dev/null");
+                                 testing_support::UniqueTempPath("no/such/dir/x.mp3") +
+                                 " --json-events 2>/dev/null");
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.output.find(R"({"event":"Error","ErrType":2,"ErrCode":27,"Description":"Path not Found"})"),
             std::string::npos)

@@ -1,5 +1,6 @@
 // `pellora tags`: every property of a file's tag store, as a table or as JSON.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -107,6 +108,14 @@ TEST_F(TagsCommand, UnreadableFileFailsWithOneLine) {
                                ": No such file or directory\n"),
             std::string::npos);
   EXPECT_NE(result.output.find("FileName                   " + good), std::string::npos);
+  const auto directory = RunPellora("tags " + dir_.string());
+  EXPECT_EQ(directory.status, 1);
+  EXPECT_EQ(directory.output, "pellora tags: cannot read " + dir_.string() + ": Is a directory\n");
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto special = RunPellora("tags " + fifo);  // must not wait for a writer
+  EXPECT_EQ(special.status, 1);
+  EXPECT_EQ(special.output, "pellora tags: cannot read " + fifo + ": not a regular file\n");
   EXPECT_EQ(RunPellora("tags").status, 2);
 }
 

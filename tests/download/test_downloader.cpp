@@ -11,7 +11,7 @@
 
 #include "hosting/event_loop.h"
 #include "tests/support/http_peer.h"
-#include "tests/support/loop_until.h"
+#include "tests/capture/loop_wait.h"
 #include "tests/support/test_folder.h"
 
 namespace pellora::download {

@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "hosting/event_loop.h"
 #include "tests/support/http_peer.h"
-#include "tests/support/loop_until.h"
+#include "tests/support/temp_path.h"
+#include "tests/capture/loop_wait.h"
 
 namespace pellora::hosting {
 namespace {
@@ -114,9 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome{"/choices", false, 0, false}));
 
 TEST_F(DownloadServiceTest, ReadsLocalFiles) {
-  const std::string path = ::testing::TempDir() + "/service-source.bin";
+  const std::string path = testing_support::UniqueTempPath("service-source.bin");
   std::ofstream(path, std::ios::binary) << HttpPeer::Body(123457);
   const auto r = Download("file://" + path);
+  std::remove(path.c_str());
   EXPECT_TRUE(r->succeeded);
   EXPECT_EQ(r->completed_total, 123457);
   EXPECT_EQ(r->Content(), HttpPeer::Body(123457));

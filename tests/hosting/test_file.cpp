@@ -1,6 +1,7 @@
 #include "hosting/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -122,6 +123,20 @@ TEST_F(FileTest, TimesKeepNanoseconds) {
   EXPECT_EQ(got.access_nsec, 123456789);
   EXPECT_EQ(got.modify_sec, 1100000000);
   EXPECT_EQ(got.modify_nsec, 987654321);
+}
+
+TEST_F(FileTest, OnlyRegularFilesAreRegular) {
+  std::error_code ec;
+  File::Open(Path("plain"), OpenMode::WriteTruncate, ec);
+  ASSERT_FALSE(ec);
+  fs::create_symlink(Path("plain"), Path("link"));
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(IsRegularFile(Path("plain")));
+  EXPECT_TRUE(IsRegularFile(Path("link")));
+  EXPECT_FALSE(IsRegularFile(Path("fifo")));
+  EXPECT_FALSE(IsRegularFile(dir_.string()));
+  EXPECT_FALSE(IsRegularFile(Path("missing")));
+  EXPECT_FALSE(IsRegularFile("/dev/null"));
 }
 
 }  // namespace

@@ -8,14 +8,14 @@
 #include <iterator>
 #include <string>
 
+#include "tests/support/temp_path.h"
+
 namespace pellora::testing_support {
 
 class TestFolder {
  public:
-  // <temporary folder>/<prefix><test name>, emptied first.
-  explicit TestFolder(const std::string& prefix)
-      : path_(std::filesystem::path(::testing::TempDir()) /
-              (prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+  // A folder named after the process and the running test, emptied first.
+  explicit TestFolder(const std::string& prefix) : path_(TempPathForCurrentTest(prefix, "")) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

@@ -1,27 +1,25 @@
 // The scan of a file: where it looks for the first frame, what it stores of it and
 // of its VBR header, and that it leaves nothing open.
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
+#include <limits>
 #include <stdexcept>
 
 #include "tags/id3.h"
+#include "tests/tags/tag_bytes.h"
 
 namespace pellora::tags {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::BigEndian;
+using testing::TempFile;
 using Bytes = std::string;
 
+// The header of an MPEG-1 Layer III frame, 128 kbit/s, 44100 Hz, joint stereo.
 Bytes Frame() { return Bytes("\xFF\xFB\x90\x64", 4); }
 Bytes Zeros(std::size_t n) { return Bytes(n, '\0'); }
-Bytes BigEndian(std::uint32_t value, int count) {
-  Bytes out(std::size_t(count), '\0');
-  for (int k = count - 1; k >= 0; --k, value >>= 8) out[std::size_t(k)] = char(value & 0xFF);
-  return out;
-}
 
 // An ID3v1 record with `title`, no other text, genre 255.
 Bytes ID3v1(const Bytes& title) {
@@ -32,13 +30,9 @@ Bytes ID3v1(const Bytes& title) {
 
 // A revision-3 ID3v2 tag of `total` bytes (header included) with one TIT2 frame.
 Bytes ID3v2(const Bytes& title, std::size_t total) {
-  const Bytes text = Bytes(1, '\0') + title;
-  Bytes body = "TIT2" + BigEndian(std::uint32_t(text.size()), 4) + Bytes(2, '\0') + text;
+  Bytes body = testing::Frame(3, "TIT2", Bytes(1, '\0') + title);
   body.resize(total - 10, '\0');
-  const std::size_t size = body.size();
-  const Bytes synchsafe = {char((size >> 21) & 0x7F), char((size >> 14) & 0x7F), char((size >> 7) & 0x7F),
-                           char(size & 0x7F)};
-  return Bytes("ID3\x03\x00\x00", 6) + synchsafe + body;
+  return testing::Tag(3, body);
 }
 
 // A stereo MPEG-1 frame whose first bytes carry a Xing-style header (flags 0F) tagged `tag`.
@@ -66,21 +60,14 @@ Bytes Lyrics3v2(const Bytes& title) {
 
 class Scan : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("pellora-scan-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Writes `content` to a file and scans it.
+  // Writes `content` to the file and scans it.
   clsID3& ScanOf(const Bytes& content) {
-    const fs::path path = dir_ / "file.mp3";
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    id3_.FileName(path.u16string());
+    file_.Write(content);
+    id3_.FileName(std::u16string(file_.Path().begin(), file_.Path().end()));
     return id3_;
   }
 
-  fs::path dir_;
+  TempFile file_;
   clsID3 id3_;
 };
 
@@ -247,7 +234,7 @@ TEST_F(Scan, TinyAndEmptyFiles) {
 TEST_F(Scan, RescanFollowsTheFileAndClearsTheOldResults) {
   ScanOf(XingFrame("Xing", 5, 6) + Zeros(500));
   EXPECT_TRUE(id3_.IsVbr());
-  std::ofstream(dir_ / "file.mp3", std::ios::binary | std::ios::trunc) << Zeros(100);
+  file_.Write(Zeros(100));
   id3_.RefreshID3Tags();
   EXPECT_FALSE(id3_.IsVbr());
   EXPECT_EQ(id3_.VbrFrames(), 0);
@@ -256,8 +243,22 @@ TEST_F(Scan, RescanFollowsTheFileAndClearsTheOldResults) {
   EXPECT_EQ(id3_.FrameHeader(), (Header{0, 0, 0}));
 }
 
+TEST_F(Scan, OnlyRegularFilesAreScanned) {
+  // A FIFO would block the open until a writer came; a directory holds no tags.
+  const std::string fifo = file_.Dir() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, file_.Dir(), std::string("/dev/zero")}) {
+    id3_.Title(u"kept?");
+    id3_.FileName(std::u16string(path.begin(), path.end()));
+    EXPECT_TRUE(id3_.Title().empty()) << path;
+    EXPECT_EQ(id3_.ID3RevisionV2(), 3) << path;
+    EXPECT_EQ(id3_.AudioSize(), 0) << path;
+  }
+}
+
 TEST_F(Scan, LeavesNoFileOpen) {
   const auto open_descriptors = [] {
+    namespace fs = std::filesystem;
     return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
   };
   const auto before = open_descriptors();

@@ -1,0 +1,14 @@
+// The event loop functions of the C API.
+#include "servers/common/c_api_support.h"
+#include "servers/pellora/pellora.h"
+
+extern "C" {
+
+int64_t pellora_loop_run(void) { return pellora::servers::RunLoop(); }
+int64_t pellora_loop_run_for(int32_t milliseconds) {
+  return pellora::servers::RunLoopFor(milliseconds);
+}
+int64_t pellora_loop_poll(void) { return pellora::servers::PollLoop(); }
+void pellora_loop_stop(void) { pellora::servers::StopLoop(); }
+
+}  // extern "C"
