@@ -24,13 +24,9 @@ RecordSession::RecordSession(hosting::EventLoop& loop, const std::vector<std::st
       deadline_(loop.context()),
       signals_(loop.context(), SIGINT, SIGTERM) {
   if (options_.json_events) printer_.emplace(urls.size() > 1);
-  auto name_taken = [this](const std::string& path) {
-    for (const auto& recorder : recorders_)
-      if (recorder->file() == path) return true;
-    return false;
-  };
+  auto claim_name = [this](const std::string& path) { return claimed_names_.insert(path).second; };
   for (const auto& url : urls)
-    recorders_.push_back(std::make_unique<StreamRecorder>(loop, url, settings, name_taken,
+    recorders_.push_back(std::make_unique<StreamRecorder>(loop, url, settings, claim_name,
                                                           printer_ ? &*printer_ : nullptr));
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cli/event_printer.h"
@@ -49,6 +50,7 @@ class RecordSession {
   SessionOptions options_;
   std::optional<EventPrinter> printer_;
   std::vector<std::unique_ptr<StreamRecorder>> recorders_;
+  std::unordered_set<std::string> claimed_names_;  // station-derived file names in use
   asio::steady_timer tick_;
   asio::steady_timer deadline_;
   asio::signal_set signals_;

@@ -60,7 +60,9 @@ class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
       if (self->closed_) return;
       if (ec) return self->Close();
       self->outbox_.clear();
-      self->Pump();
+      // Paced listeners wait for the next tick: pumping now would send the few
+      // bytes due since the last one, many small pieces instead of one a tick.
+      if (self->station_->options_.fast) self->Pump();
     });
   }
 

@@ -1,24 +1,13 @@
 #include "cli/status_line.h"
 
+#include "cli/download_progress.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cstdio>
 
 namespace pellora::cli {
 namespace {
-
-std::string Clock(std::chrono::steady_clock::duration elapsed) {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
-  char buffer[32];
-  if (seconds >= 3600)
-    std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  else
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-  return buffer;
-}
 
 std::string Rate(const RecordingStatus& status) {
   const double seconds = std::chrono::duration<double>(status.elapsed).count();
@@ -35,22 +24,11 @@ std::string CutToWidth(std::string text, std::size_t width) {
 
 }  // namespace
 
-std::string FormatBytes(std::uint64_t bytes) {
-  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
-  if (bytes < 1024) return std::to_string(bytes) + " B";
-  double value = double(bytes) / 1024;
-  int unit = 0;
-  while (value >= 1024 && unit < 3) value /= 1024, ++unit;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.1f %s", value, kUnits[unit]);
-  return buffer;
-}
-
 std::string FormatStatus(const RecordingStatus& status, std::size_t width) {
-  std::string line = Clock(status.elapsed);
+  std::string line = FormatDuration(std::chrono::duration<double>(status.elapsed).count());
   if (status.streams > 1)
     line += "  " + std::to_string(status.running) + "/" + std::to_string(status.streams) + " streams";
-  line += "  " + FormatBytes(status.bytes);
+  line += "  " + FormatBytes(std::int64_t(status.bytes));
   if (const std::string rate = Rate(status); !rate.empty()) line += "  " + rate;
   if (status.streams == 1 && !status.title.empty()) line += "  " + status.title;
   return CutToWidth(std::move(line), width);

@@ -1,7 +1,8 @@
 #pragma once
-// The one-line live status of `pellora record` on a terminal:
-//   "00:12  190.5 KB  127 kbit/s  Beyoncé - Loopback Love"           (one stream)
-//   "00:12  3/3 streams  571.6 KB  381 kbit/s"                      (several)
+// The one-line live status of `pellora record` on a terminal, with the byte and
+// time formats of `pellora download`:
+//   "0:12  190.5 KiB  127 kbit/s  Beyoncé - Loopback Love"           (one stream)
+//   "0:12  3/3 streams  571.6 KiB  381 kbit/s"                      (several)
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -18,9 +19,6 @@ struct RecordingStatus {
 
 // The status text, at most `width` bytes (cut on a UTF-8 character boundary).
 std::string FormatStatus(const RecordingStatus& status, std::size_t width);
-
-// "999 B", "190.5 KB", "12.4 MB", "1.2 GB" (units of 1024).
-std::string FormatBytes(std::uint64_t bytes);
 
 // Columns of the terminal on standard error; 80 when unknown.
 std::size_t TerminalWidth();

@@ -32,11 +32,11 @@ std::string Seconds(std::chrono::milliseconds d) {
 }  // namespace
 
 StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, RecordingSettings settings,
-                               std::function<bool(const std::string&)> name_taken, EventPrinter* events)
+                               std::function<bool(const std::string&)> claim_name, EventPrinter* events)
     : loop_(loop),
       url_(std::move(url)),
       settings_(std::move(settings)),
-      name_taken_(std::move(name_taken)),
+      claim_name_(std::move(claim_name)),
       events_(events),
       site_(loop, [this] { AfterChunk(); }),
       title_wait_(loop.context()),
@@ -145,8 +145,8 @@ std::string StreamRecorder::ChooseFile() {
   for (int n = 1;; ++n) {
     const std::string name = n == 1 ? base + extension : base + " (" + std::to_string(n) + ")" + extension;
     const std::string path = (folder / name).string();
-    const bool exists = std::filesystem::exists(path);
-    if (!name_taken_(path) && (!exists || settings_.append)) return path;
+    if (!claim_name_(path)) continue;
+    if (settings_.append || !std::filesystem::exists(path)) return path;
   }
 }
 

@@ -52,10 +52,11 @@ inline constexpr std::chrono::seconds kTitleWait{10};
 
 class StreamRecorder : private capture::TorvaneEvents {
  public:
-  // `name_taken` tells whether a station-derived file name is already used by
-  // another recorder of the same run. `events` (may be null) prints every event.
+  // `claim_name` takes a station-derived file name for this recorder; it returns
+  // false when another recorder of the same run has it already. `events` (may be
+  // null) prints every event.
   StreamRecorder(hosting::EventLoop& loop, std::string url, RecordingSettings settings,
-                 std::function<bool(const std::string&)> name_taken, EventPrinter* events);
+                 std::function<bool(const std::string&)> claim_name, EventPrinter* events);
   ~StreamRecorder() override;
 
   // Connects; `finished` is called once the recorder has ended for good.
@@ -94,7 +95,7 @@ class StreamRecorder : private capture::TorvaneEvents {
   hosting::EventLoop& loop_;
   std::string url_;
   RecordingSettings settings_;
-  std::function<bool(const std::string&)> name_taken_;
+  std::function<bool(const std::string&)> claim_name_;
   EventPrinter* events_;
   ChunkWatchingSite site_;
   std::shared_ptr<capture::Torvane> torvane_;

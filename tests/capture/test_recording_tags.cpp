@@ -17,12 +17,15 @@
 #include "tests/capture/loop_wait.h"
 #include "tests/support/icy_server.h"
 #include "tests/support/process.h"
+#include "tests/support/recorded_file.h"
 
 namespace pellora::capture {
 namespace {
 
 using testing_support::IcyReply;
 using testing_support::IcyServer;
+using testing_support::Id3v2Size;
+using testing_support::ReadFile;
 using testing_support::RunCommand;
 using testing_support::RunUntil;
 
@@ -49,20 +52,6 @@ IcyReply Station(const std::string& title) {
   for (char fill : {'b', 'c', 'd', 'e'}) reply.writes.push_back(Audio(fill) + std::string(1, '\0'));
   reply.pause = std::chrono::milliseconds(30);
   return reply;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::size_t Id3v2Size(const std::string& file) {
-  if (file.size() < 10 || file.compare(0, 3, "ID3") != 0) return 0;
-  std::size_t size = 0;
-  for (int i = 6; i < 10; ++i) size = size << 7 | (static_cast<unsigned char>(file[i]) & 0x7F);
-  return 10 + size;
 }
 
 // The frames mutagen reads, one "ID=text" a line.

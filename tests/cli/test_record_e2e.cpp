@@ -12,6 +12,7 @@
 #include "cli/silent_frames.h"
 #include "tests/support/icy_server.h"
 #include "tests/support/process.h"
+#include "tests/support/recorded_file.h"
 #include "tests/support/station_runner.h"
 
 namespace {
@@ -20,6 +21,8 @@ using pellora::cli::SilentAudioStream;
 using pellora::cli::StationOptions;
 using pellora::testing_support::IcyReply;
 using pellora::testing_support::IcyServer;
+using pellora::testing_support::Id3v2Size;
+using pellora::testing_support::ReadFile;
 using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
 using pellora::testing_support::StationRunner;
@@ -30,20 +33,6 @@ std::string ExpectedAudio(std::size_t bytes) {
   std::string out;
   stream.Read(bytes, out);
   return out;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::size_t Id3v2Size(const std::string& file) {
-  if (file.size() < 10 || file.compare(0, 3, "ID3") != 0) return 0;
-  std::size_t size = 0;
-  for (int i = 6; i < 10; ++i) size = size << 7 | (static_cast<unsigned char>(file[i]) & 0x7F);
-  return 10 + size;
 }
 
 nlohmann::json TagsOf(const std::string& path) {
@@ -210,6 +199,17 @@ TEST_F(RecordCommand, RecordsSeveralStreamsAtOnceIntoAFolder) {
   ASSERT_EQ(result.status, 0) << result.output;
   for (const char* name : {"Pellora Demo Radio.mp3", "Pellora Demo Radio (2).mp3", "Other Radio.mp3"})
     EXPECT_EQ(ReadFile(dir / "out" / name), ExpectedAudio(40000)) << name;
+}
+
+TEST_F(RecordCommand, DrawsAStatusLineOnATerminalOnly) {
+  StationRunner station(StationOptions{});
+  // `script` gives the command a terminal.
+  const auto result = RunCommand("script -qec '" + std::string(PELLORA_CLI) + " record " + station.url() +
+                                 " --max-bytes 40000 -o " + File("status.mp3") + "' /dev/null");
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("\r0:0"));
+  EXPECT_THAT(result.output, HasSubstr("kbit/s  Beyoncé - Loopback Love"));
+  EXPECT_THAT(result.output, HasSubstr("\r\033[K"));
 }
 
 TEST_F(RecordCommand, WithoutAnyUrlIsAUsageError) {
