@@ -34,7 +34,7 @@ void Torvane::StartWriting(const std::string& File, bool Append) {
   std::optional<std::int64_t> audio_position;  // set when the file was tagged
   if (write_id3_tag_) failure = TagRecordingFile(Append, audio_position);
   if (!failure && audio_position) {
-    // A tagged file: the audio goes between the tags (see tagged_layout.h), never
+    // A tagged file: the audio goes between the tags (see recording_tags.cpp), never
     // over the ID3v2 tag just written.
     record_file_ = hosting::File::Open(record_path_, hosting::OpenMode::ReadWrite, failure);
     if (!failure) record_file_.Seek(*audio_position, failure);

@@ -1,7 +1,4 @@
 // Tagging a recording file before its audio is written.
-#include <algorithm>
-
-#include "capture/tagged_layout.h"
 #include "capture/torvane.h"
 #include "tags/id3.h"
 #include "text/text.h"
@@ -15,23 +12,25 @@ namespace {
 // rather than "BeyoncÃ©"); anything else is one character per byte.
 std::u16string Text(const std::string& bytes) { return text::StreamTextToUtf16(bytes); }
 
-// Removes the trailer the tag update put at the end of the file and returns where
-// the audio goes (see tagged_layout.h).
-std::int64_t PrepareAudioPosition(const std::string& path, bool append, std::error_code& failure) {
+// Where the audio of a tagged recording goes. The tag update leaves an ID3v2 tag
+// at the front of the file and, at its end, an ID3v1 record and possibly a Lyrics3
+// block (the trailer). Audio written from the file's first byte would overwrite
+// the ID3v2 tag, and audio appended after the trailer would bury the trailer inside
+// the audio, where no reader looks for it and every player meets it as noise. So a
+// tagged recording is laid out as: the ID3v2 tag, the audio (the old audio too,
+// when appending), and nothing after it; the trailer's items are all in the ID3v2
+// tag as well. Returns where the audio goes, after cutting the trailer off; nothing
+// when the tag store could not read the file (opening it for the audio then
+// reports why).
+std::optional<std::int64_t> PrepareAudioPosition(const tags::clsID3& store, const std::string& path,
+                                                 bool append, std::error_code& failure) {
+  const auto bounds = store.LocateAudio();
+  if (!bounds) return std::nullopt;
   hosting::File file = hosting::File::Open(path, hosting::OpenMode::ReadWrite, failure);
-  if (failure) return 0;
-  const std::int64_t size = file.Size(failure);
-  if (failure) return 0;
-  const std::string head = file.ReadAt(0, kLayoutHeadBytes, failure);
-  if (failure) return 0;
-  const std::int64_t tail_start = std::max<std::int64_t>(0, size - std::int64_t(kLayoutTailBytes));
-  const std::string tail = file.ReadAt(tail_start, std::size_t(size - tail_start), failure);
-  if (failure) return 0;
-  const AudioExtent extent = LocateAudio(head, tail, size);
-  if (extent.audio_end < size) file.Truncate(extent.audio_end, failure);
-  if (failure) return 0;
-  file.Close(failure);
-  return append ? extent.audio_end : extent.audio_begin;
+  if (!failure) file.Truncate(bounds->end, failure);
+  if (!failure) file.Close(failure);
+  if (failure) return std::nullopt;
+  return append ? bounds->end : bounds->begin;
 }
 
 }  // namespace
@@ -65,7 +64,7 @@ std::error_code Torvane::TagRecordingFile(bool append, std::optional<std::int64_
   store.UpdateID3Tags();
 
   std::error_code failure;
-  audio_position = PrepareAudioPosition(record_path_, append, failure);
+  audio_position = PrepareAudioPosition(store, record_path_, append, failure);
   return failure;
 }
 

@@ -171,6 +171,17 @@ class clsID3 {
   RewriteOutcome LastRewriteOutcome() const { return rewrite_outcome_; }
   const std::string& KeptCopyPath() const { return kept_copy_path_; }
 
+  // Where the audio of the file named by FileName lies between its tags, as the
+  // rewrite locates them: [begin, end) in bytes, begin after the ID3v2 tag (and its
+  // footer), end before a Lyrics3 block and the ID3v1 record. A tag size that points
+  // past the end of the file is clamped to the file. Nothing when the file cannot be
+  // read.
+  struct AudioBounds {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+  };
+  std::optional<AudioBounds> LocateAudio() const;
+
   // ======================== ID3v2 building (id3v2_writer.cpp) ========================
   // The new ID3v2 tag, header included, from the items and the file's old tag:
   // `old_header` is the old tag's 10-byte header when the file starts with a valid

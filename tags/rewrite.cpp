@@ -288,6 +288,18 @@ void clsID3::DeleteID3Tags() {
   RewriteFile(/*keep_tags=*/false);
 }
 
+std::optional<clsID3::AudioBounds> clsID3::LocateAudio() const {
+  std::error_code ec;
+  const hosting::File file = hosting::File::Open(text::Utf16ToUtf8(file_name_), hosting::OpenMode::Read, ec);
+  if (ec) return std::nullopt;
+  const std::int64_t length = file.Size(ec);
+  if (ec) return std::nullopt;
+  const auto layout = TagLocator(file, length).Locate(/*read_body=*/false);
+  if (!layout) return std::nullopt;
+  const std::int64_t begin = std::min(layout->audio_start, length);
+  return AudioBounds{begin, std::max(layout->audio_end, begin)};
+}
+
 void clsID3::RewriteFile(bool keep_tags) {
   rewrite_outcome_ = RewriteOutcome::Unchanged;
   kept_copy_path_.clear();
