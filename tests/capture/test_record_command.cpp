@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "tests/support/files.h"
 #include "tests/support/icy_server.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_path.h"
@@ -18,10 +19,7 @@ using testing_support::IcyServer;
 using testing_support::RunCommand;
 using testing_support::RunPellora;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::ReadFile;
 
 // A body with metaint 100: audio bytes counting up, a title every 10 blocks.
 struct Body {

@@ -11,6 +11,7 @@
 #include "capture/torvane.h"
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
+#include "tests/support/files.h"
 #include "tests/support/scripted_socket.h"
 #include "tests/support/temp_path.h"
 
@@ -20,10 +21,7 @@ namespace {
 using testing_support::ScriptedSite;
 using Events = std::vector<std::string>;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::ReadFile;
 
 class StreamParsing : public ::testing::Test {
  protected:

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -16,10 +17,7 @@ namespace fs = std::filesystem;
 using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using pellora::testing_support::ReadFile;
 
 class TagCommand : public ::testing::Test {
  protected:
@@ -30,7 +28,7 @@ class TagCommand : public ::testing::Test {
     const auto made = RunCommand("ffmpeg -v error -y -f lavfi -i sine=duration=1 -c:a libmp3lame -b:a 64k "
                                  "-id3v2_version 0 -write_id3v1 0 -write_xing 0 '" + song_ + "'");
     ASSERT_EQ(made.status, 0) << made.output;
-    audio_ = ReadAll(song_);
+    audio_ = ReadFile(song_);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -57,10 +55,10 @@ TEST_F(TagCommand, WritesWhatMutagenReadsAndPrintsTheNewTags) {
 
 TEST_F(TagCommand, StripLeavesTheAudio) {
   ASSERT_EQ(RunPellora("tag '" + song_ + "' --title T --comment C").status, 0);
-  EXPECT_NE(ReadAll(song_), audio_);
+  EXPECT_NE(ReadFile(song_), audio_);
   const auto result = RunPellora("strip '" + song_ + "'");
   EXPECT_EQ(result.status, 0) << result.output;
-  EXPECT_TRUE(ReadAll(song_) == audio_);
+  EXPECT_TRUE(ReadFile(song_) == audio_);
 }
 
 struct Refusal {
@@ -80,7 +78,7 @@ TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
   EXPECT_EQ(result.status, GetParam().status);
   EXPECT_NE(result.output.find(GetParam().message), std::string::npos) << result.output;
   EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
-  EXPECT_TRUE(ReadAll(song_) == audio_);
+  EXPECT_TRUE(ReadFile(song_) == audio_);
 }
 
 INSTANTIATE_TEST_SUITE_P(

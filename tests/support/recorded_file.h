@@ -1,18 +1,10 @@
 #pragma once
 // Reading back a recording in a test: its bytes, and where its audio starts.
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-namespace pellora::testing_support {
+#include "tests/support/files.h"
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+namespace pellora::testing_support {
 
 // The size of the ID3v2 tag at the front of `file` (header included); 0 without one.
 inline std::size_t Id3v2Size(const std::string& file) {

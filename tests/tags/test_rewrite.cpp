@@ -15,6 +15,7 @@
 
 #include "hosting/file.h"
 #include "tags/id3.h"
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "text/text.h"
 
@@ -25,10 +26,7 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using testing_support::RunCommand;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::ReadFile;
 
 // Compares file contents, naming the first differing offset instead of printing them.
 testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
@@ -48,7 +46,7 @@ const std::string& Audio() {
     const fs::path path = fs::temp_directory_path() / ("pellora-audio-" + std::to_string(::getpid()) + ".mp3");
     RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -c:a libmp3lame -b:a 64k "
                "-id3v2_version 0 -write_id3v1 0 -write_xing 0 '" + path.string() + "'");
-    std::string bytes = ReadAll(path);
+    std::string bytes = ReadFile(path);
     fs::remove(path);
     return bytes;
   }();
@@ -139,7 +137,7 @@ TEST_F(RewriteTest, BareAudioGetsARevision3TagAndAnID3v1Record) {
 
   const std::string frames = "TCON\0\0\0\x06\0\0\0(255)"s + "TIT2\0\0\0\x05\0\0\0Song"s + "TPE1\0\0\0\x05\0\0\0Band"s;
   const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size() + 2048) + frames + std::string(2048, '\0');
-  EXPECT_TRUE(SameBytes(ReadAll(path), head + Audio() + *id3.BuildID3v1Record()));
+  EXPECT_TRUE(SameBytes(ReadFile(path), head + Audio() + *id3.BuildID3v1Record()));
   EXPECT_TRUE(TemporaryFolderEmpty());
 }
 
@@ -181,7 +179,7 @@ TEST_F(RewriteTest, MutagenAndFfprobeReadWhatWasWritten) {
                                 path.string() + "'");
   EXPECT_EQ(probe.output, "mp3,44100\n");
   // The long album went into a Lyrics3 block before the ID3v1 record.
-  const std::string bytes = ReadAll(path);
+  const std::string bytes = ReadFile(path);
   EXPECT_EQ(bytes.substr(bytes.size() - 128 - 9, 9), "LYRICS200");
 }
 
@@ -205,7 +203,7 @@ TEST_F(RewriteTest, Revision4TagOfMutagenStaysRevision4AndKeepsForeignFrames) {
   EXPECT_EQ(read["frames"]["TIT2"], "\u0141\u00F3d\u017A");
   EXPECT_EQ(read["frames"]["TDRC"], "2001");
   EXPECT_EQ(read["frames"]["TXXX:mine"], "kept");
-  const std::string bytes = ReadAll(path);
+  const std::string bytes = ReadFile(path);
   EXPECT_NE(bytes.find(Audio()), std::string::npos);
 }
 
@@ -215,9 +213,9 @@ TEST_F(RewriteTest, SecondUpdateGivesTheSameFileInPlace) {
   Open(id3, path);
   id3.Title(u"Wxyz");
   id3.UpdateID3Tags();
-  const std::string first = ReadAll(path);
+  const std::string first = ReadFile(path);
   id3.UpdateID3Tags();
-  EXPECT_TRUE(SameBytes(ReadAll(path), first));
+  EXPECT_TRUE(SameBytes(ReadFile(path), first));
 
   // A same-length change is patched in place and matches a full rewrite.
   id3.Title(u"Abcd");
@@ -227,7 +225,7 @@ TEST_F(RewriteTest, SecondUpdateGivesTheSameFileInPlace) {
   Open(other, fresh);
   other.Title(u"Abcd");
   other.UpdateID3Tags();
-  EXPECT_TRUE(SameBytes(ReadAll(path), ReadAll(fresh)));
+  EXPECT_TRUE(SameBytes(ReadFile(path), ReadFile(fresh)));
 }
 
 TEST_F(RewriteTest, OldTagsAreCutOffAndForeignLyrics3FieldsCarried) {
@@ -246,7 +244,7 @@ TEST_F(RewriteTest, OldTagsAreCutOffAndForeignLyrics3FieldsCarried) {
   const std::string frames = "TIT2\0\0\0\x24\0\0\0"s + std::string(35, 'n') + "TCON\0\0\0\x06\0\0\0(255)"s;
   const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size() + 100) + frames + std::string(100, '\0');
   const std::string trailer = *id3.BuildLyrics3v2Block(lyrics) + *id3.BuildID3v1Record();
-  EXPECT_TRUE(SameBytes(ReadAll(path), head + Audio() + trailer));
+  EXPECT_TRUE(SameBytes(ReadFile(path), head + Audio() + trailer));
   EXPECT_NE(id3.BuildLyrics3v2Block(lyrics)->find("INF00003abc"), std::string::npos);
 }
 
@@ -264,7 +262,7 @@ TEST_P(Strip, LeavesExactlyTheAudio) {
   clsID3 id3;
   Open(id3, path);
   id3.DeleteID3Tags();
-  EXPECT_TRUE(SameBytes(ReadAll(path), Audio()));
+  EXPECT_TRUE(SameBytes(ReadFile(path), Audio()));
   EXPECT_EQ(id3.ID3RevisionV2(), param.revision_after);
   EXPECT_TRUE(id3.Title().empty());
   EXPECT_EQ(id3.GenreID(), 255);
@@ -292,7 +290,7 @@ TEST_F(RewriteTest, UpdateRemovesAnID3v1RecordThatWouldSayNothing) {
   id3.TrackNumber(u"");
   id3.GenreID(255);
   id3.UpdateID3Tags();
-  const std::string bytes = ReadAll(path);
+  const std::string bytes = ReadFile(path);
   EXPECT_TRUE(bytes.ends_with(Audio()));
 }
 
@@ -301,7 +299,7 @@ TEST_F(RewriteTest, MissingFileIsCreatedByUpdateButNotByStrip) {
   Open(id3, dir_ / "new.mp3");
   id3.Title(u"New");
   id3.UpdateID3Tags();
-  const std::string bytes = ReadAll(dir_ / "new.mp3");
+  const std::string bytes = ReadFile(dir_ / "new.mp3");
   ASSERT_GT(bytes.size(), 10u);
   EXPECT_EQ(bytes.substr(0, 4), "ID3\x03");
   EXPECT_TRUE(bytes.ends_with(*id3.BuildID3v1Record()));
@@ -340,10 +338,10 @@ class Fault : public RewriteTest {
     id3.Title(u"Changed");
     id3.UpdateID3Tags();
     EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
-    EXPECT_TRUE(SameBytes(ReadAll(path), before));
+    EXPECT_TRUE(SameBytes(ReadFile(path), before));
     id3.DeleteID3Tags();
     EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
-    EXPECT_TRUE(SameBytes(ReadAll(path), before));
+    EXPECT_TRUE(SameBytes(ReadFile(path), before));
     EXPECT_TRUE(id3.Title().empty());  // the record is emptied all the same
   }
 };
@@ -389,7 +387,7 @@ TEST_F(Fault, FileOnAFullDeviceThatMustGrow) {
   id3.Title(u"Changed");
   id3.UpdateID3Tags();
   EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
-  EXPECT_TRUE(SameBytes(ReadAll(path), before));
+  EXPECT_TRUE(SameBytes(ReadFile(path), before));
   EXPECT_TRUE(TemporaryFolderEmpty());
   ::umount(small.c_str());
 }
