@@ -1,6 +1,6 @@
 // `pellora probe`: connects to a stream, waits for its header and first title, and
 // prints what the station says about itself.
-#include <asio/steady_timer.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -56,7 +56,7 @@ class Prober : private capture::TorvaneEvents {
     url_ = command_.url;
     if (const auto refused = torvane_->Connect(url_)) return refused.message();
     timeout_.expires_after(std::chrono::milliseconds(static_cast<long long>(command_.timeout_seconds * 1000)));
-    timeout_.async_wait([this](std::error_code ec) {
+    timeout_.async_wait([this](boost::system::error_code ec) {
       if (ec) return;
       if (header_.empty()) failure_ = "no answer within the timeout";
       Done();
@@ -131,7 +131,7 @@ class Prober : private capture::TorvaneEvents {
 
   hosting::EventLoop& loop_;
   hosting::Site site_;
-  asio::steady_timer timeout_;
+  boost::asio::steady_timer timeout_;
   const ProbeCommand& command_;
   std::shared_ptr<capture::Torvane> torvane_;
   std::string url_, header_, failure_;

@@ -33,12 +33,12 @@ RecordSession::RecordSession(hosting::EventLoop& loop, const std::vector<std::st
 int RecordSession::Run(const std::string& program) {
   started_ = Clock::now();
   next_status_ = started_;
-  signals_.async_wait([this](std::error_code ec, int) {
+  signals_.async_wait([this](boost::system::error_code ec, int) {
     if (!ec) StopAll();
   });
   if (options_.duration.count() > 0) {
     deadline_.expires_after(options_.duration);
-    deadline_.async_wait([this](std::error_code ec) {
+    deadline_.async_wait([this](boost::system::error_code ec) {
       if (!ec) StopAll();
     });
   }
@@ -65,7 +65,7 @@ void RecordSession::Tick() {
     next_status_ += kStatusPeriod;
   }
   tick_.expires_after(kTickPeriod);
-  tick_.async_wait([this](std::error_code ec) {
+  tick_.async_wait([this](boost::system::error_code ec) {
     if (!ec && !ended_) Tick();
   });
 }

@@ -3,8 +3,8 @@
 // concurrently on the one loop thread, each by its StreamRecorder. The run ends when
 // every stream has ended, when the duration has passed, or on SIGINT/SIGTERM; a
 // live status line is drawn on standard error when it is a terminal.
-#include <asio/signal_set.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <memory>
@@ -51,9 +51,9 @@ class RecordSession {
   std::optional<EventPrinter> printer_;
   std::vector<std::unique_ptr<StreamRecorder>> recorders_;
   std::unordered_set<std::string> claimed_names_;  // station-derived file names in use
-  asio::steady_timer tick_;
-  asio::steady_timer deadline_;
-  asio::signal_set signals_;
+  boost::asio::steady_timer tick_;
+  boost::asio::steady_timer deadline_;
+  boost::asio::signal_set signals_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point next_status_;
   bool status_drawn_ = false;

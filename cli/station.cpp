@@ -1,7 +1,7 @@
 #include "cli/station.h"
 
-#include <asio/read_until.hpp>
-#include <asio/write.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/write.hpp>
 
 #include <algorithm>
 #include <array>
@@ -43,7 +43,7 @@ std::vector<std::string> DefaultStationTitles() {
 // the stream (paced by the station's tick, or as fast as it is read).
 class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
  public:
-  Listener(DemoStation& station, asio::ip::tcp::socket socket)
+  Listener(DemoStation& station, boost::asio::ip::tcp::socket socket)
       : station_(&station), socket_(std::move(socket)) {}
 
   void Start() { ReadRequest(); }
@@ -55,7 +55,7 @@ class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
     if (audio == 0 && outbox_.empty()) return;
     stream_->Produce(audio, outbox_);
     writing_ = true;
-    asio::async_write(socket_, asio::buffer(outbox_), [self = shared_from_this()](std::error_code ec, std::size_t) {
+    boost::asio::async_write(socket_, boost::asio::buffer(outbox_), [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
       self->writing_ = false;
       if (self->closed_) return;
       if (ec) return self->Close();
@@ -70,15 +70,15 @@ class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
   void Close() {
     if (closed_) return;
     closed_ = true;
-    std::error_code ignored;
+    boost::system::error_code ignored;
     socket_.close(ignored);
     station_->Forget(this);
   }
 
  private:
   void ReadRequest() {
-    asio::async_read_until(socket_, asio::dynamic_buffer(request_, kMaxRequestBytes), "\r\n\r\n",
-                           [self = shared_from_this()](std::error_code ec, std::size_t) {
+    boost::asio::async_read_until(socket_, boost::asio::dynamic_buffer(request_, kMaxRequestBytes), "\r\n\r\n",
+                           [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
                              if (self->closed_) return;
                              if (ec) return self->Close();
                              self->Answer();
@@ -97,7 +97,7 @@ class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
 
   // A listener sends nothing after its request; a read that ends means it left.
   void WatchForClose() {
-    socket_.async_read_some(asio::buffer(discard_), [self = shared_from_this()](std::error_code ec, std::size_t) {
+    socket_.async_read_some(boost::asio::buffer(discard_), [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
       if (self->closed_) return;
       if (ec) return self->Close();
       self->WatchForClose();
@@ -114,7 +114,7 @@ class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
   }
 
   DemoStation* station_;
-  asio::ip::tcp::socket socket_;
+  boost::asio::ip::tcp::socket socket_;
   std::string request_;
   std::unique_ptr<IcyStream> stream_;
   std::string outbox_;
@@ -124,10 +124,10 @@ class DemoStation::Listener : public std::enable_shared_from_this<Listener> {
   bool closed_ = false;
 };
 
-DemoStation::DemoStation(asio::io_context& io, StationOptions options)
+DemoStation::DemoStation(boost::asio::io_context& io, StationOptions options)
     : io_(io),
       options_(std::move(options)),
-      acceptor_(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), options_.port)),
+      acceptor_(io, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), options_.port)),
       tick_(io) {
   if (options_.titles.empty()) options_.titles = DefaultStationTitles();
   port_ = acceptor_.local_endpoint().port();
@@ -146,17 +146,17 @@ std::string DemoStation::url() const { return "http://127.0.0.1:" + std::to_stri
 void DemoStation::Stop() {
   if (stopped_) return;
   stopped_ = true;
-  std::error_code ignored;
+  boost::system::error_code ignored;
   acceptor_.close(ignored);
   tick_.cancel();
   for (const auto& listener : Snapshot()) listener->Close();
 }
 
 void DemoStation::Accept() {
-  acceptor_.async_accept([this, alive = std::weak_ptr<int>(alive_)](std::error_code ec, asio::ip::tcp::socket socket) {
+  acceptor_.async_accept([this, alive = std::weak_ptr<int>(alive_)](boost::system::error_code ec, boost::asio::ip::tcp::socket socket) {
     if (alive.expired() || stopped_) return;
     if (!ec) {
-      socket.set_option(asio::ip::tcp::no_delay(true), ec);
+      socket.set_option(boost::asio::ip::tcp::no_delay(true), ec);
       auto listener = std::make_shared<Listener>(*this, std::move(socket));
       listeners_.emplace(listener.get(), listener);
       listener->Start();
@@ -168,7 +168,7 @@ void DemoStation::Accept() {
 void DemoStation::Tick() {
   for (const auto& listener : Snapshot()) listener->Pump();
   tick_.expires_after(kTickPeriod);
-  tick_.async_wait([this, alive = std::weak_ptr<int>(alive_)](std::error_code ec) {
+  tick_.async_wait([this, alive = std::weak_ptr<int>(alive_)](boost::system::error_code ec) {
     if (!ec && !alive.expired() && !stopped_) Tick();
   });
 }

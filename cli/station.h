@@ -11,9 +11,9 @@
 // first metadata block) so that a listener learns the title at once; with `fast`
 // each listener gets data as fast as it reads. Any number of listeners are served at
 // once on the one loop; a listener that closes its connection is dropped.
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -44,7 +44,7 @@ class DemoStation {
  public:
   // Listens on 127.0.0.1 at `options.port` and accepts listeners on `io`'s thread.
   // Throws std::system_error when the port cannot be bound.
-  DemoStation(asio::io_context& io, StationOptions options);
+  DemoStation(boost::asio::io_context& io, StationOptions options);
   ~DemoStation();
   DemoStation(const DemoStation&) = delete;
   DemoStation& operator=(const DemoStation&) = delete;
@@ -66,12 +66,12 @@ class DemoStation {
   std::vector<std::shared_ptr<Listener>> Snapshot() const;
   std::string ResponseHeader(bool with_metadata) const;
 
-  asio::io_context& io_;
+  boost::asio::io_context& io_;
   StationOptions options_;
   IcyStreamSettings stream_settings_;
   IcyStreamSettings audio_only_settings_;
-  asio::ip::tcp::acceptor acceptor_;
-  asio::steady_timer tick_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  boost::asio::steady_timer tick_;
   std::uint16_t port_ = 0;
   bool stopped_ = false;
   std::unordered_map<Listener*, std::shared_ptr<Listener>> listeners_;

@@ -1,5 +1,5 @@
 // `pellora station`: runs the built-in demo station until SIGINT or SIGTERM.
-#include <asio/signal_set.hpp>
+#include <boost/asio/signal_set.hpp>
 
 #include <csignal>
 #include <cstdio>
@@ -27,8 +27,8 @@ int RunStation(StationOptions options) {
   std::printf("Pellora demo station on %s (%d kbit/s); Ctrl-C stops it\n", station->url().c_str(),
               options_bit_rate);
   std::fflush(stdout);
-  asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
-  signals.async_wait([&](std::error_code, int) { station->Stop(); });
+  boost::asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
+  signals.async_wait([&](boost::system::error_code, int) { station->Stop(); });
   loop.run();
   return 0;
 }

@@ -1,6 +1,6 @@
 #include "cli/stream_recorder.h"
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -104,7 +104,7 @@ void StreamRecorder::GotHeader(std::string& header) {
   if (!settings_.tag || !has_titles || wrote_before_) return BeginWriting();
   waiting_for_title_ = true;
   title_wait_.expires_after(kTitleWait);
-  title_wait_.async_wait([this](std::error_code ec) {
+  title_wait_.async_wait([this](boost::system::error_code ec) {
     if (!ec && waiting_for_title_) BeginWriting();
   });
 }
@@ -158,7 +158,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
       return Finish("more than " + std::to_string(kMaxRedirects) + " redirections (last to " + description + ")");
     ++redirects_;
     const std::string target = description;
-    asio::post(loop_.context(), [this, target] {
+    boost::asio::post(loop_.context(), [this, target] {
       if (!finished_) Connect(target);
     });
     return;
@@ -178,7 +178,7 @@ void StreamRecorder::ScheduleReconnect(const std::string& why) {
   const auto delay = std::min<std::chrono::steady_clock::duration>(
       std::chrono::seconds(1 << std::min(fruitless_reconnects_, 5)), kLongestReconnectDelay);
   reconnect_timer_.expires_after(delay);
-  reconnect_timer_.async_wait([this](std::error_code ec) {
+  reconnect_timer_.async_wait([this](boost::system::error_code ec) {
     if (ec || finished_) return;
     redirects_ = 0;
     Connect(url_);
@@ -214,7 +214,7 @@ void StreamRecorder::Finish(std::string failure) {
     std::error_code ignored;
     if (size >= excess) std::filesystem::resize_file(file_, std::uint64_t(size - excess), ignored);
   }
-  if (on_finished_) asio::post(loop_.context(), on_finished_);
+  if (on_finished_) boost::asio::post(loop_.context(), on_finished_);
 }
 
 }  // namespace pellora::cli

@@ -18,7 +18,7 @@
 //  - Without `reconnect`, a stream silent for `stall_timeout` ends the recording as
 //    a failure.
 // Everything runs on the loop's thread.
-#include <asio/steady_timer.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -99,8 +99,8 @@ class StreamRecorder : private capture::TorvaneEvents {
   EventPrinter* events_;
   ChunkWatchingSite site_;
   std::shared_ptr<capture::Torvane> torvane_;
-  asio::steady_timer title_wait_;
-  asio::steady_timer reconnect_timer_;
+  boost::asio::steady_timer title_wait_;
+  boost::asio::steady_timer reconnect_timer_;
   std::function<void()> on_finished_;
 
   std::string file_;

@@ -3,9 +3,9 @@
 #include <curl/curl.h>
 #include <poll.h>
 
-#include <asio/post.hpp>
-#include <asio/posix/stream_descriptor.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <limits>
@@ -107,8 +107,8 @@ class DownloadService::Engine {
   // A socket of libcurl's that the loop watches; the descriptor is libcurl's and
   // is released, never closed, by the service.
   struct Watch {
-    explicit Watch(asio::io_context& context) : descriptor(context) {}
-    asio::posix::stream_descriptor descriptor;
+    explicit Watch(boost::asio::io_context& context) : descriptor(context) {}
+    boost::asio::posix::stream_descriptor descriptor;
     int wanted = 0;  // CURL_POLL_IN / CURL_POLL_OUT bits
     bool reading = false, writing = false;
   };
@@ -130,7 +130,7 @@ class DownloadService::Engine {
   EventLoop& loop_;
   // Handlers queued on the loop check this before touching the engine.
   std::shared_ptr<int> alive_ = std::make_shared<int>();
-  asio::steady_timer timer_;
+  boost::asio::steady_timer timer_;
   std::unique_ptr<CURLM, MultiCleanup> multi_;
   std::unordered_map<curl_socket_t, std::shared_ptr<Watch>> watches_;
   std::map<std::uint64_t, std::unique_ptr<Transfer>> transfers_;
@@ -223,7 +223,7 @@ int DownloadService::Engine::WatchSocket(curl_socket_t s, int what) {
   }
   if (found == watches_.end()) {
     auto watch = std::make_shared<Watch>(loop_.context());
-    asio::error_code ec;
+    boost::system::error_code ec;
     watch->descriptor.assign(s, ec);
     if (ec) return -1;  // libcurl fails the transfer
     found = watches_.emplace(s, std::move(watch)).first;
@@ -244,18 +244,18 @@ void DownloadService::Engine::ArmWait(curl_socket_t s, const std::shared_ptr<Wat
   bool& waiting = direction == Direction::Read ? watch->reading : watch->writing;
   if (waiting) return;
   waiting = true;
-  auto on_ready = [this, s, watch, direction, alive = std::weak_ptr<int>(alive_)](const asio::error_code& ec) {
+  auto on_ready = [this, s, watch, direction, alive = std::weak_ptr<int>(alive_)](const boost::system::error_code& ec) {
     if (alive.expired()) return;
     (direction == Direction::Read ? watch->reading : watch->writing) = false;
     if (!ec) OnReady(s, watch, direction);
   };
   pollfd probe{s, static_cast<short>(direction == Direction::Read ? POLLIN : POLLOUT), 0};
   if (::poll(&probe, 1, 0) > 0) {
-    asio::post(loop_.context(), [on_ready = std::move(on_ready)] { on_ready({}); });
+    boost::asio::post(loop_.context(), [on_ready = std::move(on_ready)] { on_ready({}); });
     return;
   }
-  const auto kind = direction == Direction::Read ? asio::posix::descriptor_base::wait_read
-                                                 : asio::posix::descriptor_base::wait_write;
+  const auto kind = direction == Direction::Read ? boost::asio::posix::descriptor_base::wait_read
+                                                 : boost::asio::posix::descriptor_base::wait_write;
   watch->descriptor.async_wait(kind, std::move(on_ready));
 }
 
@@ -278,7 +278,7 @@ void DownloadService::Engine::ArmTimer(long timeout_ms) {
   // libcurl must not be called from inside its own callback: even a timeout of 0
   // goes through the loop.
   timer_.expires_after(std::chrono::milliseconds(timeout_ms));
-  timer_.async_wait([this, alive = std::weak_ptr<int>(alive_)](const asio::error_code& ec) {
+  timer_.async_wait([this, alive = std::weak_ptr<int>(alive_)](const boost::system::error_code& ec) {
     if (!ec && !alive.expired()) Act(CURL_SOCKET_TIMEOUT, 0);
   });
 }

@@ -2,7 +2,7 @@
 // The host's one event loop. Every notification of every control (socket data,
 // download progress, timers) is delivered on the thread that runs it; nothing in
 // Pellora locks.
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -25,10 +25,10 @@ class EventLoop {
   // Makes run()/run_for() return as soon as possible. Later calls start afresh.
   void stop();
 
-  asio::io_context& context() { return context_; }
+  boost::asio::io_context& context() { return context_; }
 
  private:
-  asio::io_context context_;
+  boost::asio::io_context context_;
 };
 
 }  // namespace pellora::hosting

@@ -3,22 +3,22 @@
 #include <array>
 #include <deque>
 
-#include <asio/connect.hpp>
-#include <asio/error.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/write.hpp>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 
 #include "hosting/event_loop.h"
 
 namespace pellora::hosting {
 
-SocketFailure DescribeSocketFailure(const std::error_code& ec) {
-  if (ec == asio::error::host_not_found) return {kSocketHostNotFound, "Host not found"};
-  if (ec == asio::error::host_not_found_try_again)
+SocketFailure DescribeSocketFailure(const boost::system::error_code& ec) {
+  if (ec == boost::asio::error::host_not_found) return {kSocketHostNotFound, "Host not found"};
+  if (ec == boost::asio::error::host_not_found_try_again)
     return {kSocketTryAgain, "Host not found, try again later"};
-  if (ec == asio::error::no_recovery) return {kSocketNoRecovery, "Name server failure"};
-  if (ec == asio::error::no_data) return {kSocketNoData, "Host has no address"};
-  if (ec.category() == asio::error::get_system_category() ||
+  if (ec == boost::asio::error::no_recovery) return {kSocketNoRecovery, "Name server failure"};
+  if (ec == boost::asio::error::no_data) return {kSocketNoData, "Host has no address"};
+  if (ec.category() == boost::asio::error::get_system_category() ||
       ec.category() == std::system_category() || ec.category() == std::generic_category())
     return {ec.value(), ec.message()};
   return {kSocketOtherFailure, ec.message()};
@@ -28,12 +28,12 @@ SocketFailure DescribeSocketFailure(const std::error_code& ec) {
 // connection alive, so the owner may close or replace it from any handler.
 class TcpSocket::Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(asio::io_context& context, SocketEvents* events)
+  Connection(boost::asio::io_context& context, SocketEvents* events)
       : resolver_(context), socket_(context), events_(events) {}
 
   void Start(const std::string& host, std::uint16_t port) {
     resolver_.async_resolve(host, std::to_string(port),
-                            [self = shared_from_this()](const std::error_code& ec, auto results) {
+                            [self = shared_from_this()](const boost::system::error_code& ec, auto results) {
                               self->OnResolved(ec, results);
                             });
   }
@@ -48,72 +48,72 @@ class TcpSocket::Connection : public std::enable_shared_from_this<Connection> {
   // Ends the connection; nothing of it is reported any more.
   void Close() {
     events_ = nullptr;
-    std::error_code ignored;
+    boost::system::error_code ignored;
     resolver_.cancel();
     socket_.close(ignored);
   }
 
  private:
-  void OnResolved(const std::error_code& ec, const asio::ip::tcp::resolver::results_type& results) {
+  void OnResolved(const boost::system::error_code& ec, const boost::asio::ip::tcp::resolver::results_type& results) {
     if (!events_) return;
     if (ec) return Fail(ec);
-    asio::async_connect(socket_, results,
-                        [self = shared_from_this()](const std::error_code& ec, const auto&) {
+    boost::asio::async_connect(socket_, results,
+                        [self = shared_from_this()](const boost::system::error_code& ec, const auto&) {
                           self->OnConnected(ec);
                         });
   }
 
-  void OnConnected(const std::error_code& ec) {
+  void OnConnected(const boost::system::error_code& ec) {
     if (!events_) return;
     if (ec) return Fail(ec);
     connected_ = true;
-    std::error_code ignored;
-    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    boost::system::error_code ignored;
+    socket_.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
     ReadNext();
     if (!outbox_.empty()) WriteNext();
     if (events_) events_->OnConnect();
   }
 
   void ReadNext() {
-    socket_.async_read_some(asio::buffer(buffer_),
-                            [self = shared_from_this()](const std::error_code& ec, std::size_t n) {
+    socket_.async_read_some(boost::asio::buffer(buffer_),
+                            [self = shared_from_this()](const boost::system::error_code& ec, std::size_t n) {
                               self->OnRead(ec, n);
                             });
   }
 
-  void OnRead(const std::error_code& ec, std::size_t n) {
+  void OnRead(const boost::system::error_code& ec, std::size_t n) {
     if (!events_) return;
     // A close by the server is not an error of the connection: the stream simply
     // stops delivering.
-    if (ec == asio::error::eof) return;
+    if (ec == boost::asio::error::eof) return;
     if (ec) return Fail(ec);
     events_->OnDataArrival(std::span<const char>(buffer_.data(), n));
     if (events_) ReadNext();
   }
 
   void WriteNext() {
-    asio::async_write(socket_, asio::buffer(outbox_.front()),
-                      [self = shared_from_this()](const std::error_code& ec, std::size_t) {
+    boost::asio::async_write(socket_, boost::asio::buffer(outbox_.front()),
+                      [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
                         self->OnWritten(ec);
                       });
   }
 
-  void OnWritten(const std::error_code& ec) {
+  void OnWritten(const boost::system::error_code& ec) {
     if (!events_) return;
     if (ec) return Fail(ec);
     outbox_.pop_front();
     if (!outbox_.empty()) WriteNext();
   }
 
-  void Fail(const std::error_code& ec) {
+  void Fail(const boost::system::error_code& ec) {
     SocketEvents* events = events_;
     Close();
     const SocketFailure failure = DescribeSocketFailure(ec);
     events->OnError(failure.number, failure.description);
   }
 
-  asio::ip::tcp::resolver resolver_;
-  asio::ip::tcp::socket socket_;
+  boost::asio::ip::tcp::resolver resolver_;
+  boost::asio::ip::tcp::socket socket_;
   SocketEvents* events_;
   bool connected_ = false;
   std::deque<std::string> outbox_;

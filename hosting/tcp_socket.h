@@ -29,6 +29,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <boost/system/error_code.hpp>
 
 namespace pellora::hosting {
 
@@ -49,7 +50,7 @@ struct SocketFailure {
   std::int32_t number = 0;
   std::string description;
 };
-SocketFailure DescribeSocketFailure(const std::error_code& ec);
+SocketFailure DescribeSocketFailure(const boost::system::error_code& ec);
 
 // What a socket tells its owner.
 class SocketEvents {

@@ -8,7 +8,7 @@
 #include <new>
 #include <string_view>
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include "servers/common/server_module.h"
 
@@ -101,7 +101,7 @@ class CountedHandle {
     finish(*owner);
     if (owner->depth_ == 0) return;  // destroyed here
     std::shared_ptr<Handle> pending(std::move(owner));
-    asio::post(LibraryLoop().context(), [pending] {});
+    boost::asio::post(LibraryLoop().context(), [pending] {});
   }
 
  private:

@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <asio/connect.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/read.hpp>
-#include <asio/read_until.hpp>
-#include <asio/write.hpp>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/write.hpp>
 
 #include <chrono>
 #include <fstream>
@@ -27,7 +27,7 @@ using pellora::cli::StationOptions;
 using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
 using pellora::testing_support::StationRunner;
-using asio::ip::tcp;
+using boost::asio::ip::tcp;
 
 std::string ExpectedAudio(int kbps, std::size_t bytes) {
   SilentAudioStream stream(kbps);
@@ -122,24 +122,24 @@ std::string Request(bool metadata) {
          (metadata ? "Icy-MetaData:1\r\n" : "") + "\r\n";
 }
 
-tcp::socket Listen(asio::io_context& io, std::uint16_t port, bool metadata) {
+tcp::socket Listen(boost::asio::io_context& io, std::uint16_t port, bool metadata) {
   tcp::socket socket(io);
-  socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
-  asio::write(socket, asio::buffer(Request(metadata)));
+  socket.connect(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
+  boost::asio::write(socket, boost::asio::buffer(Request(metadata)));
   return socket;
 }
 
 Reception Receive(tcp::socket& socket, std::size_t metaint, std::size_t audio_bytes) {
   Reception r;
   std::string buffer;
-  const std::size_t end = asio::read_until(socket, asio::dynamic_buffer(buffer), "\r\n\r\n");
+  const std::size_t end = boost::asio::read_until(socket, boost::asio::dynamic_buffer(buffer), "\r\n\r\n");
   r.header = buffer.substr(0, end);
   std::string body = buffer.substr(end);
   auto take = [&](std::size_t n) {
     if (body.size() < n) {
       const std::size_t have = body.size();
       body.resize(n);
-      asio::read(socket, asio::buffer(body.data() + have, n - have));
+      boost::asio::read(socket, boost::asio::buffer(body.data() + have, n - have));
     }
     std::string out = body.substr(0, n);
     body.erase(0, n);
@@ -170,7 +170,7 @@ StationOptions FastOptions() {
 
 TEST(Station, AnswersWithEveryIcyField) {
   StationRunner station(FastOptions());
-  asio::io_context io;
+  boost::asio::io_context io;
   auto socket = Listen(io, station.port(), true);
   const Reception r = Receive(socket, 1000, 0);
   EXPECT_EQ(r.header,
@@ -188,7 +188,7 @@ TEST(Station, AnswersWithEveryIcyField) {
 
 TEST(Station, InterleavesTheFramesWithChangingTitles) {
   StationRunner station(FastOptions());
-  asio::io_context io;
+  boost::asio::io_context io;
   auto socket = Listen(io, station.port(), true);
   const Reception r = Receive(socket, 1000, 20000);
   EXPECT_EQ(r.audio, ExpectedAudio(128, 20000));
@@ -202,7 +202,7 @@ TEST(Station, InterleavesTheFramesWithChangingTitles) {
 
 TEST(Station, SendsAudioOnlyWhenNoMetadataIsAskedFor) {
   StationRunner station(FastOptions());
-  asio::io_context io;
+  boost::asio::io_context io;
   auto socket = Listen(io, station.port(), false);
   const Reception r = Receive(socket, 0, 5000);
   EXPECT_THAT(r.header, ::testing::Not(::testing::HasSubstr("icy-metaint")));
@@ -213,7 +213,7 @@ TEST(Station, HttpOkOptionChangesOnlyTheStatusLine) {
   StationOptions options = FastOptions();
   options.http_ok = true;
   StationRunner station(options);
-  asio::io_context io;
+  boost::asio::io_context io;
   auto socket = Listen(io, station.port(), true);
   const Reception r = Receive(socket, 1000, 3000);
   EXPECT_THAT(r.header, ::testing::StartsWith("HTTP/1.0 200 OK\r\nicy-notice1:"));
@@ -222,7 +222,7 @@ TEST(Station, HttpOkOptionChangesOnlyTheStatusLine) {
 
 TEST(Station, ServesManyListenersAtOnceEachFromItsFirstFrame) {
   StationRunner station(FastOptions());
-  asio::io_context io;
+  boost::asio::io_context io;
   std::vector<tcp::socket> sockets;
   for (int i = 0; i < 40; ++i) sockets.push_back(Listen(io, station.port(), true));
   const std::string expected = ExpectedAudio(128, 30000);
@@ -238,13 +238,13 @@ TEST(Station, PacesTheAudioAtTheBitRateAfterABurst) {
   StationOptions options;
   options.bit_rate_kbps = 320;  // 40,000 bytes a second; first burst one second
   StationRunner station(options);
-  asio::io_context io;
+  boost::asio::io_context io;
   auto socket = Listen(io, station.port(), false);
   const auto start = std::chrono::steady_clock::now();
   Receive(socket, 0, 40000);
   const auto burst_time = std::chrono::steady_clock::now() - start;
   std::string more(20000, '\0');
-  asio::read(socket, asio::buffer(more));
+  boost::asio::read(socket, boost::asio::buffer(more));
   const auto paced_time = std::chrono::steady_clock::now() - start;
   // The burst arrives at once (unpaced it would take a second); half a second more
   // audio takes about half a second.

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include "hosting/event_loop.h"
 
@@ -71,11 +71,11 @@ TEST(Site, PixelsToTwipsAt96Dpi) {
 TEST(EventLoop, PollRunsReadyHandlersAndStopEndsRun) {
   EventLoop loop;
   int ran = 0;
-  asio::post(loop.context(), [&] { ++ran; });
+  boost::asio::post(loop.context(), [&] { ++ran; });
   EXPECT_EQ(loop.poll(), 1u);
   EXPECT_EQ(ran, 1);
-  asio::post(loop.context(), [&] { ++ran; loop.stop(); });
-  asio::post(loop.context(), [&] { ++ran; });
+  boost::asio::post(loop.context(), [&] { ++ran; loop.stop(); });
+  boost::asio::post(loop.context(), [&] { ++ran; });
   loop.run();
   EXPECT_EQ(ran, 2);
   loop.run();  // starts afresh after stop

@@ -1,8 +1,8 @@
 #pragma once
 // The demo station running on a thread of its own, for tests that talk to it over
 // loopback with blocking sockets (or through the built pellora binary).
-#include <asio/io_context.hpp>
-#include <asio/post.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 #include <future>
 #include <memory>
@@ -20,7 +20,7 @@ class StationRunner {
   }
   ~StationRunner() {
     std::promise<void> stopped;
-    asio::post(io_, [&] {
+    boost::asio::post(io_, [&] {
       station_->Stop();
       stopped.set_value();
     });
@@ -34,12 +34,12 @@ class StationRunner {
   // The listener count, read on the station's thread.
   std::size_t listener_count() {
     std::promise<std::size_t> count;
-    asio::post(io_, [&] { count.set_value(station_->listener_count()); });
+    boost::asio::post(io_, [&] { count.set_value(station_->listener_count()); });
     return count.get_future().get();
   }
 
  private:
-  asio::io_context io_;
+  boost::asio::io_context io_;
   std::unique_ptr<cli::DemoStation> station_;
   std::thread thread_;
 };
