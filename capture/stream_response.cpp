@@ -161,8 +161,12 @@ void Torvane::DemultiplexBody(std::span<const char> body) {
   slices.swap(slice_pool_);
   slices.clear();
   parser_.Feed(
-      body, [&](std::span<const char> audio) { slices.push_back(audio); },
-      [&](std::string_view block) { return TakeMetadataBlock(block, epoch); });
+      body,
+      [&](std::span<const char> audio) {
+        slices.push_back(audio);
+        if (audio_sink_ && connection_epoch_ == epoch) audio_sink_->AudioSlice(audio);
+      },
+      [&](std::string_view block) { return connection_epoch_ == epoch && TakeMetadataBlock(block, epoch); });
   // Events first, then the chunk's audio, so that a handler that started a new
   // recording receives this chunk's audio in its new file.
   if (connection_epoch_ == epoch) WriteAudio(slices);

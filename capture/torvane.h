@@ -100,6 +100,22 @@ class TorvaneEvents {
   virtual void BeforeStateChanged(bool& WriteID3Tag) { (void)WriteID3Tag; }
 };
 
+// Receives the stream's audio as the control separates it from the metadata, for
+// hosts that do more with it than record it whole (split it into songs, relay
+// it). Beyond the control's interface; without a sink nothing changes.
+class TorvaneAudioSink {
+ public:
+  virtual ~TorvaneAudioSink() = default;
+  // One run of audio bytes, in stream order and as soon as the chunk walk reaches
+  // it: the audio before a metadata block arrives before that block's
+  // MetaChanged, the audio after it afterwards, so the host knows exactly where
+  // in the audio each title begins. Every audio byte of the body comes here once,
+  // whether a recording is open or not. The bytes are valid for the call only.
+  // The handler may call any method; once it ended the connection, no more of
+  // the chunk is delivered.
+  virtual void AudioSlice(std::span<const char> audio) = 0;
+};
+
 // A response header longer than this without its empty line is treated as a
 // bad server.
 inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
@@ -205,6 +221,10 @@ class Torvane : public hosting::Control,
   bool AcceptHttpOk() const { return accept_http_ok_; }
   void AcceptHttpOk(bool on) { accept_http_ok_ = on; }
 
+  // The receiver of the audio slices (not owned; nullptr, the default, for
+  // none; reset it before it goes). See TorvaneAudioSink.
+  void SetAudioSink(TorvaneAudioSink* sink) { audio_sink_ = sink; }
+
   // The counters in full, never saturated.
   std::int64_t ReceivedBytesTotal() const { return received_bytes_; }
   std::int64_t ReceivedMetaInfoTotal() const { return received_meta_info_; }
@@ -258,6 +278,7 @@ class Torvane : public hosting::Control,
 
   hosting::Site& site_;
   TorvaneEvents* events_ = nullptr;
+  TorvaneAudioSink* audio_sink_ = nullptr;
   std::unique_ptr<hosting::Socket> socket_;  // WS
 
   // The connection.

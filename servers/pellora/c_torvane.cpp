@@ -53,16 +53,40 @@ class CallbackSink final : public pellora::capture::TorvaneEvents {
   pellora_torvane_events events_{};
 };
 
+// Passes the audio slices to the host's audio callback.
+class AudioCallbackSink final : public pellora::capture::TorvaneAudioSink {
+ public:
+  explicit AudioCallbackSink(const CountedHandle& handle) : handle_(handle) {}
+  void Set(pellora_audio_callback callback, void* user_data) {
+    callback_ = callback;
+    user_data_ = user_data;
+  }
+  bool active() const { return callback_ != nullptr; }
+
+  void AudioSlice(std::span<const char> audio) override {
+    handle_.Notify(callback_, [&] { callback_(user_data_, audio.data(), audio.size()); });
+  }
+
+ private:
+  const CountedHandle& handle_;
+  pellora_audio_callback callback_ = nullptr;
+  void* user_data_ = nullptr;
+};
+
 }  // namespace
 
 struct pellora_torvane : CountedHandle {
-  pellora_torvane() : site(LibraryLoop(), &LibraryDialogs()), sink(*this) {}
+  pellora_torvane() : site(LibraryLoop(), &LibraryDialogs()), sink(*this), audio_sink(*this) {}
   ~pellora_torvane() {
-    if (control) control->SetEvents(nullptr);
+    if (control) {
+      control->SetEvents(nullptr);
+      control->SetAudioSink(nullptr);
+    }
   }
 
   pellora::hosting::Site site;
   CallbackSink sink;
+  AudioCallbackSink audio_sink;
   std::shared_ptr<Torvane> control;
 };
 
@@ -101,6 +125,7 @@ void pellora_torvane_destroy(pellora_torvane* control) {
   try {
     CountedHandle::Destroy(std::unique_ptr<pellora_torvane>(control), [](pellora_torvane& h) {
       h.control->SetEvents(nullptr);
+      h.control->SetAudioSink(nullptr);
       h.site.TerminateControl();
     });
   } catch (...) {
@@ -112,6 +137,15 @@ int pellora_torvane_set_events(pellora_torvane* control, const pellora_torvane_e
   if (!control) return PELLORA_E_INVALID_ARGUMENT;
   control->sink.Set(events);
   return PELLORA_OK;
+}
+
+int pellora_torvane_set_audio_callback(pellora_torvane* control, pellora_audio_callback callback,
+                                       void* user_data) {
+  return With(control, [&](Torvane& t) {
+    control->audio_sink.Set(callback, user_data);
+    t.SetAudioSink(control->audio_sink.active() ? &control->audio_sink : nullptr);
+    return kOk;
+  });
 }
 
 int pellora_torvane_connect(pellora_torvane* control, const char* url, int disconnect_first,

@@ -199,6 +199,16 @@ PELLORA_API int pellora_torvane_about(pellora_torvane* control, int* present);
 /* Beyond the interface: accept "HTTP/1.x 200" responses as "ICY 200". */
 PELLORA_API int pellora_torvane_get_accept_http_ok(const pellora_torvane* control, int* value);
 PELLORA_API int pellora_torvane_set_accept_http_ok(pellora_torvane* control, int value);
+/* Beyond the interface: the stream's audio as the control separates it from the
+ * metadata, one run of bytes a call, in stream order: the audio before a
+ * metadata block comes before that block's meta_changed, the audio after it
+ * afterwards. Every audio byte of the body comes once, whether a recording is
+ * open or not; `audio` is valid for the call only. NULL removes the callback.
+ * The callback may call any function of this API. */
+typedef void (*pellora_audio_callback)(void* user_data, const char* audio, size_t length);
+PELLORA_API int pellora_torvane_set_audio_callback(pellora_torvane* control,
+                                                   pellora_audio_callback callback,
+                                                   void* user_data);
 /* The byte counters in full. */
 PELLORA_API int pellora_torvane_received_bytes_total(const pellora_torvane* control,
                                                      int64_t* value);

@@ -1,5 +1,6 @@
-// Whatever the cutting of a stream into chunks, the recording, the titles and
-// the counters come out the same as a plain reading of the whole stream.
+// Whatever the cutting of a stream into chunks, the recording, the titles (and
+// where in the audio each begins), the audio sink's slices and the counters come
+// out the same as a plain reading of the whole stream.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,6 +20,7 @@ namespace {
 struct Demultiplexed {
   std::string audio;
   std::vector<std::string> changes;  // MetaChanged texts
+  std::vector<std::size_t> change_positions;  // audio bytes before each change
   std::int64_t meta_bytes = 0;       // n + 1 for every complete non-empty block
 };
 
@@ -39,7 +41,10 @@ Demultiplexed ReferenceDemultiplex(const std::string& body, std::size_t metaint)
     text = text.substr(0, text.find('\0'));
     pos += n;
     out.meta_bytes += static_cast<std::int64_t>(n) + 1;
-    if (text != last) out.changes.push_back(text);
+    if (text != last) {
+      out.changes.push_back(text);
+      out.change_positions.push_back(out.audio.size());
+    }
     last = text;
   }
   return out;
@@ -81,6 +86,15 @@ Stream GenerateStream(std::mt19937& rng) {
   return s;
 }
 
+// Collects the audio slices and notes how much audio came before each title.
+struct AudioCollector : TorvaneAudioSink {
+  void AudioSlice(std::span<const char> audio) override {
+    EXPECT_FALSE(audio.empty());
+    bytes.append(audio.data(), audio.size());
+  }
+  std::string bytes;
+};
+
 std::vector<std::size_t> CutPoints(std::mt19937& rng, std::size_t total) {
   std::vector<std::size_t> sizes;
   const int style = static_cast<int>(rng() % 4);
@@ -110,7 +124,13 @@ TEST(ChunkingProperty, AnyCuttingGivesTheReferenceResult) {
     testing_support::ScriptedSite site(loop);
     auto control = site.Create<Torvane>();
     EventLog log;
+    AudioCollector sink;
+    std::vector<std::size_t> change_positions;
+    log.react = [&](const std::string& e) {
+      if (e.starts_with("MetaChanged:")) change_positions.push_back(sink.bytes.size());
+    };
     control->SetEvents(&log);
+    control->SetAudioSink(&sink);
     control->Connect("h:1");
     site.socket->Accept();
     control->StartWriting(path);
@@ -131,6 +151,8 @@ TEST(ChunkingProperty, AnyCuttingGivesTheReferenceResult) {
     ASSERT_EQ(recorded.size(), expected.audio.size());
     ASSERT_TRUE(recorded == expected.audio);
     ASSERT_EQ(changes, expected.changes);
+    ASSERT_TRUE(sink.bytes == expected.audio);
+    ASSERT_EQ(change_positions, expected.change_positions);
     EXPECT_EQ(control->ReceivedMetaInfoTotal(), expected.meta_bytes);
     EXPECT_EQ(control->ReceivedBytesTotal(), static_cast<std::int64_t>(all.size()));
     EXPECT_EQ(control->WrittenBytesTotal(), static_cast<std::int64_t>(expected.audio.size()));

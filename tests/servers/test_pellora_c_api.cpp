@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pellora.h"
@@ -115,6 +116,67 @@ TEST_F(TorvaneCApi, UnusableUrlEndsAsAFailedConnection) {
   ASSERT_EQ(pellora_torvane_set_events(control, &events), PELLORA_OK);
   EXPECT_EQ(pellora_torvane_connect(control, "ftp://127.0.0.1/", 0, nullptr), PELLORA_OK);
   EXPECT_EQ(seen.events, (std::vector<std::string>{"state", "state", "error 1 22"}));
+}
+
+// A loopback server that answers its one listener with `response`, then closes.
+class OneShotServer {
+ public:
+  explicit OneShotServer(std::string response) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 1);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, response = std::move(response)] {
+      const int peer = ::accept(listener_, nullptr, nullptr);
+      char request[1024];
+      if (::read(peer, request, sizeof request) > 0 && ::write(peer, response.data(), response.size()) < 0) {
+        ADD_FAILURE() << "the response was not sent";
+      }
+      ::close(peer);
+    });
+  }
+  ~OneShotServer() {
+    thread_.join();
+    ::close(listener_);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  int listener_ = -1;
+  unsigned short port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(TorvaneCApi, AudioCallbackGetsTheAudioInOrderAroundTitles) {
+  const std::string block("StreamTitle='A';", 16);
+  OneShotServer server("ICY 200 OK\r\nicy-metaint:4\r\n\r\nabcd\x01" + block + "efgh");
+  struct Heard {
+    std::string audio;
+    std::vector<std::size_t> title_positions;
+  } heard;
+  pellora_torvane_events events{};
+  events.user_data = &heard;
+  events.meta_changed = [](void* user, const char*, size_t) {
+    auto& h = *static_cast<Heard*>(user);
+    h.title_positions.push_back(h.audio.size());
+  };
+  ASSERT_EQ(pellora_torvane_set_events(control, &events), PELLORA_OK);
+  ASSERT_EQ(pellora_torvane_set_audio_callback(
+                control, [](void* user, const char* audio, size_t length) {
+                  static_cast<Heard*>(user)->audio.append(audio, length);
+                }, &heard),
+            PELLORA_OK);
+  ASSERT_EQ(pellora_torvane_connect(control, server.url().c_str(), 0, nullptr), PELLORA_OK);
+  for (int i = 0; i < 250 && heard.audio.size() < 8; ++i) pellora_loop_run_for(20);
+  EXPECT_EQ(heard.audio, "abcdefgh");
+  EXPECT_EQ(heard.title_positions, std::vector<std::size_t>{4});
+  EXPECT_EQ(pellora_torvane_set_audio_callback(nullptr, nullptr, nullptr), PELLORA_E_INVALID_ARGUMENT);
+  EXPECT_EQ(pellora_torvane_set_audio_callback(control, nullptr, nullptr), PELLORA_OK);
 }
 
 TEST_F(TorvaneCApi, AboutWithoutHostDialogsReturnsEmpty) {

@@ -1,0 +1,227 @@
+// `pellora record --split` end to end: the built binary against the demo station,
+// whose frame k carries k, so that every cut can be checked to the frame.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "cli/silent_frames.h"
+#include "cli/station.h"
+#include "songs/frame_assembler.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/recorded_file.h"
+#include "tests/support/station_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pellora::testing_support::ReadFile;
+using pellora::testing_support::RunCommand;
+using pellora::testing_support::RunPellora;
+using pellora::testing_support::StationRunner;
+
+constexpr int kBytesPerSecond = 16000;  // 128 kbit/s
+constexpr std::uint32_t kMetaint = 4096;
+constexpr std::uint64_t kMaxBytes = 96000;  // six titles of one second each
+
+pellora::cli::StationOptions Station() {
+  pellora::cli::StationOptions options;
+  options.titles = {"Alpha - One", "Beta - Two", "Gamma - Three", "Station Jingle"};
+  options.title_seconds = 1;
+  options.metaint = kMetaint;
+  options.fast = true;
+  return options;
+}
+
+// Where the stream's frame k begins, in audio bytes.
+std::uint64_t FrameStart(std::uint64_t k) {
+  static std::vector<std::uint64_t> starts{0};
+  const pellora::cli::SilentFrames frames(128);
+  while (starts.size() <= k) starts.push_back(starts.back() + frames.FrameSize(starts.size() - 1));
+  return starts[k];
+}
+
+// The frame in which audio byte `position` lies.
+std::uint64_t FrameAt(std::uint64_t position) {
+  std::uint64_t k = 0;
+  while (FrameStart(k + 1) <= position) ++k;
+  return k;
+}
+
+// The audio byte at which the metadata block announcing title change `n` falls.
+std::uint64_t CutPosition(int n) {
+  const std::uint64_t change = std::uint64_t(n) * kBytesPerSecond;
+  return (change + kMetaint - 1) / kMetaint * kMetaint;
+}
+
+// A song file: the numbers of its audio frames and what its Info frame says.
+struct SongFile {
+  std::vector<std::uint32_t> frames;
+  std::string info_tag;  // "Info" or "Xing"
+  std::uint32_t info_frames = 0;
+};
+
+std::uint32_t BigEndian(const std::string& s, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(s.at(at + i));
+  return v;
+}
+
+// Parses a song file as whole frames between its tags; fails the test on any
+// byte that is not part of a whole frame.
+SongFile ParseSong(const fs::path& path) {
+  std::string bytes = ReadFile(path);
+  bytes.erase(0, pellora::testing_support::Id3v2Size(bytes));
+  if (bytes.size() >= 128 && bytes.compare(bytes.size() - 128, 3, "TAG") == 0) bytes.resize(bytes.size() - 128);
+  SongFile song;
+  for (std::size_t at = 0; at < bytes.size();) {
+    EXPECT_EQ(static_cast<unsigned char>(bytes[at]), 0xFF) << path << " at " << at;
+    const pellora::tags::mpeg::HeaderBytes header{static_cast<std::uint8_t>(bytes[at + 1]),
+                                                   static_cast<std::uint8_t>(bytes[at + 2]),
+                                                   static_cast<std::uint8_t>(bytes[at + 3])};
+    const auto length = pellora::songs::MpegFrameLength(header);
+    if (!length || at + *length > bytes.size()) {
+      ADD_FAILURE() << path << ": no whole frame at " << at;
+      break;
+    }
+    if (at == 0) {
+      song.info_tag = bytes.substr(36, 4);
+      song.info_frames = BigEndian(bytes, 44);
+    } else {
+      song.frames.push_back(BigEndian(bytes, at + 36));
+    }
+    at += *length;
+  }
+  return song;
+}
+
+std::vector<nlohmann::json> SavedEvents(const std::string& output) {
+  std::vector<nlohmann::json> saved;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    const auto event = nlohmann::json::parse(line, nullptr, false);
+    if (!event.is_discarded() && event["event"] == "SongSaved") saved.push_back(event);
+  }
+  return saved;
+}
+
+class SplitCommand : public ::testing::Test {
+ protected:
+  SplitCommand() {
+    dir = fs::path(::testing::TempDir()) /
+          ("split_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  ~SplitCommand() override { fs::remove_all(dir); }
+
+  pellora::testing_support::CommandResult Record(const StationRunner& station, const std::string& options) {
+    return RunPellora("record " + station.url() + " --split -o '" + dir.string() + "' --max-bytes " +
+                      std::to_string(kMaxBytes) + " --json-events " + options);
+  }
+  // Every file saved, relative to the folder.
+  std::set<std::string> Saved() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+      if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), dir).string());
+    return names;
+  }
+
+  fs::path dir;
+};
+
+// Without padding the songs hold every frame once, each song starting with the
+// frame in which its title's metadata block fell; with padding each file
+// overlaps its neighbours by exactly the whole frames asked for.
+TEST_F(SplitCommand, CutsOnFramesWithTagsInfoFramesAndEvents) {
+  StationRunner station(Station());
+  for (const double pad : {0.0, 0.1}) {
+    fs::remove_all(dir);
+    const std::string padding = pad > 0 ? "--pad-before 0.1 --pad-after 0.1" : "";
+    const auto result = Record(station, padding);
+    ASSERT_EQ(result.status, 0) << result.output;
+    const auto saved = SavedEvents(result.output);
+    ASSERT_EQ(saved.size(), 6u) << result.output;
+    const std::vector<std::string> paths{"incomplete/Alpha - One.mp3", "Beta - Two.mp3", "Gamma - Three.mp3",
+                                         "Station Jingle.mp3", "Alpha - One.mp3", "incomplete/Beta - Two.mp3"};
+    const std::uint64_t pad_frames = pad > 0 ? 4 : 0;  // ceil(0.1 s / 26.12 ms)
+    std::uint32_t expected_first = 0;
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+      SCOPED_TRACE("song " + std::to_string(i + 1) + ", padding " + std::to_string(pad));
+      const fs::path path = saved[i]["path"].get<std::string>();
+      EXPECT_EQ(fs::relative(path, dir).string(), paths[i]);
+      EXPECT_EQ(saved[i]["complete"], i != 0 && i != 5);
+      EXPECT_EQ(saved[i]["bytes"], fs::file_size(path));
+      const SongFile song = ParseSong(path);
+      ASSERT_FALSE(song.frames.empty());
+      EXPECT_EQ(song.info_tag, "Info");
+      EXPECT_EQ(song.info_frames, song.frames.size());
+      EXPECT_NEAR(saved[i]["seconds"].get<double>(), song.frames.size() * 1152 / 44100.0, 1e-6);
+      for (std::size_t f = 1; f < song.frames.size(); ++f) ASSERT_EQ(song.frames[f], song.frames[f - 1] + 1);
+      // Song i + 1 begins with the frame holding the byte where its title came.
+      const std::uint64_t cut_frame = i == 0 ? 0 : FrameAt(CutPosition(int(i)));
+      EXPECT_EQ(song.frames.front(), i == 0 ? 0 : cut_frame - pad_frames);
+      if (i > 0) {
+        EXPECT_EQ(song.frames.front(), expected_first - 2 * pad_frames);
+      }
+      if (i < 5) {
+        EXPECT_EQ(song.frames.back() + 1, FrameAt(CutPosition(int(i) + 1)) + pad_frames);
+      }
+      expected_first = song.frames.back() + 1;
+    }
+  }
+  // The tags of a song, as the tag store reads them.
+  const auto tags = nlohmann::json::parse(
+      RunCommand(std::string(PELLORA_CLI) + " tags --json '" + (dir / "Gamma - Three.mp3").string() + "'").output);
+  EXPECT_EQ(tags["Artist"], "Gamma");
+  EXPECT_EQ(tags["Title"], "Three");
+  EXPECT_EQ(tags["Album"], "Pellora Demo Radio");
+  EXPECT_EQ(tags["Genre"], "Ambient");
+  EXPECT_EQ(tags["Comments"], "Gamma - Three");
+  EXPECT_EQ(tags["TrackNumber"], "3");
+  EXPECT_EQ(tags["InternetRadioURL"], station.url());
+  EXPECT_EQ(tags["ID3RevisionV2"], 3);
+  EXPECT_EQ(tags["VbrFrames"], ParseSong(dir / "Gamma - Three.mp3").frames.size());
+}
+
+struct KeepCase {
+  const char* options;
+  std::set<std::string> files;
+};
+
+class SplitKeeps : public SplitCommand, public ::testing::WithParamInterface<KeepCase> {};
+
+TEST_P(SplitKeeps, SavesWhatTheOptionsAskFor) {
+  StationRunner station(Station());
+  const auto result = Record(station, GetParam().options);
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(Saved(), GetParam().files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SplitKeeps,
+    ::testing::Values(
+        KeepCase{"--complete-only", {"Beta - Two.mp3", "Gamma - Three.mp3", "Station Jingle.mp3", "Alpha - One.mp3"}},
+        KeepCase{"--skip '*JINGLE*' --skip 'gamma*'",
+                 {"incomplete/Alpha - One.mp3", "Beta - Two.mp3", "Alpha - One.mp3", "incomplete/Beta - Two.mp3"}},
+        KeepCase{"--only 'alpha*' --name '{n} {title} ({station})'",
+                 {"incomplete/1 One (Pellora Demo Radio).mp3", "5 One (Pellora Demo Radio).mp3"}},
+        KeepCase{"--complete-only --only '*a - *'", {"Beta - Two.mp3", "Gamma - Three.mp3", "Alpha - One.mp3"}}));
+
+TEST_F(SplitCommand, SkipExistingRecordsNoSongTwiceAndOtherwiseNamesAreNumbered) {
+  StationRunner station(Station());
+  ASSERT_EQ(Record(station, "--complete-only").status, 0);
+  const auto again = Record(station, "--complete-only --skip-existing");
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_TRUE(SavedEvents(again.output).empty()) << again.output;
+  const auto third = Record(station, "--complete-only");
+  EXPECT_EQ(SavedEvents(third.output).size(), 4u);
+  EXPECT_TRUE(Saved().count("Station Jingle (2).mp3"));
+}
+
+}  // namespace
