@@ -6,11 +6,10 @@
 namespace pellora::capture {
 namespace {
 
-// Stream and host texts reach the tag store as 16-bit text. Stations send titles
-// in UTF-8 or in Latin-1, and the bytes alone tell which: a text that is valid
-// UTF-8 and holds a multi-byte sequence is UTF-8 ("Beyoncé" stays "Beyoncé"
-// rather than "BeyoncÃ©"); anything else is one character per byte.
-std::u16string Text(const std::string& bytes) { return text::StreamTextToUtf16(bytes); }
+// Stream and host texts reach the tag store as 16-bit text, decoded by the title
+// rule (text.h): UTF-8 when the bytes are valid UTF-8 ("Beyoncé" stays "Beyoncé"
+// rather than "BeyoncÃ©"), else Windows-1252 when they hold 0x80-0x9F, else Latin-1.
+std::u16string Text(const std::string& bytes) { return text::TitleToUtf16(bytes); }
 
 // Where the audio of a tagged recording goes. The tag update leaves an ID3v2 tag
 // at the front of the file and, at its end, an ID3v1 record and possibly a Lyrics3

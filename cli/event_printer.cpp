@@ -38,4 +38,15 @@ void EventPrinter::Error(const std::string& url, capture::EErrType type, std::in
         {{"event", "Error"}, {"ErrType", int(type)}, {"ErrCode", code}, {"Description", Bytes(description)}});
 }
 
+void EventPrinter::SongSaved(const std::string& url, const SavedSong& song) {
+  Print(name_streams_, url,
+        {{"event", "SongSaved"},
+         {"path", text::StreamTextToUtf8(song.path)},
+         {"artist", song.artist},
+         {"title", song.title},
+         {"bytes", song.bytes},
+         {"seconds", song.seconds},
+         {"complete", song.complete}});
+}
+
 }  // namespace pellora::cli

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture/torvane.h"
+#include "cli/split_recorder.h"
 
 namespace pellora::cli {
 
@@ -19,6 +20,9 @@ class EventPrinter {
   void GotHeader(const std::string& url, const std::string& header);
   void MetaChanged(const std::string& url, const std::string& meta);
   void Error(const std::string& url, capture::EErrType type, std::int32_t code, const std::string& description);
+  // {"event":"SongSaved","path":…,"artist":…,"title":…,"bytes":n,"seconds":x,"complete":bool}
+  // (texts in UTF-8).
+  void SongSaved(const std::string& url, const SavedSong& song);
 
  private:
   bool name_streams_;

@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/record_session.h"
 #include "hosting/event_loop.h"
+#include "text/text.h"
 
 namespace pellora::cli {
 namespace {
@@ -21,6 +22,8 @@ struct RecordCommand {
   double stall_seconds = 15;
   bool json_events = false;
   RecordingSettings settings;
+  bool split = false;
+  SplitSettings split_settings;
 };
 
 // One URL a line; blank lines and lines starting with '#' are skipped.
@@ -46,6 +49,23 @@ int RunRecord(RecordCommand command) {
     return 2;
   }
   RecordingSettings settings = command.settings;
+  if (command.split) {
+    auto& split = command.split_settings;
+    if (!split.title_charset.empty() && !text::IsKnownCharset(split.title_charset)) {
+      std::fprintf(stderr, "pellora record: unknown charset %s\n", split.title_charset.c_str());
+      return 2;
+    }
+    split.folder = command.output;
+    std::error_code ec;
+    if (!split.folder.empty()) std::filesystem::create_directories(split.folder, ec);
+    if (ec) {
+      std::fprintf(stderr, "pellora record: cannot create folder %s: %s\n", split.folder.c_str(),
+                   ec.message().c_str());
+      return 1;
+    }
+    settings.split = split;
+    command.output.clear();
+  }
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
   if (command.urls.size() == 1) {
     settings.output_file = command.output;
@@ -96,6 +116,22 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   sub->add_flag("--strict", s.strict, "refuse servers that answer \"HTTP/1.x 200\" instead of \"ICY 200\"");
+  auto& split = command->split_settings;
+  sub->add_flag("--split", command->split, "one file per song, into the folder given by -o (default: here)");
+  sub->add_option("--name", split.name_template,
+                  "song file names: {artist} {title} {station} {n} {date} {time}")
+      ->capture_default_str();
+  sub->add_option("--pad-before", split.pad_before, "seconds of the song before copied into each song file")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--pad-after", split.pad_after, "seconds of the song after copied into each song file")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--only", split.only, "save only songs whose title matches PATTERN (*, ?, [..]; repeatable)");
+  sub->add_option("--skip", split.skip, "do not save songs whose title matches PATTERN (repeatable)");
+  sub->add_flag("--skip-existing", split.skip_existing, "do not record a song whose file exists already");
+  sub->add_flag("--complete-only", split.complete_only,
+                "drop the first and last song (joined or cut) instead of keeping them in incomplete/");
+  sub->add_option("--title-charset", split.title_charset,
+                  "charset of titles that are not UTF-8 (default: Windows-1252 or Latin-1)");
   commands.push_back({sub, [command] { return RunRecord(*command); }});
 }
 

@@ -30,6 +30,8 @@ std::string FormatStatus(const RecordingStatus& status, std::size_t width) {
     line += "  " + std::to_string(status.running) + "/" + std::to_string(status.streams) + " streams";
   line += "  " + FormatBytes(std::int64_t(status.bytes));
   if (const std::string rate = Rate(status); !rate.empty()) line += "  " + rate;
+  if (status.songs_saved)
+    line += "  " + std::to_string(*status.songs_saved) + (*status.songs_saved == 1 ? " song" : " songs");
   if (status.streams == 1 && !status.title.empty()) line += "  " + status.title;
   return CutToWidth(std::move(line), width);
 }

@@ -49,9 +49,23 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
   torvane_->ID3EncodedBy(settings_.encoded_by);
   torvane_->ID3Copyright(settings_.copyright);
   torvane_->ID3Languages(settings_.languages);
+  if (settings_.split) {
+    split_ = std::make_unique<SplitRecorder>(
+        *settings_.split,
+        [this](const SavedSong& song) {
+          if (events_) events_->SongSaved(url_, song);
+        },
+        [this](const std::string& why) {
+          // Heard while the splitter is busy with a frame: end the recorder afterwards.
+          boost::asio::post(loop_.context(), [this, why] { Finish(why); });
+        });
+    torvane_->SetAudioSink(this);
+  }
 }
 
 StreamRecorder::~StreamRecorder() {
+  if (split_) split_->Finish();
+  torvane_->SetAudioSink(nullptr);
   torvane_->SetEvents(nullptr);
   torvane_->Disconnect();
   site_.TerminateControl();
@@ -64,7 +78,18 @@ void StreamRecorder::Start(std::function<void()> finished) {
 
 void StreamRecorder::Stop() { Finish({}); }
 
-std::uint64_t StreamRecorder::written_bytes() const { return written_earlier_ + written_now_; }
+std::uint64_t StreamRecorder::written_bytes() const {
+  return split_ ? split_->audio_bytes() : written_earlier_ + written_now_;
+}
+
+std::optional<std::size_t> StreamRecorder::songs_saved() const {
+  if (!split_) return std::nullopt;
+  return split_->saved();
+}
+
+void StreamRecorder::AudioSlice(std::span<const char> audio) {
+  if (split_ && !finished_) split_->Audio(audio);
+}
 
 std::string StreamRecorder::title() const { return torvane_->MusicName(); }
 
@@ -75,6 +100,7 @@ void StreamRecorder::Connect(const std::string& url) {
   if (const auto refused = torvane_->Connect(url, true)) return Finish(refused.message());
   // A file known in advance is opened at once, so that a file that cannot be
   // written is reported before anything else; a tagged file waits for the title.
+  if (split_) return;  // songs are written as the audio comes
   const bool file_known = !file_.empty() || !settings_.output_file.empty();
   if (file_known && (!settings_.tag || wrote_before_)) BeginWriting();
 }
@@ -98,6 +124,17 @@ void StreamRecorder::AfterChunk() {
 
 void StreamRecorder::GotHeader(std::string& header) {
   if (events_) events_->GotHeader(url_, header);
+  if (split_) {
+    StationFacts station;
+    station.name = torvane_->StreamName();
+    station.genre = torvane_->StreamGenre();
+    station.url = torvane_->StreamURL();
+    station.content_type = torvane_->GetHeader("Content-Type").value_or("");
+    if (station.content_type.empty()) station.content_type = torvane_->GetHeader("content-type").value_or("");
+    station.bit_rate_kbps = torvane_->StreamBitRate();
+    split_->Begin(station);
+    return;
+  }
   if (torvane_->IsWriting() || finished_) return;
   const auto metaint = torvane_->GetHeader("icy-metaint").value_or("");
   const bool has_titles = !metaint.empty() && metaint != "0";
@@ -111,6 +148,7 @@ void StreamRecorder::GotHeader(std::string& header) {
 
 void StreamRecorder::MetaChanged(std::string& meta) {
   if (events_) events_->MetaChanged(url_, meta);
+  if (split_ && !finished_) split_->Title(torvane_->MusicName());
   if (waiting_for_title_) BeginWriting();
 }
 
@@ -169,6 +207,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
 
 void StreamRecorder::ScheduleReconnect(const std::string& why) {
   torvane_->Disconnect();
+  if (split_) split_->Interrupt();
   waiting_for_title_ = false;
   if (written_bytes() > written_at_connect_)
     fruitless_reconnects_ = 0;
@@ -207,6 +246,7 @@ void StreamRecorder::Finish(std::string failure) {
   title_wait_.cancel();
   reconnect_timer_.cancel();
   torvane_->Disconnect();
+  if (split_) split_->Finish();
   // The control writes whole chunks; cut the file to the exact limit.
   if (settings_.max_bytes > 0 && written_bytes() > settings_.max_bytes) {
     const std::int64_t excess = std::int64_t(written_bytes() - settings_.max_bytes);

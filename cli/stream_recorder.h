@@ -28,6 +28,7 @@
 
 #include "capture/torvane.h"
 #include "cli/chunk_watch.h"
+#include "cli/split_recorder.h"
 
 namespace pellora::cli {
 
@@ -44,13 +45,16 @@ struct RecordingSettings {
   bool strict = false;  // refuse "HTTP/1.x 200" answers as the control does by itself
   std::uint64_t max_bytes = 0;  // 0: no limit
   std::chrono::milliseconds stall_timeout{15000};
+  // One file per song into split->folder instead of one file (see split_recorder.h);
+  // output_file, append and tag do not apply then.
+  std::optional<SplitSettings> split;
 };
 
 inline constexpr int kMaxRedirects = 5;
 inline constexpr int kMaxFruitlessReconnects = 5;
 inline constexpr std::chrono::seconds kTitleWait{10};
 
-class StreamRecorder : private capture::TorvaneEvents {
+class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneAudioSink {
  public:
   // `claim_name` takes a station-derived file name for this recorder; it returns
   // false when another recorder of the same run has it already. `events` (may be
@@ -77,12 +81,15 @@ class StreamRecorder : private capture::TorvaneEvents {
   std::uint64_t written_bytes() const;
   // The title playing now (as the station sent it: bytes).
   std::string title() const;
+  // With `split`: the songs saved so far.
+  std::optional<std::size_t> songs_saved() const;
 
  private:
   void StateChanged() override;
   void MetaChanged(std::string& meta) override;
   void Error(capture::EErrType& type, std::int32_t& code, std::string& description) override;
   void GotHeader(std::string& header) override;
+  void AudioSlice(std::span<const char> audio) override;
 
   void Connect(const std::string& url);
   void BeginWriting();
@@ -99,6 +106,7 @@ class StreamRecorder : private capture::TorvaneEvents {
   EventPrinter* events_;
   ChunkWatchingSite site_;
   std::shared_ptr<capture::Torvane> torvane_;
+  std::unique_ptr<SplitRecorder> split_;
   boost::asio::steady_timer title_wait_;
   boost::asio::steady_timer reconnect_timer_;
   std::function<void()> on_finished_;

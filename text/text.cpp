@@ -1,6 +1,11 @@
 #include "text/text.h"
 
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
 #include <cstdint>
+#include <optional>
 
 namespace pellora::text {
 namespace {
@@ -58,6 +63,52 @@ std::size_t DecodeUtf8At(std::string_view s, std::size_t pos, char32_t& cp) {
   }
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return len;
+}
+
+// Windows-1252 at 0x80-0x9F; the five bytes it leaves undefined keep their
+// Latin-1 meaning, as browsers decode them.
+constexpr std::array<char16_t, 32> kWindows1252High{
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool HasC1Bytes(std::string_view bytes) {
+  for (char b : bytes)
+    if (static_cast<std::uint8_t>(b) >= 0x80 && static_cast<std::uint8_t>(b) <= 0x9F) return true;
+  return false;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  for (char b : bytes) {
+    const auto byte = static_cast<std::uint8_t>(b);
+    AppendUtf8(out, byte >= 0x80 && byte <= 0x9F ? kWindows1252High[byte - 0x80] : char32_t(byte));
+  }
+  return out;
+}
+
+// Decodes through iconv; nothing when the charset is unknown.
+std::optional<std::string> IconvToUtf8(std::string_view bytes, std::string_view charset) {
+  const iconv_t cd = ::iconv_open("UTF-8", std::string(charset).c_str());
+  if (cd == iconv_t(-1)) return std::nullopt;
+  std::string out;
+  std::string in(bytes);
+  char* from = in.data();
+  std::size_t from_left = in.size();
+  std::array<char, 1024> buffer;
+  while (from_left > 0) {
+    char* to = buffer.data();
+    std::size_t to_left = buffer.size();
+    const std::size_t done = ::iconv(cd, &from, &from_left, &to, &to_left);
+    out.append(buffer.data(), buffer.size() - to_left);
+    if (done != std::size_t(-1) || errno == E2BIG) continue;
+    out += "\xEF\xBF\xBD";  // a byte the charset cannot decode (or a cut sequence)
+    ++from;
+    --from_left;
+  }
+  ::iconv_close(cd);
+  return out;
 }
 
 }  // namespace
@@ -132,8 +183,36 @@ std::u16string StreamTextToUtf16(std::string_view bytes) {
   return out;
 }
 
-std::string StreamTextToUtf8(std::string_view bytes) {
-  return IsValidUtf8(bytes) ? std::string(bytes) : Latin1ToUtf8(bytes);
+std::string StreamTextToUtf8(std::string_view bytes) { return TitleToUtf8(bytes); }
+
+std::string TitleToUtf8(std::string_view bytes, std::string_view charset) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  if (!charset.empty())
+    if (auto decoded = IconvToUtf8(bytes, charset)) return *decoded;
+  return HasC1Bytes(bytes) ? Windows1252ToUtf8(bytes) : Latin1ToUtf8(bytes);
+}
+
+std::u16string TitleToUtf16(std::string_view bytes, std::string_view charset) {
+  return Utf8ToUtf16(TitleToUtf8(bytes, charset));
+}
+
+bool IsKnownCharset(std::string_view charset) {
+  const iconv_t cd = ::iconv_open("UTF-8", std::string(charset).c_str());
+  if (cd == iconv_t(-1)) return false;
+  ::iconv_close(cd);
+  return true;
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  char32_t cp;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t n = DecodeUtf8At(utf8, i, cp);
+    AppendUtf16(out, n == 0 ? char32_t(0xFFFD) : cp);
+    i += n == 0 ? 1 : n;
+  }
+  return out;
 }
 
 std::string Latin1ToUtf8(std::string_view bytes) {

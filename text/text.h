@@ -31,8 +31,26 @@ bool IsMultiByteUtf8(std::string_view bytes);
 // one multi-byte sequence, otherwise one character per byte (Latin-1).
 std::u16string StreamTextToUtf16(std::string_view bytes);
 
-// Byte text for a person (terminal, JSON for people): UTF-8 as is when valid, else Latin-1.
+// Byte text for a person (terminal, JSON for people, file names): the title rule
+// below with its automatic choice.
 std::string StreamTextToUtf8(std::string_view bytes);
+
+// The title rule. Stations send titles in whatever their software uses and never
+// say which. UTF-8 is taken as is whenever the bytes are valid UTF-8 (text in
+// another single-byte charset almost never is); otherwise the bytes are decoded
+// from `charset` (a name iconv knows: "ISO-8859-2", "CP1251" ...), or, without
+// one, from Windows-1252 when a byte 0x80-0x9F occurs (control characters in
+// Latin-1, which nobody means; Windows-1252 has its curly quotes and dashes
+// there) and from Latin-1 otherwise. Bytes the charset cannot decode become
+// U+FFFD. The result is UTF-8.
+std::string TitleToUtf8(std::string_view bytes, std::string_view charset = {});
+// The same as 16-bit text, for the tag store.
+std::u16string TitleToUtf16(std::string_view bytes, std::string_view charset = {});
+// True when `charset` is a name TitleToUtf8 can decode from.
+bool IsKnownCharset(std::string_view charset);
+
+// UTF-8 (as TitleToUtf8 returns it) to 16-bit text; malformed bytes become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
 
 // Byte text as UTF-8 with one code point per byte (Latin-1), for exact byte JSON.
 std::string Latin1ToUtf8(std::string_view bytes);

@@ -51,6 +51,32 @@ TEST(StreamText, OtherwiseOneCharacterPerByte) {
   EXPECT_EQ(StreamTextToUtf8("Beyonc\xC3\xA9"), "Beyonc\xC3\xA9");
 }
 
+struct TitleCase {
+  const char* bytes;
+  const char* charset;
+  const char* utf8;
+};
+class TitleCharset : public ::testing::TestWithParam<TitleCase> {};
+TEST_P(TitleCharset, DecodesByTheTitleRule) {
+  EXPECT_EQ(TitleToUtf8(GetParam().bytes, GetParam().charset), GetParam().utf8);
+  EXPECT_EQ(TitleToUtf16(GetParam().bytes, GetParam().charset), Utf8ToUtf16(GetParam().utf8));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Titles, TitleCharset,
+    ::testing::Values(TitleCase{"Beyonc\xC3\xA9", "", "Beyonc\xC3\xA9"},          // valid UTF-8 wins
+                      TitleCase{"Beyonc\xC3\xA9", "CP1251", "Beyonc\xC3\xA9"},    // even over a charset
+                      TitleCase{"Beyonc\xE9", "", "Beyonc\xC3\xA9"},               // Latin-1
+                      TitleCase{"\x93Hi\x94 \x96 \x80", "", "\xE2\x80\x9CHi\xE2\x80\x9D \xE2\x80\x93 \xE2\x82\xAC"},
+                      TitleCase{"\x81\xE9", "", "\xC2\x81\xC3\xA9"},             // 1252's holes stay
+                      TitleCase{"\xCF\xF0\xE8", "CP1251", "\xD0\x9F\xD1\x80\xD0\xB8"},
+                      TitleCase{"a\xFF", "UTF-8", "a\xEF\xBF\xBD"},               // undecodable byte
+                      TitleCase{"\xE9", "no-such-charset", "\xC3\xA9"}));          // unknown: the rule
+
+TEST(TitleCharset, KnowsCharsetNames) {
+  EXPECT_TRUE(IsKnownCharset("ISO-8859-2"));
+  EXPECT_FALSE(IsKnownCharset("no-such-charset"));
+}
+
 TEST(Utf16ToUtf8, PairsJoinAndLoneSurrogatesBecomeReplacement) {
   EXPECT_EQ(Utf16ToUtf8(u"\U0001F3B5"), "\xF0\x9F\x8E\xB5");
   const std::u16string lone = {u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
