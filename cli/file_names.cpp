@@ -1,5 +1,7 @@
 #include "cli/file_names.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -57,6 +59,12 @@ std::string SafeFileName(std::string_view station_name, std::string_view url) {
   if (std::string name = Clean(station_name); !name.empty()) return name;
   if (std::string name = Clean(HostAndPort(url)); !name.empty()) return name;
   return "stream";
+}
+
+void MakeOrdinaryFile(const std::string& path) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::chmod(path.c_str(), 0666 & ~mask);
 }
 
 std::string ExtensionForContentType(std::string_view content_type) {

@@ -13,6 +13,10 @@ namespace pellora::cli {
 // port of `url` ("127.0.0.1_8000"), or "stream".
 std::string SafeFileName(std::string_view station_name, std::string_view url);
 
+// Gives a file made private by an exclusive temporary-file maker the permissions
+// of an ordinary new file (0666 less the umask).
+void MakeOrdinaryFile(const std::string& path);
+
 // ".mp3" for audio/mpeg, ".aac" for AAC, ".ogg" for Ogg, ".mp3" for anything else.
 std::string ExtensionForContentType(std::string_view content_type);
 

@@ -49,13 +49,15 @@ int RunRecord(RecordCommand command) {
     return 2;
   }
   RecordingSettings settings = command.settings;
+  settings.title_charset = command.split_settings.title_charset;
+  if (!settings.title_charset.empty() && !text::IsKnownCharset(settings.title_charset)) {
+    std::fprintf(stderr, "pellora record: unknown charset %s\n", settings.title_charset.c_str());
+    return 2;
+  }
   if (command.split) {
     auto& split = command.split_settings;
-    if (!split.title_charset.empty() && !text::IsKnownCharset(split.title_charset)) {
-      std::fprintf(stderr, "pellora record: unknown charset %s\n", split.title_charset.c_str());
-      return 2;
-    }
     split.folder = command.output;
+    split.folder_per_station = command.urls.size() > 1;
     std::error_code ec;
     if (!split.folder.empty()) std::filesystem::create_directories(split.folder, ec);
     if (ec) {
@@ -64,6 +66,7 @@ int RunRecord(RecordCommand command) {
       return 1;
     }
     settings.split = split;
+    settings.cue = false;
     command.output.clear();
   }
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
@@ -116,6 +119,7 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   sub->add_flag("--strict", s.strict, "refuse servers that answer \"HTTP/1.x 200\" instead of \"ICY 200\"");
+  sub->add_flag("--cue", s.cue, "write NAME.cue beside the recording: a track per title, where it began");
   auto& split = command->split_settings;
   sub->add_flag("--split", command->split, "one file per song, into the folder given by -o (default: here)");
   sub->add_option("--name", split.name_template,
@@ -131,7 +135,7 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
   sub->add_flag("--complete-only", split.complete_only,
                 "drop the first and last song (joined or cut) instead of keeping them in incomplete/");
   sub->add_option("--title-charset", split.title_charset,
-                  "charset of titles that are not UTF-8 (default: Windows-1252 or Latin-1)");
+                  "charset of titles that are not UTF-8 (default: Windows-1252 or Latin-1); --split, --cue");
   commands.push_back({sub, [command] { return RunRecord(*command); }});
 }
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <ctime>
@@ -50,12 +49,14 @@ struct SplitRecorder::Song {
   songs::SongTitle names;    // UTF-8
   bool complete_start = false;
   bool keep = true;
+  bool overflowed = false;  // held more untitled audio than kMaxUntitledBytes
   std::chrono::system_clock::time_point started = std::chrono::system_clock::now();
 
   hosting::File file;
   std::string temp_path;
+  std::uint64_t head = 0;     // bytes of the ID3v2 tag at the file's start
   std::string pending;        // bytes gathered, not yet written
-  std::uint64_t size = 0;     // bytes written and pending, Info frame included
+  std::uint64_t size = 0;     // bytes after the tag, written and pending, Info frame included
   std::uint64_t audio = 0;    // audio bytes
   double seconds = 0;
 
@@ -172,26 +173,45 @@ void SplitRecorder::Name(Song& song, const std::string& stream_title) {
   song.stream_title = stream_title;
   song.names = songs::SplitStreamTitle(text::TitleToUtf8(stream_title, settings_.title_charset));
   const std::string title = text::TitleToUtf8(stream_title, settings_.title_charset);
-  song.keep = songs::WantSong(title, settings_.only, settings_.skip);
+  song.keep = !song.overflowed && songs::WantSong(title, settings_.only, settings_.skip);
   if (!song.complete_start && settings_.complete_only) song.keep = false;
   if (song.keep && settings_.skip_existing) {
     std::error_code ignored;
     if (fs::exists(fs::path(Folder(song.complete_start)) / (BaseName(song) + extension_), ignored)) song.keep = false;
   }
-  if (!song.keep && song.file.IsOpen()) {
-    song.file.Close();
-    std::remove(song.temp_path.c_str());
+  if (!song.keep) {
     song.pending.clear();
+    song.pending.shrink_to_fit();
+  } else if (!song.pending.empty() && Open(song) && song.pending.size() >= kWriteBatch) {
+    WriteOut(song);
   }
+}
+
+// Creates the song's temporary file and puts its ID3v2 tag first.
+bool SplitRecorder::Open(Song& song) {
+  std::error_code failure;
+  song.file = hosting::File::CreateUnique(settings_.folder.empty() ? "." : settings_.folder, ".pellora-song-",
+                                          ".part", song.temp_path, failure);
+  if (failure) {
+    Fail(failure);
+    return false;
+  }
+  tags::clsID3 store;
+  FillTags(song, store);
+  const std::string tag = store.BuildID3v2Tag(std::nullopt, {});
+  song.file.Write(tag, failure);
+  if (failure) {
+    Fail(failure);
+    return false;
+  }
+  song.head = tag.size();
+  return true;
 }
 
 void SplitRecorder::Add(Song& song, std::span<const char> bytes, const songs::FrameInfo& info, double seconds) {
   if (!song.keep || failed_) return;
-  if (!song.file.IsOpen()) {
-    std::error_code failure;
-    song.file = hosting::File::CreateUnique(settings_.folder.empty() ? "." : settings_.folder, ".pellora-song-",
-                                            ".part", song.temp_path, failure);
-    if (failure) return Fail(failure);
+  if (song.size == 0) {
+    if (song.titled && !song.file.IsOpen() && !Open(song)) return;
     if (info.is_frame && assembler_->format() == songs::AudioFormat::Mpeg) {
       song.info_header = songs::InfoFrameHeader(info.header);
       song.first_bit_rate_bits = info.header[1] & 0xF0;
@@ -211,6 +231,14 @@ void SplitRecorder::Add(Song& song, std::span<const char> bytes, const songs::Fr
   song.size += bytes.size();
   song.audio += bytes.size();
   song.seconds += seconds;
+  if (!song.titled && song.pending.size() > kMaxUntitledBytes) {
+    // A stream that names no song: nothing of it will be saved.
+    song.keep = false;
+    song.overflowed = true;
+    song.pending.clear();
+    song.pending.shrink_to_fit();
+    return;
+  }
   if (song.pending.size() >= kWriteBatch) WriteOut(song);
 }
 
@@ -237,11 +265,17 @@ void SplitRecorder::Close(std::unique_ptr<Song> song, bool complete) {
   complete = complete && song->complete_start;
   WriteOut(*song);
   const bool has_audio = song->file.IsOpen() && song->audio > 0;
-  if (song->info_header && has_audio && !failed_) {
-    const std::string info = songs::BuildInfoFrame(
-        {*song->info_header, song->variable, std::uint32_t(song->frame_offsets.size()), song->size, song->frame_offsets});
+  if (has_audio && !failed_) {
     std::error_code failure;
-    song->file.WriteAt(0, info, failure);
+    if (song->info_header) {
+      const std::string info = songs::BuildInfoFrame({*song->info_header, song->variable,
+                                                      std::uint32_t(song->frame_offsets.size()), song->size,
+                                                      song->frame_offsets});
+      song->file.WriteAt(std::int64_t(song->head), info, failure);
+    }
+    tags::clsID3 store;
+    FillTags(*song, store);
+    if (!failure) song->file.Write(store.BuildTrailer({}), failure);
     if (failure) Fail(failure);
   }
   std::error_code close_failure;
@@ -264,11 +298,7 @@ void SplitRecorder::Close(std::unique_ptr<Song> song, bool complete) {
 
 // Tags the song's file and gives it its name; false when it could not be named.
 bool SplitRecorder::Settle(Song& song, bool complete, std::string& path) {
-  Tag(song, song.temp_path);
-  // The temporary file was made private; a song is an ordinary file of its owner.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::chmod(song.temp_path.c_str(), 0666 & ~mask);
+  MakeOrdinaryFile(song.temp_path);  // the temporary file was made private
   const std::string folder = Folder(complete);
   std::error_code failure;
   fs::create_directories(folder, failure);
@@ -288,11 +318,8 @@ bool SplitRecorder::Settle(Song& song, bool complete, std::string& path) {
   return false;
 }
 
-void SplitRecorder::Tag(const Song& song, const std::string& path) const {
-  if (!text::IsValidUtf8(path)) return;  // the tag store names files in 16-bit text
+void SplitRecorder::FillTags(const Song& song, tags::clsID3& store) const {
   const auto text = [&](const std::string& bytes) { return text::TitleToUtf16(bytes, settings_.title_charset); };
-  tags::clsID3 store;
-  store.FileName(text::Utf8ToUtf16(path));
   store.Artist(text::Utf8ToUtf16(song.names.artist));
   store.Title(text::Utf8ToUtf16(song.names.title));
   store.Album(text(station_.name));
@@ -302,7 +329,6 @@ void SplitRecorder::Tag(const Song& song, const std::string& path) const {
   store.Comments(text(song.stream_title));
   store.TrackNumber(text::Utf8ToUtf16(std::to_string(song.number)));
   store.Year(text::Utf8ToUtf16(LocalTime(song.started, "%Y")));
-  store.UpdateID3Tags();
 }
 
 std::string SplitRecorder::Folder(bool complete) const {

@@ -11,10 +11,14 @@
 //  - pad_before / pad_after copy that many seconds (whole frames) of the
 //    neighbouring song into each file.
 //  - A song is written to a temporary file in the folder and renamed when it is
-//    closed, after its Info frame (MPEG Layer III) and its ID3v2.3 tags
+//    closed, after its Info frame (MPEG Layer III) is in place: a name never
+//    holds half a song. A name in use gets " (2)", " (3)" ... The file opens
+//    with its ID3v2.3 tag, built by the tag store once the title is known
 //    (artist, title, album = station, genre, station URL, comment = the full
-//    stream title, track = its number in the session, year) are in place: a
-//    name never holds half a song. A name in use gets " (2)", " (3)" ...
+//    stream title, track = its number in the session, year), and ends with the
+//    tag store's ID3v1 record; nothing is rewritten. Until the first title of a
+//    stream arrives its audio is held in memory (at most kMaxUntitledBytes;
+//    a stream that sends no title saves no song).
 //  - The song playing when the stream begins (joined mid-way) and the one cut
 //    by the end or by a broken connection are incomplete: they go into
 //    "incomplete/" inside the folder, or nowhere with complete_only.
@@ -34,7 +38,13 @@
 #include "hosting/file.h"
 #include "songs/frame_assembler.h"
 
+namespace pellora::tags {
+class clsID3;
+}
+
 namespace pellora::cli {
+
+inline constexpr std::size_t kMaxUntitledBytes = 4 * 1024 * 1024;
 
 struct SplitSettings {
   std::string folder;  // "" = the current folder
@@ -45,6 +55,9 @@ struct SplitSettings {
   bool skip_existing = false;
   std::vector<std::string> only, skip;  // shell-style patterns on the stream title
   std::string title_charset;            // "" = the automatic choice (text::TitleToUtf8)
+  // `pellora record` with several streams: each station's songs go into a folder of
+  // their own inside `folder`, named after the station.
+  bool folder_per_station = false;
 };
 
 // What the response header says of the station (bytes as received).
@@ -74,6 +87,9 @@ class SplitRecorder : private songs::FrameSink {
 
   // A stream begins (after its header).
   void Begin(const StationFacts& station);
+  // Where the songs go from now on (replaces settings.folder).
+  void SetFolder(std::string folder) { settings_.folder = std::move(folder); }
+  const std::string& folder() const { return settings_.folder; }
   // The next audio bytes.
   void Audio(std::span<const char> audio);
   // A metadata block brought this StreamTitle (bytes as received).
@@ -102,7 +118,8 @@ class SplitRecorder : private songs::FrameSink {
   void EndCurrent();
   void Close(std::unique_ptr<Song> song, bool complete);
   bool Settle(Song& song, bool complete, std::string& path);
-  void Tag(const Song& song, const std::string& path) const;
+  bool Open(Song& song);
+  void FillTags(const Song& song, tags::clsID3& store) const;
   std::string Folder(bool complete) const;
   std::string BaseName(const Song& song) const;
   void Fail(const std::error_code& failure);

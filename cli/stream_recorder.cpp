@@ -60,6 +60,9 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
           boost::asio::post(loop_.context(), [this, why] { Finish(why); });
         });
     torvane_->SetAudioSink(this);
+  } else if (settings_.cue) {
+    cue_ = std::make_unique<CueRecorder>(settings_.title_charset);
+    torvane_->SetAudioSink(this);
   }
 }
 
@@ -89,9 +92,16 @@ std::optional<std::size_t> StreamRecorder::songs_saved() const {
 
 void StreamRecorder::AudioSlice(std::span<const char> audio) {
   if (split_ && !finished_) split_->Audio(audio);
+  if (cue_) cue_->Audio(audio);
 }
 
 std::string StreamRecorder::title() const { return torvane_->MusicName(); }
+
+// Servers spell the field either way; the control matches names with case.
+std::string StreamRecorder::ContentType() const {
+  const std::string value = torvane_->GetHeader("Content-Type").value_or("");
+  return value.empty() ? torvane_->GetHeader("content-type").value_or("") : value;
+}
 
 void StreamRecorder::Connect(const std::string& url) {
   last_received_ = -1;
@@ -108,6 +118,7 @@ void StreamRecorder::Connect(const std::string& url) {
 void StreamRecorder::StateChanged() {
   if (events_) events_->StateChanged(url_);
   // The control's count starts again with each recording; keep the total.
+  if (cue_ && !was_writing_ && torvane_->IsWriting()) cue_->WritingStarted(file_);
   if (was_writing_ && !torvane_->IsWriting()) {
     written_earlier_ += written_now_;
     written_now_ = 0;
@@ -118,6 +129,7 @@ void StreamRecorder::StateChanged() {
 // The control writes audio only while it handles a chunk, so its count read here
 // is always up to date.
 void StreamRecorder::AfterChunk() {
+  if (cue_) cue_->ChunkDone();
   if (torvane_->IsWriting()) written_now_ = std::uint64_t(torvane_->WrittenBytesTotal());
   if (settings_.max_bytes > 0 && written_bytes() >= settings_.max_bytes) Finish({});
 }
@@ -129,12 +141,24 @@ void StreamRecorder::GotHeader(std::string& header) {
     station.name = torvane_->StreamName();
     station.genre = torvane_->StreamGenre();
     station.url = torvane_->StreamURL();
-    station.content_type = torvane_->GetHeader("Content-Type").value_or("");
-    if (station.content_type.empty()) station.content_type = torvane_->GetHeader("content-type").value_or("");
+    station.content_type = ContentType();
     station.bit_rate_kbps = torvane_->StreamBitRate();
+    if (settings_.split->folder_per_station && file_.empty()) {
+      // The first header names the station's folder; reconnections keep it.
+      const std::string base = SafeFileName(station.name, url_);
+      const std::filesystem::path parent(settings_.split->folder.empty() ? "." : settings_.split->folder);
+      for (int n = 1; file_.empty(); ++n) {
+        const std::string path = (parent / (n == 1 ? base : base + " (" + std::to_string(n) + ")")).string();
+        if (claim_name_(path)) file_ = path;
+      }
+      std::error_code ignored;
+      std::filesystem::create_directories(file_, ignored);
+      split_->SetFolder(file_);
+    }
     split_->Begin(station);
     return;
   }
+  if (cue_) cue_->Begin(ContentType(), torvane_->StreamName());
   if (torvane_->IsWriting() || finished_) return;
   const auto metaint = torvane_->GetHeader("icy-metaint").value_or("");
   const bool has_titles = !metaint.empty() && metaint != "0";
@@ -149,6 +173,7 @@ void StreamRecorder::GotHeader(std::string& header) {
 void StreamRecorder::MetaChanged(std::string& meta) {
   if (events_) events_->MetaChanged(url_, meta);
   if (split_ && !finished_) split_->Title(torvane_->MusicName());
+  if (cue_) cue_->Title(torvane_->MusicName());
   if (waiting_for_title_) BeginWriting();
 }
 
@@ -178,7 +203,7 @@ void StreamRecorder::BeginWriting() {
 std::string StreamRecorder::ChooseFile() {
   if (!settings_.output_file.empty()) return settings_.output_file;
   const std::string base = SafeFileName(torvane_->StreamName(), url_);
-  const std::string extension = ExtensionForContentType(torvane_->GetHeader("content-type").value_or(""));
+  const std::string extension = ExtensionForContentType(ContentType());
   const std::filesystem::path folder(settings_.output_folder);
   for (int n = 1;; ++n) {
     const std::string name = n == 1 ? base + extension : base + " (" + std::to_string(n) + ")" + extension;
@@ -208,6 +233,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
 void StreamRecorder::ScheduleReconnect(const std::string& why) {
   torvane_->Disconnect();
   if (split_) split_->Interrupt();
+  if (cue_) cue_->Interrupt();
   waiting_for_title_ = false;
   if (written_bytes() > written_at_connect_)
     fruitless_reconnects_ = 0;
@@ -247,6 +273,7 @@ void StreamRecorder::Finish(std::string failure) {
   reconnect_timer_.cancel();
   torvane_->Disconnect();
   if (split_) split_->Finish();
+  if (cue_) cue_->Interrupt();
   // The control writes whole chunks; cut the file to the exact limit.
   if (settings_.max_bytes > 0 && written_bytes() > settings_.max_bytes) {
     const std::int64_t excess = std::int64_t(written_bytes() - settings_.max_bytes);

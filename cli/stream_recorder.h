@@ -28,6 +28,7 @@
 
 #include "capture/torvane.h"
 #include "cli/chunk_watch.h"
+#include "cli/cue_recorder.h"
 #include "cli/split_recorder.h"
 
 namespace pellora::cli {
@@ -48,6 +49,8 @@ struct RecordingSettings {
   // One file per song into split->folder instead of one file (see split_recorder.h);
   // output_file, append and tag do not apply then.
   std::optional<SplitSettings> split;
+  bool cue = false;           // write NAME.cue beside a continuous recording (see cue_recorder.h)
+  std::string title_charset;  // for the cue sheet's titles ("" = the automatic choice)
 };
 
 inline constexpr int kMaxRedirects = 5;
@@ -75,7 +78,8 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   bool finished() const { return finished_; }
   // Why the recording failed; empty after a success.
   const std::string& failure() const { return failure_; }
-  // The recording file ("" until it is opened).
+  // The recording file ("" until it is opened); with split->folder_per_station the
+  // station's folder.
   const std::string& file() const { return file_; }
   // Audio bytes written over every connection.
   std::uint64_t written_bytes() const;
@@ -94,6 +98,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   void Connect(const std::string& url);
   void BeginWriting();
   std::string ChooseFile();
+  std::string ContentType() const;
   void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
   void ScheduleReconnect(const std::string& why);
   void Finish(std::string failure);
@@ -107,6 +112,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   ChunkWatchingSite site_;
   std::shared_ptr<capture::Torvane> torvane_;
   std::unique_ptr<SplitRecorder> split_;
+  std::unique_ptr<CueRecorder> cue_;
   boost::asio::steady_timer title_wait_;
   boost::asio::steady_timer reconnect_timer_;
   std::function<void()> on_finished_;

@@ -1,5 +1,6 @@
-// `pellora record --split` end to end: the built binary against the demo station,
-// whose frame k carries k, so that every cut can be checked to the frame.
+// `pellora record --split` and `--cue` end to end: the built binary against the
+// demo station, whose frame k carries k, so that every cut can be checked to the
+// frame; cue sheets are read back by cuetools.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -222,6 +223,30 @@ TEST_F(SplitCommand, SkipExistingRecordsNoSongTwiceAndOtherwiseNamesAreNumbered)
   const auto third = Record(station, "--complete-only");
   EXPECT_EQ(SavedEvents(third.output).size(), 4u);
   EXPECT_TRUE(Saved().count("Station Jingle (2).mp3"));
+}
+
+// The cue sheet of a continuous recording has a track per title, and cuetools
+// reads each track's start as the frame where its title's block fell.
+TEST_F(SplitCommand, CueSheetMarksEveryTitleAtItsFrame) {
+  StationRunner station(Station());
+  const std::string audio = (dir / "live.mp3").string();
+  const auto result = RunPellora("record " + station.url() + " -o '" + audio + "' --cue --max-bytes " +
+                                 std::to_string(kMaxBytes));
+  ASSERT_EQ(result.status, 0) << result.output;
+  const std::string cue = (dir / "live.cue").string();
+  std::string expected_breaks, expected_tracks = "1|Alpha|One\n";
+  const std::vector<std::string> names{"Beta|Two", "Gamma|Three", "|Station Jingle", "Alpha|One", "Beta|Two"};
+  for (int n = 1; n <= 5; ++n) {
+    const double seconds = double(FrameAt(CutPosition(n))) * 1152 / 44100;
+    const long long frames = std::llround(seconds * 75);
+    char line[32];
+    std::snprintf(line, sizeof line, "%lld:%02lld.%02lld\n", frames / 4500, frames / 75 % 60, frames % 75);
+    expected_breaks += line;
+    expected_tracks += std::to_string(n + 1) + "|" + names[std::size_t(n - 1)] + "\n";
+  }
+  EXPECT_EQ(RunCommand("cuebreakpoints '" + cue + "'").output, expected_breaks);
+  EXPECT_EQ(RunCommand("cueprint -t '%n|%p|%t\\n' '" + cue + "'").output, expected_tracks);
+  EXPECT_NE(ReadFile(cue).find("FILE \"live.mp3\" MP3"), std::string::npos);
 }
 
 }  // namespace

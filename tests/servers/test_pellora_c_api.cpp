@@ -15,23 +15,13 @@
 #include <vector>
 
 #include "pellora.h"
+#include "tests/support/loopback_port.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A loopback port on which nothing listens.
-unsigned short ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+using pellora::testing_support::UnusedLoopbackPort;
 
 struct Seen {
   pellora_torvane* control = nullptr;
@@ -191,7 +181,7 @@ TEST(TorvaneCApiLifetime, DestroyedFromItsOwnErrorEventStopsCallingBack) {
   seen.destroy_on_error = true;
   const auto events = RecordingEvents(seen);
   ASSERT_EQ(pellora_torvane_set_events(seen.control, &events), PELLORA_OK);
-  const std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+  const std::string url = "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/";
   ASSERT_EQ(pellora_torvane_connect(seen.control, url.c_str(), 0, nullptr), PELLORA_OK);
   for (int i = 0; i < 100 && seen.events.size() < 3; ++i) pellora_loop_run_for(20);
   // Connected, then the refusal: Disconnect's state change, then the error,

@@ -1,0 +1,102 @@
+#include "cli/cue_recorder.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/file_names.h"
+#include "hosting/file.h"
+#include "songs/song_naming.h"
+#include "text/text.h"
+
+namespace pellora::cli {
+
+void CueRecorder::Begin(const std::string& content_type, const std::string& station) {
+  assembler_.emplace(songs::FormatOfContentType(content_type));
+  station_ = text::TitleToUtf8(station, charset_);
+  seconds_ = boundary_seconds_ = 0;
+  boundary_held_ = false;
+  first_frame_end_.reset();
+  previous_title_.clear();
+  last_title_.clear();
+  last_cut_ = 0;
+}
+
+void CueRecorder::Audio(std::span<const char> audio) {
+  if (assembler_) assembler_->Feed(audio, *this);
+}
+
+void CueRecorder::Unit(std::span<const char> bytes, const songs::FrameInfo& info) {
+  (void)bytes;
+  seconds_ += info.Seconds();
+  if (!first_frame_end_) first_frame_end_ = seconds_;
+  if (writing_ && !origin_) origin_ = seconds_;  // the frame under way at the file's start is whole now
+}
+
+void CueRecorder::ChunkDone() {
+  if (!assembler_) return;
+  boundary_seconds_ = seconds_;
+  boundary_held_ = assembler_->held() > 0;
+  first_frame_end_.reset();
+}
+
+// The cut lies at the start of the frame under way, that is after every frame
+// handed out so far.
+void CueRecorder::Title(const std::string& stream_title) {
+  if (!assembler_ || stream_title == last_title_) return;
+  previous_title_ = std::move(last_title_);
+  last_title_ = stream_title;
+  last_cut_ = seconds_;
+  if (writing_ && origin_) AddTrack(stream_title, base_ + std::max(0.0, last_cut_ - *origin_));
+}
+
+void CueRecorder::WritingStarted(const std::string& path) {
+  const std::filesystem::path audio(path);
+  cue_path_ = std::filesystem::path(audio).replace_extension(".cue").string();
+  audio_name_ = audio.filename().string();
+  writing_ = true;
+  // The file holds this chunk's audio from its start: its first whole frame is
+  // the one after a frame under way at the boundary.
+  if (!boundary_held_) origin_ = boundary_seconds_;
+  else if (first_frame_end_) origin_ = *first_frame_end_;
+  else origin_.reset();  // set when that frame is whole
+  const double origin = origin_.value_or(boundary_seconds_);
+  if (last_cut_ <= origin || previous_title_.empty()) {
+    if (!last_title_.empty()) AddTrack(last_title_, base_);
+  } else {
+    AddTrack(previous_title_, base_);
+    AddTrack(last_title_, base_ + last_cut_ - origin);
+  }
+}
+
+void CueRecorder::Interrupt() {
+  if (writing_ && origin_) base_ += std::max(0.0, seconds_ - *origin_);
+  writing_ = false;
+  origin_.reset();
+  assembler_.reset();
+  seconds_ = boundary_seconds_ = 0;
+  boundary_held_ = false;
+  first_frame_end_.reset();
+}
+
+void CueRecorder::AddTrack(const std::string& stream_title, double file_seconds) {
+  const songs::SongTitle names = songs::SplitStreamTitle(text::TitleToUtf8(stream_title, charset_));
+  if (!tracks_.empty() && tracks_.back().performer == names.artist && tracks_.back().title == names.title) return;
+  tracks_.push_back({names.artist, names.title, tracks_.empty() ? 0.0 : file_seconds});
+  Save();
+}
+
+void CueRecorder::Save() const {
+  const std::string sheet = songs::BuildCueSheet(audio_name_, station_, tracks_);
+  const std::filesystem::path target(cue_path_);
+  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+  std::string temp;
+  std::error_code failure;
+  hosting::File file = hosting::File::CreateUnique(folder, ".pellora-cue-", ".part", temp, failure);
+  if (!failure) file.Write(sheet, failure);
+  if (!failure) file.Close(failure);
+  if (!failure) std::filesystem::rename(temp, target, failure);
+  if (!failure) MakeOrdinaryFile(cue_path_);
+  if (failure && !temp.empty()) std::remove(temp.c_str());
+}
+
+}  // namespace pellora::cli
