@@ -101,6 +101,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   std::string ContentType() const;
   void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
   void ScheduleReconnect(const std::string& why);
+  void OnStreamEnded();
   void Finish(std::string failure);
   void AfterChunk();
 
