@@ -68,7 +68,7 @@ std::u16string PathText(const char* path) { return pellora::text::StreamTextToUt
 int ScanResult(const clsID3& store, int* os_error) {
   const std::error_code& ec = store.ScanError();
   if (os_error) *os_error = ec.value();
-  return ec ? PELLORA_E_CANNOT_READ : kOk;
+  return ec ? int(PELLORA_E_CANNOT_READ) : int(kOk);
 }
 
 int RewriteResult(const clsID3& store) {
