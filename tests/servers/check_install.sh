@@ -43,6 +43,16 @@ LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song" "Again" > /dev/null
 [[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag_cpp" "$song") == $'title: Again\nlength: 0.077875' ]]
 echo "tags: ok"
 
+# The Python package, installed by pip against the installed libraries (no
+# network: setuptools from the system).
+cp -r "$source/python" "$work/python"
+/usr/bin/python3 -m pip install -q --no-build-isolation --no-deps --no-index --target "$work/site" \
+  "$work/python" 2> "$work/pip.log"
+[[ -e $work/site/pellora/py.typed ]]
+[[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 -c \
+     'import sys, pellora; print(pellora.Tags(sys.argv[1]).Title)' "$song") == "Again" ]]
+echo "python: ok"
+
 run_host() {  # run_host NAME PROGRAM
   local name=$1 program=$2 port_file=$work/$1.port
   /usr/bin/python3 "$source/tests/servers/icy_station.py" "$port_file" &
