@@ -40,7 +40,7 @@ for _ in 1 2 3; do printf '\xff\xfb\x90\x40'; head -c 413 /dev/zero; done > "$so
 LD_LIBRARY_PATH=$libdir "$work/pkgconfig_retag_cpp" "$song" "Installed" > /dev/null
 [[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song") == $'title: Installed\nbit rate: 128000' ]]
 LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song" "Again" > /dev/null
-[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag_cpp" "$song") == $'title: Again\nlength: 0.077875' ]]
+[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag_cpp" "$song") == $'title: Again\nlength: 0.077875 s' ]]
 echo "tags: ok"
 
 # The Python package, installed by pip against the installed libraries (no
