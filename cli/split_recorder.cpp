@@ -11,6 +11,7 @@
 #include "songs/info_frame.h"
 #include "songs/song_naming.h"
 #include "tags/id3.h"
+#include "tags/tag_building.h"
 #include "text/text.h"
 
 namespace pellora::cli {
@@ -198,7 +199,9 @@ bool SplitRecorder::Open(Song& song) {
   }
   tags::clsID3 store;
   FillTags(song, store);
-  const std::string tag = store.BuildID3v2Tag(std::nullopt, {});
+  // The tag store's own builder, as its rewrite uses it: the song's file is new,
+  // so there is no old tag to merge and nothing to rewrite.
+  const std::string tag = tags::detail::BuildID3v2Tag(store, std::nullopt, {}).bytes;
   song.file.Write(tag, failure);
   if (failure) {
     Fail(failure);
@@ -275,7 +278,7 @@ void SplitRecorder::Close(std::unique_ptr<Song> song, bool complete) {
     }
     tags::clsID3 store;
     FillTags(*song, store);
-    if (!failure) song->file.Write(store.BuildTrailer({}), failure);
+    if (!failure) song->file.Write(tags::detail::BuildTrailer(store, {}), failure);
     if (failure) Fail(failure);
   }
   std::error_code close_failure;
