@@ -46,6 +46,9 @@ class WatchedSocket : public hosting::Socket, private hosting::SocketEvents {
   void OnError(std::int32_t number, const std::string& description) override {
     if (control_) control_->OnError(number, description);
   }
+  void OnClose() override {
+    if (control_) control_->OnClose();
+  }
 
   void KeepFirstLine(std::span<const char> data) {
     for (std::size_t i = 0; i < data.size() && !first_line_done_; ++i) {

@@ -226,9 +226,18 @@ TEST_F(RecordCommand, ReconnectsAfterTheServerDroppedAndAppends) {
   EXPECT_EQ(server.Requests().size(), 3u);
 }
 
-TEST_F(RecordCommand, WithoutReconnectADroppedStreamIsAFailure) {
+TEST_F(RecordCommand, WithoutReconnectAStreamTheServerEndsIsDone) {
   IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}, {}, true});
-  const auto result = RunPellora("record " + server.Url() + " --stall-timeout 0.3 -o " + File("dropped.mp3"));
+  const std::string out = File("ended.mp3");
+  const auto result = RunPellora("record " + server.Url() + " --stall-timeout 30 -o " + out);
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(ReadFile(out), "some audio");
+  EXPECT_THAT(result.output, HasSubstr("ended.mp3: 10 B (10 bytes) in 0:00, 0 titles\n"));
+}
+
+TEST_F(RecordCommand, WithoutReconnectAStalledStreamIsANetworkFailure) {
+  IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}});  // and then nothing, connection open
+  const auto result = RunPellora("record " + server.Url() + " --stall-timeout 0.3 -o " + File("stalled.mp3"));
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.output, "pellora record: " + server.Url() + ": no data received for 0.3 seconds\n");
 }
