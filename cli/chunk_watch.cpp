@@ -27,6 +27,7 @@ class WatchedSocket : public hosting::Socket, private hosting::SocketEvents {
     closed_ = true;
     inner_->Close();
   }
+  void UseTls(std::optional<hosting::TlsSettings> tls) override { inner_->UseTls(std::move(tls)); }
 
  private:
   void OnConnect() override {

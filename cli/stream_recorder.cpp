@@ -63,6 +63,8 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
   // The recorder judges the answer itself (`strict` included), so that a playlist
   // served by a web server can be read.
   torvane_->AcceptHttpOk(true);
+  torvane_->CaFile(settings_.ca_file);
+  torvane_->Insecure(settings_.insecure);
   torvane_->ID3Comments(settings_.comments);
   torvane_->ID3EncodedBy(settings_.encoded_by);
   torvane_->ID3Copyright(settings_.copyright);
