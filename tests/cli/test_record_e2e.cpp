@@ -195,6 +195,10 @@ TEST_P(PlaylistLink, RecordsTheFirstEntryThatAnswers) {
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_TRUE(ReadFile(out) == ExpectedAudio(20000)) << ReadFile(out).size() << " bytes";
   EXPECT_THAT(result.output, HasSubstr("pellora record: recording " + station.url() + " (entry 2 of 2 of the playlist "));
+  const auto probe = RunPellora("probe " + web.Url("/" + std::string(GetParam().file)));
+  ASSERT_EQ(probe.status, 0) << probe.output;
+  EXPECT_THAT(probe.output, HasSubstr("URL:        " + station.url() + "\n"));
+  EXPECT_THAT(probe.output, HasSubstr("Station:    Pellora Demo Radio\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
