@@ -50,6 +50,7 @@ void CueRecorder::Title(const std::string& stream_title) {
 }
 
 void CueRecorder::WritingStarted(const std::string& path) {
+  if (writing_) return;  // the same file again (the recorder reopens it to put tags in front)
   const std::filesystem::path audio(path);
   cue_path_ = std::filesystem::path(audio).replace_extension(".cue").string();
   audio_name_ = audio.filename().string();
