@@ -156,6 +156,8 @@ void StationRuntime::Follow(std::time_t now) {
   NoteFile(now);
   const std::string title = text::StreamTextToUtf8(recorder_->title());
   if (title != title_ && !title.empty()) {
+    // The history names a recording after its first title.
+    if (title_.empty() && history_ && history_id_ != 0) history_->Update(history_id_, FileSize(file_), title, 0);
     title_ = title;
     changed_();
   }
