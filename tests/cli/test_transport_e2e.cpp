@@ -111,6 +111,13 @@ TEST_F(Transport, HttpsRecordingIsByteExact) {
   }
 }
 
+TEST_F(Transport, ProbeOverHttps) {
+  ASSERT_TRUE(WaitForPort(servers->good));
+  const auto result = RunPellora("probe " + Https("localhost", servers->good) + CaFile());
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("Pellora Demo Radio"));
+}
+
 TEST_F(Transport, RedirectionFromHttpToHttpsIsFollowed) {
   ASSERT_TRUE(WaitForPort(servers->good));
   IcyServer redirect({{"HTTP/1.1 302 Found\r\nLocation: " + Https("localhost", servers->good) + "\r\n\r\n"}, {}, true});
