@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   }
   const auto start = std::chrono::steady_clock::now();
   pellora::tags::clsID3 id3;
-  id3.FileName(pellora::text::StreamTextToUtf16(argv[1]));
+  id3.FileName(pellora::text::PathToUtf16(argv[1]));
   id3.Title(pellora::text::StreamTextToUtf16(argv[2]));
   id3.UpdateID3Tags();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;

@@ -63,7 +63,7 @@ int RunTags(const TagsOptions& options) {
       continue;
     }
     tags::clsID3 id3;
-    id3.FileName(text::StreamTextToUtf16(path));
+    id3.FileName(text::PathToUtf16(path));
     if (options.json) {
       all.push_back(TagsToJson(id3));
       continue;
