@@ -81,7 +81,8 @@ class clsID3 {
   // when no frame was found.
   std::int64_t AudioStart() const { return audio_start_; }
   // Audio end position minus AudioStart, less the length of any Xing, Info or VBRI
-  // header. Positions are 64-bit so that recordings beyond 2 GiB stay exact.
+  // header, never below 0. Positions are 64-bit so that recordings beyond 2 GiB
+  // stay exact.
   std::int64_t AudioSize() const { return audio_size_; }
   // True when a Xing ("Xing", not "Info") or VBRI header was found.
   bool IsVbr() const { return is_vbr_; }
@@ -142,13 +143,23 @@ class clsID3 {
   // Rewrites FileName as: a new ID3v2 tag (in the revision of the file's old tag,
   // or 3), the old audio bytes unchanged, then a Lyrics3 v2 block and an ID3v1
   // record where the items call for them. Every old tag is cut off the audio.
-  // The new content is written completely to a temporary file first (folder from
-  // TEMP, else TMPDIR, else /tmp); the file itself is then overwritten in place, so
-  // it keeps its permissions, owner and hard links, and its access and modification
-  // times are put back with full precision (Linux has no settable creation time).
-  // When the new tags have the sizes of the old ones, only the tag bytes are
-  // rewritten in place. A path that does not exist yet becomes a file holding the
-  // new tags alone. Reports nothing; the record is not read again (call
+  // Access and modification times are kept with full precision (Linux has no
+  // settable creation time). Three ways, the cheapest that applies:
+  //  - the new ID3v2 tag has the old one's size: the tags are rewritten where they
+  //    stand and the audio is not touched;
+  //  - the file has one link and its folder is writable: the new file is written
+  //    beside it (unnamed until complete), given the old one's owner, mode,
+  //    extended attributes and times, flushed and renamed over it, so that after any
+  //    kill or crash the name holds the old content or the new, and the audio is
+  //    copied once;
+  //  - otherwise (hard links, a folder that is not writable, an owner that cannot
+  //    be kept): the new content is written completely to a temporary file (folder
+  //    from TEMP, else TMPDIR, else /tmp), a journal names it (rewrite_journal.h),
+  //    the room is reserved, and it is copied over the file in place, which so
+  //    keeps its inode and hard links. An interrupted copy is finished by the next
+  //    FileName, RefreshID3Tags, UpdateID3Tags or DeleteID3Tags on the file.
+  // A path that does not exist yet becomes a file holding the new tags alone.
+  // Reports nothing (LastRewriteOutcome tells); the record is not read again (call
   // RefreshID3Tags for that), but ID3RevisionV2 becomes the revision written.
   void UpdateID3Tags();
   // Empties the record (every text item except FileName, GenreID 255, the four
@@ -167,9 +178,24 @@ class clsID3 {
     Unchanged,  // a step failed before the file was touched: it holds its old content
     KeptCopy,   // writing the file itself failed midway: the complete new content is
                 // kept in the temporary file named by KeptCopyPath
+    TagTooLarge,  // the new ID3v2 tag (or one of its frames) is larger than its size
+                  // field can say; the file is unchanged
   };
   RewriteOutcome LastRewriteOutcome() const { return rewrite_outcome_; }
   const std::string& KeptCopyPath() const { return kept_copy_path_; }
+  // True when, since FileName was last set, a rewrite of the file that an earlier
+  // process left interrupted was finished from its journal (see rewrite_journal.h)
+  // before this object read or rewrote the file.
+  bool RolledForward() const { return rolled_forward_; }
+
+  // Off by default, so that UpdateID3Tags keeps the old padding length as
+  // described above. When on, and the new frames fit in the space of the file's
+  // old ID3v2 tag, the padding takes up the difference instead: the tag keeps its
+  // size, and when the trailer keeps its size too, only the tags are written, in
+  // place, without moving the audio. The first edit of a file tagged by another
+  // tool then costs as little as any later one.
+  bool AbsorbPadding() const { return absorb_padding_; }
+  void AbsorbPadding(bool on) { absorb_padding_ = on; }
 
   // Where the audio of the file named by FileName lies between its tags, as the
   // rewrite locates them: [begin, end) in bytes, begin after the ID3v2 tag (and its
@@ -192,7 +218,8 @@ class clsID3 {
   // tag). Text beyond Latin-1 is written as UTF-16 with a byte-order mark in
   // revisions 2 and 3 and as UTF-8 in revision 4. The new tag has no
   // unsynchronisation, extended header or footer. Sets ID3RevisionV2 to the revision
-  // written and clears TagUnsynchronised.
+  // written and clears TagUnsynchronised. Empty when the new tag cannot be declared:
+  // larger than 2^28 - 1 bytes, or a frame larger than its size field can say.
   std::string BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body);
   // `value` as exactly `width` big-endian digits of base 256 (shift 0) or 128
   // (shift -1, synchsafe); a longer number keeps its least significant digits.
@@ -232,6 +259,9 @@ class clsID3 {
   // ====================== end ID3v1 and Lyrics3 building ======================
 
  private:
+  struct TagLayout;   // where the tags of a file lie (tag_locator.h)
+  class TagLocator;   // finds them, for the scan and the rewrite alike
+
   // Empties every tag item and status flag (GenreID 255, revision 0); the MPEG
   // results stay.
   void ClearTagRecord();
@@ -308,20 +338,13 @@ class clsID3 {
   // ===== ID3v1 and Lyrics3 reading (trailer_reader.cpp) =====
   // Offsets are 0-based; an audio end is the offset just past the last audio byte.
 
-  // What the ID3v1 probe leaves for the next steps of the scan.
-  struct ID3v1Probe {
-    std::optional<std::string> last_bytes;  // the last 128 bytes, when the file has them
-    std::int64_t audio_end = 0;             // the file length, less 128 with a record
-  };
-  // Looks for an ID3v1 record in the last 128 bytes (sets ID3v1Exists).
-  ID3v1Probe ProbeID3v1(const FileReader& file);
-  // Looks for a Lyrics3 block ending at `audio_end` and reads its fields into the
-  // empty items (sets Lyrics3v1Exists / Lyrics3v2Exists). Returns the audio end
-  // before a version-2 block, else `audio_end` unchanged.
-  std::int64_t ReadLyrics3(const FileReader& file, std::int64_t audio_end);
-  // Fills the empty items from the ID3v1 record found by the probe (nothing when
-  // there was none), and the genre number while it is 12 or 255.
-  void ReadID3v1Fields(const ID3v1Probe& probe);
+  // Reads the Lyrics3 block the locator found into the empty items (sets
+  // Lyrics3v1Exists / Lyrics3v2Exists). Returns where the audio search ends: before
+  // a version-2 block, else before the ID3v1 record.
+  std::int64_t ReadLyrics3(const TagLayout& layout);
+  // Fills the empty items from the ID3v1 record, and the genre number while it is
+  // 12 or 255.
+  void ReadID3v1Fields(std::string_view record);
   void ReadLyrics3v2(std::string_view block);
   void ParseLyrics3Field(std::string_view id, std::string_view block, std::size_t p);
   void ReadV1Field(std::string_view record, std::size_t offset, std::size_t length, TextItem item);
@@ -359,7 +382,6 @@ class clsID3 {
   // ======================== Tag writing: private parts ========================
   class FrameAreaWriter;     // the walk over an old frame area (id3v2_writer.cpp)
   class Lyrics3BlockWriter;  // the walk over an old Lyrics3 v2 block (trailer_writer.cpp)
-  class TagLocator;          // where the old tags of a file lie (rewrite.cpp)
   // The old frame area made ready for the walk: unsynchronisation and extended
   // header removed as the old header's flags say.
   std::string PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const;
@@ -370,6 +392,11 @@ class clsID3 {
 
   RewriteOutcome rewrite_outcome_ = RewriteOutcome::NotRun;
   std::string kept_copy_path_;
+  bool rolled_forward_ = false;
+  bool absorb_padding_ = false;
+  // The whole length the new ID3v2 tag is to have, when AbsorbPadding lets the
+  // padding fill the old tag's space (set by RewriteFile for BuildID3v2Tag).
+  std::optional<std::size_t> fill_tag_to_;
   // ====================== end tag writing ======================
 };
 
