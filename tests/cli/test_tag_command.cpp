@@ -69,7 +69,7 @@ TEST_F(TagCommand, NameThatIsNotUtf8IsTheFileWorkedOn) {
   const auto tagged = RunPellora("tag '" + latin1.string() + "' --title Named");
   ASSERT_EQ(tagged.status, 0) << tagged.output;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);  // and song.mp3.fifo
-  EXPECT_TRUE(ReadFile(latin1).ends_with(audio_));
+  EXPECT_NE(ReadFile(latin1).find(audio_), std::string::npos);
   EXPECT_NE(ReadFile(latin1).find("Named"), std::string::npos);
   const auto listed = RunPellora("tags --json '" + latin1.string() + "'");
   EXPECT_NE(listed.output.find("\"Title\": \"Named\""), std::string::npos) << listed.output;
