@@ -8,11 +8,12 @@
 #include <limits>
 
 #include "tags/codecs.h"
-#include "tags/id3.h"
+#include "tags/id3v2_format.h"
+#include "tags/tag_building.h"
 #include "tags/pending_ids.h"
 #include "text/text.h"
 
-namespace pellora::tags {
+namespace pellora::tags::detail {
 namespace {
 
 constexpr std::size_t kNewTagPadding = 2048;
@@ -154,12 +155,10 @@ std::u16string LowerAscii(std::u16string text) {
   return text;
 }
 
-}  // namespace
-
 // Walks one old frame area and writes the new one. Holds the pending identifiers
 // of one update. The old area is only read and the new one only appended to, so
 // the work is linear in the size of the tag however many frames change.
-class clsID3::FrameAreaWriter {
+class FrameAreaWriter {
  public:
   // `fill_to`: the area length the padding is to make up when the frames leave room.
   FrameAreaWriter(const clsID3& record, int revision, std::string_view old_area, bool fix,
@@ -203,14 +202,14 @@ class clsID3::FrameAreaWriter {
   std::size_t Walk() {
     std::size_t p = 0;
     while (p < old_.size()) {
-      const auto total = record_.FrameTotalLength(old_, p);
+      const auto total = FrameTotalLength(old_, p, revision_);
       if (!total) break;
       const std::string_view id = old_.substr(p, IdLength());
       if (IsCommentOrLyrics(id)) {
         if (!StepCommentOrLyrics(id, std::size_t(*total), p)) break;
         continue;
       }
-      if (id.find_first_not_of('\0') == std::string_view::npos || clsID3::IsMp3extSignature(old_, p)) break;
+      if (id.find_first_not_of('\0') == std::string_view::npos || IsMp3extSignature(old_, p)) break;
       if (!RewriteOrPass(pending_.Entry(id), std::size_t(*total), p)) break;
     }
     return std::min(p, old_.size());
@@ -219,7 +218,7 @@ class clsID3::FrameAreaWriter {
   // Comment and lyrics frames may occur several times: only those without a
   // description are the record's; the first is rewritten, later ones removed.
   bool StepCommentOrLyrics(std::string_view id, std::size_t total, std::size_t& p) {
-    const auto text = record_.DecodeFrameText(old_, p, /*skip_language=*/true, /*cut_at_nul=*/true);
+    const auto text = DecodeFrameText(old_, p, revision_, /*skip_language=*/true, /*cut_at_nul=*/true);
     if (!text) return false;  // a header cut short by the end of the area
     if (text->has_description) return PassOver(total, p);
     const std::string entry = pending_.Entry(id);
@@ -266,7 +265,7 @@ class clsID3::FrameAreaWriter {
     }
     const std::string data = RemoveUnsync(old_.substr(p + 10, size));
     area_.append(old_.substr(p, 4));
-    area_ += clsID3::NumberToBytes(double(data.size()), 4, -1);
+    area_ += NumberToBytes(double(data.size()), 4, -1);
     area_.push_back(old_[p + 8]);
     area_.push_back(static_cast<char>(format_flags & ~0x02));
     area_ += data;
@@ -279,8 +278,8 @@ class clsID3::FrameAreaWriter {
   }
 
   std::string SizeField(std::size_t content_length) const {
-    if (revision_ < 3) return clsID3::NumberToBytes(double(content_length), 3, 0);
-    return clsID3::NumberToBytes(double(content_length), 4, revision_ >= 4 ? -1 : 0);
+    if (revision_ < 3) return NumberToBytes(double(content_length), 3, 0);
+    return NumberToBytes(double(content_length), 4, revision_ >= 4 ? -1 : 0);
   }
 
   // Appends `value` as frame `id`; an empty value writes nothing.
@@ -299,9 +298,9 @@ class clsID3::FrameAreaWriter {
     const ManagedFrame* frame = FindManagedFrame(id);
     if (!frame) return {};
     switch (frame->source) {
-      case ValueSource::Genre: return record_.GenreFrameText();
-      case ValueSource::Track: return clsID3::NumberAndTotalText(record_.TrackNumber(), record_.TracksTotal());
-      case ValueSource::Disc: return clsID3::NumberAndTotalText(record_.DiscNumber(), record_.DiscsTotal());
+      case ValueSource::Genre: return GenreFrameText(record_);
+      case ValueSource::Track: return NumberAndTotalText(record_.TrackNumber(), record_.TracksTotal());
+      case ValueSource::Disc: return NumberAndTotalText(record_.DiscNumber(), record_.DiscsTotal());
       case ValueSource::Item: break;
     }
     return record_.Text(frame->item);
@@ -317,7 +316,18 @@ class clsID3::FrameAreaWriter {
   bool too_large_ = false;
 };
 
-std::string clsID3::NumberToBytes(double value, int width, int shift) {
+// The old frame area made ready for the walk: unsynchronisation and extended
+// header removed as the old header's flags say.
+std::string PrepareOldFrameArea(const ID3v2HeaderFlags& flags, int revision, std::string_view body) {
+  std::string area(body);
+  if (flags.unsynchronised && revision < 4) area = RemoveUnsync(area);
+  if (flags.extended_header) area = std::string(SkipExtendedHeader(area, revision));
+  return area;
+}
+
+}  // namespace
+
+std::string NumberToBytes(double value, int width, int shift) {
   const double base = shift == 0 ? 256.0 : 128.0;
   std::string digits;
   do {
@@ -330,59 +340,52 @@ std::string clsID3::NumberToBytes(double value, int width, int shift) {
   return digits;
 }
 
-std::uint8_t clsID3::BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
-                                         bool extended_header, bool footer) {
+std::uint8_t BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
+                                 bool extended_header, bool footer) {
   std::uint8_t flags = unsynchronised ? 0x80 : 0;
   if (revision < 3 ? compressed : extended_header) flags |= 0x40;
   if (revision >= 4 && footer) flags |= 0x10;
   return flags;
 }
 
-std::u16string clsID3::GenreFrameText() const {
-  const std::u16string number = genre_id_ == -2   ? u"CR"
-                                : genre_id_ == -1 ? u"RX"
-                                                  : text::Latin1ToUtf16(std::to_string(genre_id_));
-  const std::u16string key = LowerAscii(TrimBlanks(Genre()));
-  if (!key.empty() && (genre_id_ == 12 || genre_id_ == 255)) return Genre();
-  if (key != u"" && key != u"other" && key != u"unknown") return u"(" + number + u")" + Genre();
+std::u16string GenreFrameText(const clsID3& record) {
+  const std::int32_t id = record.GenreID();
+  const std::u16string number = id == -2 ? u"CR" : id == -1 ? u"RX" : text::Latin1ToUtf16(std::to_string(id));
+  const std::u16string key = LowerAscii(TrimBlanks(record.Genre()));
+  if (!key.empty() && (id == 12 || id == 255)) return record.Genre();
+  if (key != u"" && key != u"other" && key != u"unknown") return u"(" + number + u")" + record.Genre();
   return u"(" + number + u")";
 }
 
-std::u16string clsID3::NumberAndTotalText(const std::u16string& number, const std::u16string& total) {
+std::u16string NumberAndTotalText(const std::u16string& number, const std::u16string& total) {
   if (number.empty()) return {};
   return total.empty() ? number : number + u"/" + total;
 }
 
-std::string clsID3::BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body) {
+BuiltID3v2Tag BuildID3v2Tag(const clsID3& record, const std::optional<std::string>& old_header,
+                            std::string_view old_body, std::optional<std::size_t> fill_tag_to) {
   std::string area;
   bool fix = false;
-  id3_revision_v2_ = 3;
+  int revision = 3;
   if (old_header) {
     const auto flags = ReadTagHeaderFlags(*old_header);
-    id3_revision_v2_ = static_cast<std::uint8_t>((*old_header)[3]);
-    if (!flags.compressed) area = PrepareOldFrameArea(flags, old_body);
-    fix = id3_revision_v2_ >= 4;
+    revision = static_cast<std::uint8_t>((*old_header)[3]);
+    if (!flags.compressed) area = PrepareOldFrameArea(flags, revision, old_body);
+    fix = revision >= 4;
   }
   // The new tag is written without unsynchronisation, extended header or footer.
-  tag_unsynchronised_ = false;
   std::optional<std::size_t> fill_to;
-  if (old_header && fill_tag_to_ && *fill_tag_to_ >= kHeaderLength) fill_to = *fill_tag_to_ - kHeaderLength;
-  const auto new_area = FrameAreaWriter(*this, id3_revision_v2_, area, fix, fill_to).Finish();
-  if (!new_area) return {};
+  if (old_header && fill_tag_to && *fill_tag_to >= kHeaderLength) fill_to = *fill_tag_to - kHeaderLength;
+  const auto new_area = FrameAreaWriter(record, revision, area, fix, fill_to).Finish();
+  if (!new_area) return {{}, static_cast<std::uint8_t>(revision)};
+  area = *new_area;
 
   std::string tag = "ID3";
-  tag.push_back(static_cast<char>(id3_revision_v2_));
+  tag.push_back(static_cast<char>(revision));
   tag.push_back('\0');
-  tag.push_back(static_cast<char>(BuildTagHeaderFlags(id3_revision_v2_, false, false, false, false)));
-  tag += NumberToBytes(double(new_area->size()), 4, -1);
-  return tag + *new_area;
+  tag.push_back(static_cast<char>(BuildTagHeaderFlags(revision, false, false, false, false)));
+  tag += NumberToBytes(double(area.size()), 4, -1);
+  return {tag + area, static_cast<std::uint8_t>(revision)};
 }
 
-std::string clsID3::PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const {
-  std::string area(body);
-  if (flags.unsynchronised && id3_revision_v2_ < 4) area = RemoveUnsync(area);
-  if (flags.extended_header) area = std::string(SkipExtendedHeader(area));
-  return area;
-}
-
-}  // namespace pellora::tags
+}  // namespace pellora::tags::detail

@@ -24,6 +24,8 @@
 #include "hosting/file.h"
 #include "tags/codecs.h"
 #include "tags/id3.h"
+#include "tags/id3v2_format.h"
+#include "tags/tag_building.h"
 #include "tags/rewrite_journal.h"
 #include "tags/tag_locator.h"
 #include "text/text.h"
@@ -349,18 +351,21 @@ void clsID3::RewriteFile(bool keep_tags) {
   content.audio_end = std::max(layout.AudioEnd(), content.audio_start);
   if (keep_tags) {
     const bool version2 = layout.lyrics3_marker == TagLayout::Lyrics3Marker::Version2;
+    std::optional<std::size_t> fill_tag_to;
     if (absorb_padding_ && layout.id3v2_header && layout.id3v2_end <= length)
-      fill_tag_to_ = std::size_t(layout.id3v2_end);
-    content.head = BuildID3v2Tag(layout.id3v2_header, layout.id3v2_body);
-    fill_tag_to_.reset();
-    if (content.head.empty()) {
+      fill_tag_to = std::size_t(layout.id3v2_end);
+    auto tag = detail::BuildID3v2Tag(*this, layout.id3v2_header, layout.id3v2_body, fill_tag_to);
+    if (tag.bytes.empty()) {
       rewrite_outcome_ = RewriteOutcome::TagTooLarge;
       return;
     }
-    content.tail = BuildTrailer(version2 ? std::string_view(layout.lyrics3_block) : std::string_view());
+    content.head = std::move(tag.bytes);
+    id3_revision_v2_ = tag.revision;
+    tag_unsynchronised_ = false;
+    content.tail = detail::BuildTrailer(*this, version2 ? std::string_view(layout.lyrics3_block) : std::string_view());
   } else if (layout.id3v2_header) {
     id3_revision_v2_ = static_cast<std::uint8_t>((*layout.id3v2_header)[3]);
-    tag_unsynchronised_ = ReadTagHeaderFlags(*layout.id3v2_header).unsynchronised;
+    tag_unsynchronised_ = detail::ReadTagHeaderFlags(*layout.id3v2_header).unsynchronised;
   }
 
   const bool same_head_size = exists && layout.id3v2_end <= length &&

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tags/codecs.h"
+#include "tags/id3v2_format.h"
 
 namespace pellora::tags {
 namespace {
@@ -39,8 +40,8 @@ clsID3::TagLayout clsID3::TagLocator::Locate(bool read_body) && {
 
 void clsID3::TagLocator::LocateID3v2(bool read_body) {
   const std::string header = file_.ReadUpTo(0, kHeaderLength);
-  if (!clsID3::IsID3v2Header(header)) return;
-  const auto flags = clsID3::ReadTagHeaderFlags(header);
+  if (!detail::IsID3v2Header(header)) return;
+  const auto flags = detail::ReadTagHeaderFlags(header);
   const auto size = static_cast<std::int64_t>(BytesToNumber(std::string_view(header).substr(6, 4), true));
   layout_.id3v2_end = kHeaderLength + size + (flags.footer ? kFooterLength : 0);
   if (read_body && !flags.compressed) layout_.id3v2_body = file_.ReadUpTo(kHeaderLength, size);
