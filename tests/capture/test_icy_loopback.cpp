@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "capture/torvane.h"
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
 #include "tests/capture/loop_wait.h"
+#include "tests/support/child_process.h"
 #include "tests/support/icy_server.h"
 
 namespace pellora::capture {
@@ -49,18 +52,26 @@ TEST_F(IcyLoopback, RequestArrivesByteForByte) {
 }
 
 TEST_F(IcyLoopback, RefusedConnectionOnAClosedPort) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);  // nobody listens there now
-  control->Connect("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+  // Nobody listens there now.
+  control->Connect("http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort()) + "/");
   ASSERT_TRUE(WaitForEvents(3));
   EXPECT_EQ(log.events, (Events{"StateChanged", "StateChanged", "Error:1:111:Connection refused"}));
   EXPECT_FALSE(control->IsConnected());
+}
+
+std::size_t ThreadCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+  return count;
+}
+
+TEST_F(IcyLoopback, NumericHostsStartNoThread) {
+  IcyServer server({{"ICY 200 OK\r\n\r\n"}});
+  const std::size_t before = ThreadCount();
+  control->Connect(server.Url());
+  ASSERT_TRUE(WaitForEvents(2));
+  EXPECT_EQ(log.events[1], "GotHeader:ICY 200 OK\r\n\r\n");
+  EXPECT_EQ(ThreadCount(), before);
 }
 
 TEST_F(IcyLoopback, UnknownHostIsReportedAsNotFound) {
