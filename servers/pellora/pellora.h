@@ -141,7 +141,10 @@ PELLORA_API int pellora_torvane_disconnect(pellora_torvane* control);
 /* 3. The value of `var` in the last metadata block ("var='value';"). */
 PELLORA_API int pellora_torvane_get_meta(const pellora_torvane* control, const char* var,
                                          char* buffer, size_t size, size_t* length, int* present);
-/* 4. The value of the header field `var`. */
+/* 4. The value of the header field `var`, blanks at both ends removed: the
+ * first field whose whole name equals `var` in any case ("icy-metaint" finds
+ * "Icy-MetaInt:"); absent (*present 0) when there is none or nothing follows its
+ * colon. */
 PELLORA_API int pellora_torvane_get_header(const pellora_torvane* control, const char* var,
                                            char* buffer, size_t size, size_t* length,
                                            int* present);

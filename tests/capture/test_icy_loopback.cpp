@@ -110,6 +110,7 @@ struct StatusCase {
   bool accept_http_ok;
   std::vector<std::string> events;  // after the StateChanged of Connect
   bool close_after = false;          // the server closes once it has sent the response
+  bool reset_after = false;          // ... or resets the connection
 };
 
 class ResponseStatus : public IcyLoopback, public ::testing::WithParamInterface<StatusCase> {};
@@ -117,7 +118,7 @@ class ResponseStatus : public IcyLoopback, public ::testing::WithParamInterface<
 TEST_P(ResponseStatus, GivesItsEvents) {
   const StatusCase& c = GetParam();
   control->AcceptHttpOk(c.accept_http_ok);
-  IcyServer server({{c.response}, 0ms, c.close_after});
+  IcyServer server({{c.response}, 0ms, c.close_after, c.reset_after});
   control->Connect(server.Url());
   ASSERT_TRUE(WaitForEvents(1 + c.events.size()));
   loop.run_for(20ms);  // nothing more may follow
@@ -160,6 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The end of the stream: the connection ends as Disconnect ends it.
         StatusCase{"ClosedAfterTheBody", "ICY 200 OK\r\n\r\nabc", false,
                    {"GotHeader:ICY 200 OK\r\n\r\n", "StateChanged"}, true},
+        StatusCase{"ResetAfterTheBody", "ICY 200 OK\r\n\r\nabc", false,
+                   {"GotHeader:ICY 200 OK\r\n\r\n", "StateChanged", "Error:1:104:Connection reset by peer"},
+                   false, true},
         StatusCase{"ContentLengthZero", "ICY 200 OK\r\nContent-Length: 0\r\n\r\n", false,
                    {"GotHeader:ICY 200 OK\r\nContent-Length: 0\r\n\r\n", "StateChanged"}},
         StatusCase{"ClosedInsideTheHeader", "ICY 200 OK\r\nicy-name:x\r\n", false,

@@ -111,6 +111,23 @@ TEST_F(Transport, HttpsRecordingIsByteExact) {
   }
 }
 
+TEST_F(Transport, ProbeOverHttps) {
+  ASSERT_TRUE(WaitForPort(servers->good));
+  const auto result = RunPellora("probe " + Https("localhost", servers->good) + CaFile());
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("Pellora Demo Radio"));
+}
+
+TEST_F(Transport, RedirectionFromHttpToHttpsIsFollowed) {
+  ASSERT_TRUE(WaitForPort(servers->good));
+  IcyServer redirect({{"HTTP/1.1 302 Found\r\nLocation: " + Https("localhost", servers->good) + "\r\n\r\n"}, {}, true});
+  const std::string out = Out("redirected.mp3");
+  const auto result =
+      RunPellora("record " + redirect.Url() + " --follow-redirects" + CaFile() + " --max-bytes 5000 -o " + out);
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(ReadFile(out), StationAudio(5000));
+}
+
 struct CertificateCase {
   const char* name;
   std::uint16_t Servers::*port;
