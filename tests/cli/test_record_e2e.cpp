@@ -167,6 +167,12 @@ TEST_F(RecordCommand, DashRecordsToStandardOutputByteForByte) {
   ASSERT_EQ(result.status, 0);
   EXPECT_TRUE(ReadFile(out) == ExpectedAudio(30001)) << ReadFile(out).size() << " bytes";
   EXPECT_FALSE(std::filesystem::exists(dir / "-"));
+  // A reader that goes away is a write failure, said as such.
+  const std::string errors = File("errors.txt");
+  const auto closed = RunCommand("bash -c '" + std::string(PELLORA_CLI) + " record " + station.url() + " -o - 2>" +
+                                 errors + " | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}'");
+  EXPECT_EQ(closed.status, 5);
+  EXPECT_THAT(ReadFile(errors), HasSubstr(": cannot write to standard output (its reader may have gone)"));
 }
 
 struct PlaylistCase {
