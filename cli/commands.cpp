@@ -15,6 +15,7 @@ void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterTagsCommand(app, commands);
   RegisterTagCommand(app, commands);
   RegisterStripCommand(app, commands);
+  RegisterServe(app, commands);
   RegisterAbout(app, commands);
 }
 
