@@ -21,6 +21,9 @@ std::error_code Torvane::Connect(const std::string& url, bool DisconnectFirst) {
       return {};
     }
     Disconnect();
+    // A handler of the disconnection's events connected anew: that connection
+    // stands, and this call connects nowhere.
+    if (is_connected_) return {};
   }
   std::string problem;
   const bool usable = SplitUrl(url, problem);
@@ -33,6 +36,7 @@ std::error_code Torvane::Connect(const std::string& url, bool DisconnectFirst) {
     socket_->Close();
   }
   is_connected_ = true;
+  stream_ended_ = false;
   ++connection_epoch_;
   const std::uint64_t epoch = connection_epoch_;
   RaiseStateChanged();
@@ -74,6 +78,27 @@ void Torvane::OnError(std::int32_t number, const std::string& description) {
   RaiseError(TErr_WSock, number, text);
 }
 
+// The server ended the connection in order. After a complete response this is
+// the end of the stream; before it, a failure that says so.
+void Torvane::OnClose() {
+  const auto keep = KeepAlive();
+  if (waiting_for_header_) {
+    Disconnect();
+    return RaiseError(TErr_WSock, kClosedEarlyError,
+                      "The server closed the connection before the response header was complete");
+  }
+  if (!framing_.CompleteAtClose()) {
+    Disconnect();
+    return RaiseError(TErr_WSock, kClosedEarlyError, "The server closed the connection before the end of the body");
+  }
+  EndOfStream();
+}
+
+void Torvane::EndOfStream() {
+  stream_ended_ = true;
+  Disconnect();
+}
+
 void Torvane::Disconnect() {
   if (!is_connected_) return;
   const auto keep = KeepAlive();
@@ -89,7 +114,8 @@ void Torvane::ClearStreamState() {
   waiting_for_header_ = true;
   first_bytes_checked_ = false;
   parser_.Start(0);
-  header_text_.clear();
+  response_.Reset();
+  framing_.StartUntilClose();
   meta_text_.clear();
   received_bytes_ = 0;
   received_meta_info_ = 0;

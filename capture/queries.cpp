@@ -27,8 +27,8 @@ std::string_view TrimSpaces(std::string_view value) {
 }  // namespace
 
 std::optional<std::string> Torvane::GetHeader(const std::string& Var) const {
-  const auto value = ValueAfter(header_text_, Var + ":", "\r\n");
-  if (!value) return std::nullopt;
+  const auto value = response_.Field(Var);
+  if (!value || value->empty()) return std::nullopt;
   return std::string(TrimSpaces(*value));
 }
 
@@ -49,11 +49,6 @@ std::optional<std::string> Torvane::GetNotices() const {
   if (notices.empty()) return std::nullopt;
   notices.resize(notices.size() - 2);
   return notices;
-}
-
-std::string Torvane::StatusLine() const {
-  const std::size_t end = header_text_.find("\r\n");
-  return end == std::string::npos ? std::string() : header_text_.substr(0, end);
 }
 
 }  // namespace pellora::capture

@@ -47,7 +47,8 @@ void Torvane::StartWriting(const std::string& File, bool Append) {
   if (failure) {
     record_file_.Close();
     ReportFileError(failure);
-    is_writing_ = false;
+    // The Error handler may have opened another recording: it stands.
+    if (is_writing_) return;
     RaiseStateChanged();
     return;
   }

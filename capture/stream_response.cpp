@@ -10,7 +10,8 @@
 namespace pellora::capture {
 namespace {
 
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr const char* kBadServer = "Stream Bad Server Request";
+constexpr const char* kMalformedBody = "Stream Bad Server Request: malformed chunked body";
 constexpr std::size_t kProbeBytes = 12;  // enough to tell "HTTP/1.1 200" from the rest
 
 enum class Verdict { Accept, Refuse, NeedMore };
@@ -32,6 +33,32 @@ Verdict JudgeFirstBytes(std::string_view probe, bool http_ok) {
   return undecided ? Verdict::NeedMore : Verdict::Refuse;
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// "gzip, chunked": the codings in the order applied; only a body whose last
+// coding is chunked is framed by chunks.
+bool LastCodingIsChunked(std::string_view codings) {
+  const std::size_t comma = codings.rfind(',');
+  return EqualsNoCase(TrimBlanks(comma == std::string_view::npos ? codings : codings.substr(comma + 1)),
+                      "chunked");
+}
+
+// Decimal digits only (at most 18, so the value fits); anything else is no length.
+std::optional<std::uint64_t> ContentLength(std::string_view text) {
+  text = TrimBlanks(text);
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
 struct StatusRefusal {
   std::string_view status;
   EErrCode code;
@@ -47,7 +74,8 @@ constexpr std::array<StatusRefusal, 4> kRefusedStatuses{{
 }  // namespace
 
 void Torvane::ProcessChunk(std::span<const char> chunk) {
-  if (chunk.empty()) return;
+  // A closed socket delivers nothing; a late chunk must not start a new response.
+  if (chunk.empty() || !is_connected_) return;
   const auto keep = KeepAlive();
   received_bytes_ += static_cast<std::int64_t>(chunk.size());
   if (waiting_for_header_) {
@@ -55,69 +83,51 @@ void Torvane::ProcessChunk(std::span<const char> chunk) {
     if (!body) return;
     chunk = *body;
   }
-  DemultiplexBody(chunk);
+  DecodeBody(chunk);
 }
 
 // Collects the header; returns the part of `chunk` after it once it is complete
 // and accepted, nothing while it is incomplete or when the response was refused.
 std::optional<std::span<const char>> Torvane::CollectHeader(std::span<const char> chunk) {
-  if (!first_bytes_checked_) {
-    bool decided = false;
-    if (!PassesFirstBytesTest(chunk, decided)) return std::nullopt;
-    if (!decided) {
-      header_text_.append(chunk.data(), chunk.size());
-      return std::nullopt;
-    }
-  }
-  const auto end = FindHeaderEnd(chunk);
-  if (!end) {
-    header_text_.append(chunk.data(), chunk.size());
-    if (header_text_.size() > kMaxHeaderBytes) {
-      // A header that never ends must not hold memory without bound.
-      RaiseError(TErr_Stream, Err_Stream_BadServer, "Stream Bad Server Request");
-      Disconnect();
-    }
+  std::size_t used = 0;
+  const ResponseParser::Result result = response_.Parse(chunk, used);
+  if (!first_bytes_checked_ && !PassesFirstBytesTest()) return std::nullopt;
+  if (result == ResponseParser::Result::Bad) {
+    // A header that never ends must not hold memory without bound.
+    RefuseBadServer();
     return std::nullopt;
   }
-  header_text_.append(chunk.data(), *end);
+  if (result == ResponseParser::Result::NeedMore) return std::nullopt;
   waiting_for_header_ = false;
   if (!AcceptHeader()) return std::nullopt;
-  return chunk.subspan(*end);
+  return chunk.subspan(used);
 }
 
-bool Torvane::PassesFirstBytesTest(std::span<const char> chunk, bool& decided) {
-  std::string probe = header_text_;  // bytes of an undecided start, at most a few
-  probe.append(chunk.data(), std::min(chunk.size(), kProbeBytes));
-  switch (JudgeFirstBytes(probe, accept_http_ok_)) {
+// Judges the first bytes once enough of them arrived; false when the response
+// was refused.
+bool Torvane::PassesFirstBytesTest() {
+  const std::string_view start = std::string_view(response_.Text()).substr(0, kProbeBytes);
+  switch (JudgeFirstBytes(start, accept_http_ok_)) {
     case Verdict::Accept:
       first_bytes_checked_ = true;
-      decided = true;
       return true;
     case Verdict::NeedMore:
-      decided = false;
-      return true;
+      if (!response_.Complete()) return true;
+      break;
     case Verdict::Refuse:
       break;
   }
-  const auto keep = KeepAlive();
-  RaiseError(TErr_Stream, Err_Stream_BadServer, "Stream Bad Server Request");
-  Disconnect();
+  RefuseBadServer();
   return false;
 }
 
-// The offset in `chunk` just past the empty line that ends the header, also when
-// the CR LF CR LF began in an earlier chunk.
-std::optional<std::size_t> Torvane::FindHeaderEnd(std::span<const char> chunk) const {
-  // A tiny start kept back by the first-bytes test is searched whole.
-  const std::size_t carried = header_text_.size() < 16 ? header_text_.size() : 3;
-  std::string seam = header_text_.substr(header_text_.size() - carried);
-  seam.append(chunk.data(), std::min<std::size_t>(chunk.size(), kHeaderEnd.size() - 1));
-  if (const std::size_t at = seam.find(kHeaderEnd); at != std::string::npos)
-    return at + kHeaderEnd.size() > carried ? at + kHeaderEnd.size() - carried : 0;
-  const std::string_view text(chunk.data(), chunk.size());
-  if (const std::size_t at = text.find(kHeaderEnd); at != std::string_view::npos)
-    return at + kHeaderEnd.size();
-  return std::nullopt;
+// The error first, then the disconnection, unless the error's handler has
+// already ended this connection (or begun another one, which must stand).
+void Torvane::RefuseBadServer() {
+  const auto keep = KeepAlive();
+  const std::uint64_t epoch = connection_epoch_;
+  RaiseError(TErr_Stream, Err_Stream_BadServer, kBadServer);
+  if (connection_epoch_ == epoch) Disconnect();
 }
 
 // Checks the complete header for a redirection and a refused status, stores its
@@ -139,7 +149,8 @@ bool Torvane::AcceptHeader() {
     return false;
   }
   StoreHeaderFields();
-  RaiseGotHeader(header_text_);
+  StartBodyFraming();
+  RaiseGotHeader(response_.Text());
   return connection_epoch_ == epoch;
 }
 
@@ -152,7 +163,18 @@ void Torvane::StoreHeaderFields() {
   parser_.Start(HeaderInt32(GetHeader("icy-metaint")));
 }
 
-void Torvane::DemultiplexBody(std::span<const char> body) {
+// Chunked when the last transfer coding is "chunked"; else as long as a valid
+// Content-Length says; else until the server closes.
+void Torvane::StartBodyFraming() {
+  if (const auto coding = response_.Field("Transfer-Encoding"); coding && LastCodingIsChunked(*coding))
+    return framing_.StartChunked();
+  if (const auto length = response_.Field("Content-Length")) {
+    if (const auto bytes = ContentLength(*length)) return framing_.StartLength(*bytes);
+  }
+  framing_.StartUntilClose();
+}
+
+void Torvane::DecodeBody(std::span<const char> body) {
   const auto keep = KeepAlive();
   const std::uint64_t epoch = connection_epoch_;
   // The slice list is borrowed from the pool, so that a handler pumping the loop
@@ -160,14 +182,30 @@ void Torvane::DemultiplexBody(std::span<const char> body) {
   std::vector<std::span<const char>> slices;
   slices.swap(slice_pool_);
   slices.clear();
-  parser_.Feed(
-      body, [&](std::span<const char> audio) { slices.push_back(audio); },
-      [&](std::string_view block) { return TakeMetadataBlock(block, epoch); });
+  const BodyFraming::Status status =
+      framing_.Feed(body, [&](std::span<const char> data) { return Demultiplex(data, slices, epoch); });
   // Events first, then the chunk's audio, so that a handler that started a new
   // recording receives this chunk's audio in its new file.
   if (connection_epoch_ == epoch) WriteAudio(slices);
   slices.clear();
   slice_pool_.swap(slices);
+  if (connection_epoch_ != epoch) return;
+  if (status == BodyFraming::Status::Malformed) {
+    Disconnect();
+    RaiseError(TErr_Stream, Err_Stream_BadServer, kMalformedBody);
+  } else if (status == BodyFraming::Status::Ended) {
+    EndOfStream();
+  }
+}
+
+// Splits body data into audio slices and metadata blocks; false when a handler
+// ended the connection.
+bool Torvane::Demultiplex(std::span<const char> data, std::vector<std::span<const char>>& slices,
+                          std::uint64_t epoch) {
+  parser_.Feed(
+      data, [&](std::span<const char> audio) { slices.push_back(audio); },
+      [&](std::string_view block) { return TakeMetadataBlock(block, epoch); });
+  return connection_epoch_ == epoch;
 }
 
 // Takes one complete metadata block; returns false when a handler ended the

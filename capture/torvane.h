@@ -25,7 +25,11 @@
 //   TErr_WSock  the socket's number          the socket's description (numbers:
 //               hosting/tcp_socket.h; an unusable URL gives 22 with a text that
 //               says why, see `Connect`)
-//   TErr_Stream Err_Stream_BadServer        "Stream Bad Server Request"
+//   TErr_WSock  kClosedEarlyError (10101)   the server closed too early (see below)
+//   TErr_Stream Err_Stream_BadServer        "Stream Bad Server Request" (the
+//               response is neither ICY nor an HTTP redirection, or its header
+//               grows past 64 KiB); "Stream Bad Server Request: malformed
+//               chunked body" (a chunk line or trailer that breaks the coding)
 //               Err_Stream_Redirection      the value of the Location field
 //               Err_Stream_LimitReached     "Stream Limit Reached..."  (ICY 400)
 //               Err_Stream_Unavaible        "Stream Unavaible..."      (ICY 401)
@@ -42,6 +46,8 @@
 #include <system_error>
 #include <vector>
 
+#include "capture/body_framing.h"
+#include "capture/response_parser.h"
 #include "capture/stream_parser.h"
 #include "hosting/container.h"
 #include "hosting/file.h"
@@ -100,12 +106,14 @@ class TorvaneEvents {
   virtual void BeforeStateChanged(bool& WriteID3Tag) { (void)WriteID3Tag; }
 };
 
-// A response header longer than this without its empty line is treated as a
-// bad server.
-inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
-
-// The socket error number used when a URL cannot be used (EINVAL).
+// Errors the control reports with TErr_WSock besides the socket's own:
+// A URL that cannot be used (EINVAL), with a text that says why.
 inline constexpr std::int32_t kUnusableUrlError = 22;
+// The server closed the connection before the response header was complete
+// ("The server closed the connection before the response header was complete"),
+// or before the end of a body whose length or chunks it had announced ("The
+// server closed the connection before the end of the body").
+inline constexpr std::int32_t kClosedEarlyError = 10101;
 
 // Grants tests access to the control's inner counters.
 class TorvaneProbe;
@@ -142,9 +150,13 @@ class Torvane : public hosting::Control,
   // 3. The value of field `Var` ("Var='value';") in the last metadata block;
   // empty when absent or unterminated.
   std::optional<std::string> GetMeta(const std::string& Var) const;
-  // 4. The value of header field `Var` ("Var:value" CR LF), blanks at both ends
-  // removed; empty when absent or empty. Names match with case, anywhere in the
-  // header (a key may match the end of a longer name).
+  // 4. The value of header field `Var` ("Var:value" CR LF), blanks (code 32) at
+  // both ends removed, other white space kept; empty when absent or when nothing
+  // follows the colon. The first field of that name counts. Names match whole and
+  // without regard to case ("icy-metaint" finds "Icy-MetaInt:"; "name" does not
+  // find "icy-name:"), as HTTP field names do. Fields are looked up among the
+  // complete lines received so far, so the host may ask while the header is still
+  // arriving; after Disconnect there are none.
   std::optional<std::string> GetHeader(const std::string& Var) const;
   // 5. Records from now on into `File` (created when missing, never shortened):
   // from its first byte, or after its last one with `Append`. A running
@@ -160,8 +172,8 @@ class Torvane : public hosting::Control,
   std::string MusicName() const { return music_name_; }
   // 9. A recording file is open.
   bool IsWriting() const { return is_writing_; }
-  // 10. A connection was requested and not ended by Disconnect (a close by the
-  // server is not observed).
+  // 10. A connection was requested and has not ended: by Disconnect, a failure,
+  // or the end of the stream (see StreamEnded).
   bool IsConnected() const { return is_connected_; }
   // 11. StreamUrl of the last metadata block.
   std::string MusicURL() const { return music_url_; }
@@ -205,6 +217,16 @@ class Torvane : public hosting::Control,
   bool AcceptHttpOk() const { return accept_http_ok_; }
   void AcceptHttpOk(bool on) { accept_http_ok_ = on; }
 
+  // True once the last connection ended because its stream ended: the server
+  // closed it in order after a complete header (and a complete body, when its
+  // length or chunks say where the body ends), or the body's length or last
+  // chunk was reached. The control then ends the connection as Disconnect does:
+  // a recording is closed (StateChanged with IsWriting False), the stream values
+  // are cleared, and StateChanged is raised with IsConnected False; no Error.
+  // Read it in that StateChanged to tell the end of a stream from other ends.
+  // Connect sets it False.
+  bool StreamEnded() const { return stream_ended_; }
+
   // The counters in full, never saturated.
   std::int64_t ReceivedBytesTotal() const { return received_bytes_; }
   std::int64_t ReceivedMetaInfoTotal() const { return received_meta_info_; }
@@ -229,18 +251,23 @@ class Torvane : public hosting::Control,
   void OnConnect() override;
   void OnDataArrival(std::span<const char> data) override;
   void OnError(std::int32_t number, const std::string& description) override;
+  void OnClose() override;
   void ClearStreamState();
 
   // Response and stream (stream_response.cpp).
   void ProcessChunk(std::span<const char> chunk);
   std::optional<std::span<const char>> CollectHeader(std::span<const char> chunk);
-  bool PassesFirstBytesTest(std::span<const char> chunk, bool& decided);
-  std::optional<std::size_t> FindHeaderEnd(std::span<const char> chunk) const;
+  bool PassesFirstBytesTest();
+  void RefuseBadServer();
   bool AcceptHeader();
   void StoreHeaderFields();
-  void DemultiplexBody(std::span<const char> body);
+  bool Demultiplex(std::span<const char> data, std::vector<std::span<const char>>& slices,
+                   std::uint64_t epoch);
   bool TakeMetadataBlock(std::string_view block, std::uint64_t epoch);
-  std::string StatusLine() const;
+  void DecodeBody(std::span<const char> body);
+  void StartBodyFraming();
+  void EndOfStream();
+  const std::string& StatusLine() const { return response_.StatusLine(); }
 
   // Recording (recording.cpp, recording_tags.cpp).
   void WriteAudio(std::span<const std::span<const char>> slices);
@@ -266,6 +293,7 @@ class Torvane : public hosting::Control,
   std::int32_t port_ = 0;
   std::string path_;
   bool is_connected_ = false;
+  bool stream_ended_ = false;
   // Counts connections begun and ended, so that an operation raising events can
   // tell that a handler ended (or replaced) the connection it works for.
   std::uint64_t connection_epoch_ = 0;
@@ -273,13 +301,14 @@ class Torvane : public hosting::Control,
   // The response header.
   bool waiting_for_header_ = false;
   bool first_bytes_checked_ = false;
-  std::string header_text_;
+  ResponseParser response_;
   std::string stream_name_, stream_genre_, stream_url_;
   std::int16_t stream_bit_rate_ = 0;
   bool stream_public_ = false;
   bool accept_http_ok_ = false;
 
   // The body.
+  BodyFraming framing_;
   StreamParser parser_;
   std::string meta_text_;
   std::string music_name_, music_url_;

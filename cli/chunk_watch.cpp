@@ -29,6 +29,9 @@ class WatchedSocket : public hosting::Socket, private hosting::SocketEvents {
   void OnError(std::int32_t number, const std::string& description) override {
     if (control_) control_->OnError(number, description);
   }
+  void OnClose() override {
+    if (control_) control_->OnClose();
+  }
 
   std::unique_ptr<hosting::Socket> inner_;
   const std::function<void()>& after_chunk_;

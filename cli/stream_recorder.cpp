@@ -87,6 +87,17 @@ void StreamRecorder::StateChanged() {
     written_now_ = 0;
   }
   was_writing_ = torvane_->IsWriting();
+  // The server ended the stream, and the control the connection with it.
+  if (!torvane_->IsConnected() && torvane_->StreamEnded() && !finished_) {
+    boost::asio::post(loop_.context(), [this] {
+      if (!finished_ && !torvane_->IsConnected()) OnStreamEnded();
+    });
+  }
+}
+
+void StreamRecorder::OnStreamEnded() {
+  if (settings_.reconnect) return ScheduleReconnect("the server ended the stream");
+  Finish(written_bytes() > 0 ? "" : "the server ended the stream before any audio");
 }
 
 // The control writes audio only while it handles a chunk, so its count read here

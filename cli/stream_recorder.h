@@ -89,6 +89,7 @@ class StreamRecorder : private capture::TorvaneEvents {
   std::string ChooseFile();
   void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
   void ScheduleReconnect(const std::string& why);
+  void OnStreamEnded();
   void Finish(std::string failure);
   void AfterChunk();
 

@@ -83,9 +83,7 @@ class TcpSocket::Connection : public std::enable_shared_from_this<Connection> {
 
   void OnRead(const boost::system::error_code& ec, std::size_t n) {
     if (!events_) return;
-    // A close by the server is not an error of the connection: the stream simply
-    // stops delivering.
-    if (ec == boost::asio::error::eof) return;
+    if (ec == boost::asio::error::eof) return Closed();
     if (ec) return Fail(ec);
     events_->OnDataArrival(std::span<const char>(buffer_.data(), n));
     if (events_) ReadNext();
@@ -103,6 +101,12 @@ class TcpSocket::Connection : public std::enable_shared_from_this<Connection> {
     if (ec) return Fail(ec);
     outbox_.pop_front();
     if (!outbox_.empty()) WriteNext();
+  }
+
+  void Closed() {
+    SocketEvents* events = events_;
+    Close();
+    events->OnClose();
   }
 
   void Fail(const boost::system::error_code& ec) {

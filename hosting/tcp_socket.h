@@ -61,9 +61,13 @@ class SocketEvents {
   // Bytes arrived: at most kMaxChunkBytes, in the socket's own buffer, which stays
   // untouched until this handler returns. Never empty.
   virtual void OnDataArrival(std::span<const char> data) = 0;
-  // The connection failed or broke (see the numbers above). No notification of
-  // this connection follows.
+  // The connection failed or broke (see the numbers above), a reset by the peer
+  // included (104 "Connection reset by peer"). No notification of this
+  // connection follows.
   virtual void OnError(std::int32_t number, const std::string& description) = 0;
+  // The peer ended the connection in order (end of file after all its data). No
+  // notification of this connection follows.
+  virtual void OnClose() = 0;
 };
 
 class Socket {

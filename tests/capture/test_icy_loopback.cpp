@@ -98,6 +98,7 @@ struct StatusCase {
   const char* response;
   bool accept_http_ok;
   std::vector<std::string> events;  // after the StateChanged of Connect
+  bool close_after = false;          // the server closes once it has sent the response
 };
 
 class ResponseStatus : public IcyLoopback, public ::testing::WithParamInterface<StatusCase> {};
@@ -105,7 +106,7 @@ class ResponseStatus : public IcyLoopback, public ::testing::WithParamInterface<
 TEST_P(ResponseStatus, GivesItsEvents) {
   const StatusCase& c = GetParam();
   control->AcceptHttpOk(c.accept_http_ok);
-  IcyServer server({{c.response}});
+  IcyServer server({{c.response}, 0ms, c.close_after});
   control->Connect(server.Url());
   ASSERT_TRUE(WaitForEvents(1 + c.events.size()));
   loop.run_for(20ms);  // nothing more may follow
@@ -142,7 +143,22 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"Http404StaysRefused", "HTTP/1.1 404 Not Found\r\n\r\n", true,
                    {"Error:3:31:Stream Bad Server Request", "StateChanged"}},
         StatusCase{"NotHttpAtAll", "SSH-2.0-OpenSSH_9.2\r\n", false,
-                   {"Error:3:31:Stream Bad Server Request", "StateChanged"}}),
+                   {"Error:3:31:Stream Bad Server Request", "StateChanged"}},
+        StatusCase{"LocationInAnyCase", "HTTP/1.1 302 Found\r\nlocation: http://x/\r\n\r\n", false,
+                   {"StateChanged", "Error:3:32:http://x/"}},
+        // The end of the stream: the connection ends as Disconnect ends it.
+        StatusCase{"ClosedAfterTheBody", "ICY 200 OK\r\n\r\nabc", false,
+                   {"GotHeader:ICY 200 OK\r\n\r\n", "StateChanged"}, true},
+        StatusCase{"ContentLengthZero", "ICY 200 OK\r\nContent-Length: 0\r\n\r\n", false,
+                   {"GotHeader:ICY 200 OK\r\nContent-Length: 0\r\n\r\n", "StateChanged"}},
+        StatusCase{"ClosedInsideTheHeader", "ICY 200 OK\r\nicy-name:x\r\n", false,
+                   {"StateChanged",
+                    "Error:1:10101:The server closed the connection before the response header was complete"},
+                   true},
+        StatusCase{"ClosedInsideALengthBody", "ICY 200 OK\r\nContent-Length: 9\r\n\r\nabc", false,
+                   {"GotHeader:ICY 200 OK\r\nContent-Length: 9\r\n\r\n", "StateChanged",
+                    "Error:1:10101:The server closed the connection before the end of the body"},
+                   true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(IcyLoopback, HeaderSplitOverWrites) {

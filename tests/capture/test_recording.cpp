@@ -113,6 +113,31 @@ TEST_F(Recording, SocketErrorWhileRecording) {
             (Events{"StateChanged", "StateChanged", "Error:1:104:Connection reset by peer"}));
 }
 
+TEST_F(Recording, PeerCloseEndsLikeDisconnect) {
+  control->StartWriting(path);
+  site.socket->Deliver("abc");
+  log.events.clear();
+  site.socket->PeerClose();
+  EXPECT_EQ(log.events, (Events{"StateChanged", "StateChanged"}));  // IsWriting, then IsConnected
+  EXPECT_FALSE(control->IsWriting());
+  EXPECT_FALSE(control->IsConnected());
+  EXPECT_TRUE(control->StreamEnded());
+  EXPECT_EQ(ReadFile(path), "abc");
+  control->Connect("h:8000");
+  EXPECT_FALSE(control->StreamEnded());
+}
+
+TEST_F(Recording, FallbackOpenedByTheErrorHandlerStaysOpen) {
+  log.react = [&](const std::string& e) {
+    if (e.starts_with("Error:2:")) control->StartWriting(path);
+  };
+  control->StartWriting(path + ".missing/dir/x.mp3");
+  EXPECT_EQ(log.events, (Events{"Error:2:27:Path not Found", "StateChanged"}));
+  EXPECT_TRUE(control->IsWriting());
+  site.socket->Deliver("abc");
+  EXPECT_EQ(ReadFile(path), "abc");
+}
+
 TEST_F(Recording, WorksBeforeAnyConnection) {
   control->Disconnect();
   control->StartWriting(path);

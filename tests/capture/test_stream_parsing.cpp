@@ -250,15 +250,76 @@ TEST(HeaderValues, AbsentFieldIsZero) {
   EXPECT_FALSE(HeaderFlag(std::nullopt));
 }
 
-TEST_F(StreamParsing, GetHeaderLooksUpAsWritten) {
-  Header("icy-br: 128 \r\nicy-name:N\r\nicy-genre:\r\nicy-url:\t u\r\n");
-  EXPECT_EQ(control->GetHeader("icy-br"), "128");
-  EXPECT_EQ(control->GetHeader("Icy-Name"), std::nullopt);
-  EXPECT_EQ(control->GetHeader("name"), "N");
+TEST_F(StreamParsing, GetHeaderMatchesWholeNamesInAnyCase) {
+  Header("icy-br: 128 \r\nIcy-Name:N\r\nicy-genre:\r\nicy-url:\t u\r\nno colon\r\nICY-BR:96\r\n");
+  EXPECT_EQ(control->GetHeader("icy-br"), "128");  // the first of two
+  EXPECT_EQ(control->GetHeader("icy-name"), "N");
+  EXPECT_EQ(control->GetHeader("name"), std::nullopt);
   EXPECT_EQ(control->GetHeader("icy-genre"), std::nullopt);
   EXPECT_EQ(control->GetHeader("icy-url"), "\t u");
-  EXPECT_EQ(control->GetHeader("missing"), std::nullopt);
+  EXPECT_EQ(control->GetHeader("no colon"), std::nullopt);
+  EXPECT_EQ(control->StreamName(), "N");
 }
+
+TEST_F(StreamParsing, MetaintInAnyCaseKeepsMetadataOutOfTheAudio) {
+  Header("Icy-MetaInt:2\r\n");
+  control->StartWriting(path);
+  site.socket->Deliver("ab" + MetaBlock("StreamTitle='T';") + "cd");
+  EXPECT_EQ(Recorded(), "abcd");
+  EXPECT_EQ(control->MusicName(), "T");
+}
+
+// Bodies framed by Content-Length or chunks, recorded byte for byte; the events
+// that follow the body's bytes while recording.
+struct FramingCase {
+  const char* name;
+  const char* fields;
+  std::string wire;
+  std::string audio;
+  Events events;
+};
+
+const Events kEnded{"StateChanged", "StateChanged"};
+const Events kMalformed{"StateChanged", "StateChanged",
+                        "Error:3:31:Stream Bad Server Request: malformed chunked body"};
+
+class BodyFramingCases : public StreamParsing, public ::testing::WithParamInterface<FramingCase> {};
+
+TEST_P(BodyFramingCases, RecordsTheBodyAndEndsWhereItSays) {
+  const FramingCase& c = GetParam();
+  Header(c.fields);
+  control->StartWriting(path);
+  log.events.clear();
+  site.socket->Deliver(c.wire);
+  EXPECT_EQ(Recorded(), c.audio);
+  EXPECT_EQ(log.events, c.events);
+  EXPECT_EQ(control->StreamEnded(), c.events == kEnded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Framing, BodyFramingCases,
+    ::testing::Values(
+        FramingCase{"ContentLengthEndsAfterItsBytes", "Content-Length: 4\r\n", "abcdEXTRA", "abcd", kEnded},
+        FramingCase{"UnusableLengthMeansUntilClose", "Content-Length: 4x\r\n", "abcdef", "abcdef", {}},
+        FramingCase{"ChunkedBeatsContentLength", "Content-Length: 1\r\nTransfer-Encoding: chunked\r\n",
+                    "2\r\nab\r\n", "ab", {}},
+        FramingCase{"ChunksExtensionsTrailers", "transfer-encoding: Chunked\r\n",
+                    "3;x=y\r\nabc\r\n1 ; q=\"a;b\"\r\nd\r\nA\r\n0123456789\r\n0\r\nX-T: 1\r\n\r\nIGNORED",
+                    "abcd0123456789", kEnded},
+        FramingCase{"OtherCodingLastIsNotChunked", "Transfer-Encoding: chunked, gzip\r\n", "3\r\nabc",
+                    "3\r\nabc", {}},
+        FramingCase{"NotHex", "Transfer-Encoding: chunked\r\n", "2\r\nab\r\ng\r\n", "ab", kMalformed},
+        FramingCase{"NoSize", "Transfer-Encoding: chunked\r\n", ";ext\r\n", "", kMalformed},
+        FramingCase{"BareLineFeed", "Transfer-Encoding: chunked\r\n", "3\nabc\r\n", "", kMalformed},
+        FramingCase{"DataNotFollowedByCrLf", "Transfer-Encoding: chunked\r\n", "3\r\nabcX", "abc",
+                    kMalformed},
+        FramingCase{"SizeTooLarge", "Transfer-Encoding: chunked\r\n", "10000000000000000\r\n", "",
+                    kMalformed},
+        FramingCase{"SizeLineTooLong", "Transfer-Encoding: chunked\r\n", "1;" + std::string(5000, 'x'), "",
+                    kMalformed},
+        FramingCase{"TrailerBareLineFeed", "Transfer-Encoding: chunked\r\n", "0\r\nX: y\n\r\n", "",
+                    kMalformed}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StreamParsing, GetMetaLooksUpAsWritten) {
   Header("icy-metaint:1\r\n");

@@ -157,6 +157,40 @@ TEST_F(TorvaneConnection, DisconnectFromInsideErrorHandler) {
   EXPECT_FALSE(control->IsConnected());
 }
 
+// Handlers that connect anew from inside the events of an ending connection: the
+// new connection stands, and nothing of the old one's ending undoes it.
+TEST_F(TorvaneConnection, ConnectFromInsideTheDisconnectionOfDisconnectFirst) {
+  control->Connect("a:1");
+  log.events.clear();
+  log.react = [&](const std::string& e) {
+    if (e == "StateChanged" && !control->IsConnected()) control->Connect("b:2");
+  };
+  control->Connect("c:3", true);
+  EXPECT_EQ(log.events, (Events{"StateChanged", "StateChanged"}));
+  EXPECT_TRUE(control->IsConnected());
+  EXPECT_EQ(site.socket->host, "b");
+  EXPECT_TRUE(site.socket->open);
+}
+
+TEST_F(TorvaneConnection, ReconnectFromTheErrorOfABadServerStands) {
+  std::string endless = "ICY 200 OK\r\n";
+  while (endless.size() <= kMaxHeaderBytes) endless += "x-filler:" + std::string(60, 'x') + "\r\n";
+  for (const std::string& response : {std::string("HTTP/1.0 200 OK\r\n\r\n"), endless}) {
+    control->Connect("a:1", true);
+    site.socket->Accept();
+    log.events.clear();
+    log.react = [&](const std::string& e) {
+      if (e.starts_with("Error:3:31")) control->Connect("b:2", true);
+    };
+    site.socket->DeliverInChunks(response, 32767);
+    log.react = nullptr;
+    EXPECT_EQ(log.events, (Events{"Error:3:31:Stream Bad Server Request", "StateChanged", "StateChanged"}));
+    EXPECT_TRUE(control->IsConnected());
+    EXPECT_EQ(site.socket->host, "b");
+    EXPECT_TRUE(site.socket->open);
+  }
+}
+
 TEST_F(TorvaneConnection, HandlerMayDropTheLastReference) {
   control->Connect("h:8000");
   log.react = [&](const std::string& e) {

@@ -51,6 +51,11 @@ class ScriptedSocket : public hosting::Socket {
     open = false;
     events_->OnError(number, description);
   }
+  // The peer closed the connection in order.
+  void PeerClose() {
+    open = false;
+    events_->OnClose();
+  }
 
   std::error_code refuse_connect;
   std::string host;

@@ -39,10 +39,12 @@ inline std::string UniqueTempPath(const std::string& name) {
   return folder.Path() + name;
 }
 
-// A path named after the running test.
+// A path named after the running test (a parameterised test's "/" becomes "_").
 inline std::string TempPathForCurrentTest(const std::string& prefix, const std::string& suffix) {
-  return UniqueTempPath(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                        suffix);
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return UniqueTempPath(prefix + name + suffix);
 }
 
 }  // namespace pellora::testing_support
