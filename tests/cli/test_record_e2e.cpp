@@ -14,6 +14,7 @@
 #include "tests/support/process.h"
 #include "tests/support/recorded_file.h"
 #include "tests/support/station_runner.h"
+#include "tests/support/temp_path.h"
 
 namespace {
 
@@ -44,8 +45,7 @@ nlohmann::json TagsOf(const std::string& path) {
 class RecordCommand : public ::testing::Test {
  protected:
   RecordCommand() {
-    dir = std::filesystem::path(::testing::TempDir()) /
-          ("record_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir = pellora::testing_support::TempPathForCurrentTest("record_", "");
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
   }
@@ -245,7 +245,7 @@ TEST(ProbeCommand, AnErrorStatusGivesExitOneAndItsDescription) {
 }
 
 TEST(DemoCommand, RecordsTheBuiltInStationWithTagsAndShowsThem) {
-  const std::string out = ::testing::TempDir() + "demo_test.mp3";
+  const std::string out = pellora::testing_support::UniqueTempPath("demo_test.mp3");
   const auto result = RunPellora("demo --seconds 1 -o " + out);
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_THAT(result.output, HasSubstr("$ pellora tags " + out + "\n"));
