@@ -1,4 +1,6 @@
 // Connecting, the request, the socket's notifications, and disconnecting.
+#include <cstdio>
+
 #include "capture/stream_url.h"
 #include "capture/torvane.h"
 
@@ -29,6 +31,7 @@ std::error_code Torvane::Connect(const std::string& url, bool DisconnectFirst) {
   const bool usable = SplitUrl(url, problem);
   request_url_ = url;
   if (usable) {
+    socket_->UseTls(tls_ ? std::optional(hosting::TlsSettings{ca_file_, insecure_}) : std::nullopt);
     if (const std::error_code refused = socket_->Connect(host_, static_cast<std::uint16_t>(port_)))
       return refused;
   } else {
@@ -39,6 +42,7 @@ std::error_code Torvane::Connect(const std::string& url, bool DisconnectFirst) {
   stream_ended_ = false;
   ++connection_epoch_;
   const std::uint64_t epoch = connection_epoch_;
+  if (usable) StartHeaderTimer();
   RaiseStateChanged();
   // An unusable URL ends as a connection that failed at once.
   if (!usable && connection_epoch_ == epoch) OnError(kUnusableUrlError, problem);
@@ -54,7 +58,26 @@ bool Torvane::SplitUrl(const std::string& url, std::string& problem) {
   host_ = std::move(split.host);
   port_ = split.port;
   path_ = std::move(split.path);
+  tls_ = split.tls;
   return true;
+}
+
+void Torvane::StartHeaderTimer() {
+  if (header_timeout_.count() <= 0) return;
+  header_timer_.expires_after(header_timeout_);
+  header_timer_.async_wait([weak = weak_from_this(), epoch = connection_epoch_](const boost::system::error_code& ec) {
+    if (ec) return;
+    const auto self = weak.lock();
+    if (self && self->connection_epoch_ == epoch && self->waiting_for_header_) self->OnHeaderTimeout();
+  });
+}
+
+void Torvane::OnHeaderTimeout() {
+  char text[80];
+  std::snprintf(text, sizeof text, "No complete response header within %g seconds",
+                static_cast<double>(header_timeout_.count()) / 1000);
+  Disconnect();
+  RaiseError(TErr_WSock, kHeaderTimeoutError, text);
 }
 
 std::string Torvane::Request() const {
@@ -103,6 +126,7 @@ void Torvane::Disconnect() {
   if (!is_connected_) return;
   const auto keep = KeepAlive();
   socket_->Close();
+  header_timer_.cancel();
   ++connection_epoch_;
   StopWriting();
   ClearStreamState();

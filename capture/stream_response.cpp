@@ -99,6 +99,7 @@ std::optional<std::span<const char>> Torvane::CollectHeader(std::span<const char
   }
   if (result == ResponseParser::Result::NeedMore) return std::nullopt;
   waiting_for_header_ = false;
+  header_timer_.cancel();
   if (!AcceptHeader()) return std::nullopt;
   return chunk.subspan(used);
 }

@@ -44,10 +44,14 @@ StreamUrl Refuse(std::string problem) {
 StreamUrl SplitStreamUrl(std::string_view url) {
   if (HasBlankOrControl(url)) return Refuse("it contains a blank or a control character");
   std::string_view rest = url;
+  bool tls = false;
   if (StartsWithNoCase(rest, "http://")) {
     rest.remove_prefix(7);
+  } else if (StartsWithNoCase(rest, "https://")) {
+    rest.remove_prefix(8);
+    tls = true;
   } else if (const auto scheme_end = rest.find("://"); scheme_end != std::string_view::npos) {
-    return Refuse("the scheme \"" + std::string(rest.substr(0, scheme_end)) + "\" is not http");
+    return Refuse("the scheme \"" + std::string(rest.substr(0, scheme_end)) + "\" is not http or https");
   }
   const std::size_t slash = rest.find('/');
   const std::string_view authority = rest.substr(0, slash);
@@ -71,7 +75,8 @@ StreamUrl SplitStreamUrl(std::string_view url) {
     has_port = true;
   }
   if (host.empty()) return Refuse("it names no host");
-  result.port = 80;
+  result.tls = tls;
+  result.port = tls ? 443 : 80;
   if (has_port && !ParsePort(port_text, result.port))
     return Refuse("the port \"" + std::string(port_text) + "\" is not a number from 1 to 65535");
   result.host = std::string(host);

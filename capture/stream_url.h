@@ -1,9 +1,9 @@
 #pragma once
 // Splitting a stream URL into the host, port and path a connection needs.
 //
-// Accepted: "[http://]host[:port][/path[?query]]", the scheme in any case, the
-// host a name, an IPv4 address or a bracketed IPv6 literal ("[::1]"). Without a
-// port, 80. The path runs from the first "/" after the host to the end (query
+// Accepted: "[http://|https://]host[:port][/path[?query]]", the scheme in any
+// case, the host a name, an IPv4 address or a bracketed IPv6 literal ("[::1]").
+// Without a port, 80 (443 for https). The path runs from the first "/" after the host to the end (query
 // included); without one, "/".
 // Refused, with a reason: another scheme, an empty host, a port that is not a
 // number from 1 to 65535, user names ("user@host"), and any blank or control
@@ -18,6 +18,7 @@ struct StreamUrl {
   std::string host;       // without brackets for an IPv6 literal
   std::uint16_t port = 0;
   std::string path;
+  bool tls = false;       // https: TLS over the connection
   std::string problem;    // empty when the URL is usable
   bool Usable() const { return problem.empty(); }
 };

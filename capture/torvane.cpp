@@ -4,11 +4,13 @@
 #include <limits>
 
 #include "about/about_form.h"
+#include "hosting/event_loop.h"
 #include "tags/id3.h"
 
 namespace pellora::capture {
 
-Torvane::Torvane(hosting::Site& site) : site_(site), socket_(site.CreateSocket()) {
+Torvane::Torvane(hosting::Site& site)
+    : site_(site), socket_(site.CreateSocket()), header_timer_(site.Loop().context()) {
   socket_->SetEvents(this);
 }
 

@@ -26,6 +26,10 @@
 //               hosting/tcp_socket.h; an unusable URL gives 22 with a text that
 //               says why, see `Connect`)
 //   TErr_WSock  kClosedEarlyError (10101)   the server closed too early (see below)
+//               kHeaderTimeoutError (110)   no complete header in time (see below)
+//               10020, 10021                a TLS connection failed: "certificate
+//                                           verify failed: ..." or "TLS handshake
+//                                           failed: ..." (hosting/tcp_socket.h)
 //   TErr_Stream Err_Stream_BadServer        "Stream Bad Server Request" (the
 //               response is neither ICY nor an HTTP redirection, or its header
 //               grows past 64 KiB); "Stream Bad Server Request: malformed
@@ -38,6 +42,9 @@
 //   TErr_FileIO one of the seven Err_FileIO_ codes, with "Device IO Error",
 //               "Disk Full", "Device Unavaible", "Permission Denied",
 //               "Disk not Ready", "Access Error", "Path not Found"
+#include <boost/asio/steady_timer.hpp>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -114,6 +121,9 @@ inline constexpr std::int32_t kUnusableUrlError = 22;
 // or before the end of a body whose length or chunks it had announced ("The
 // server closed the connection before the end of the body").
 inline constexpr std::int32_t kClosedEarlyError = 10101;
+// The response header was not complete within HeaderTimeout of Connect
+// (ETIMEDOUT): "No complete response header within 15 seconds".
+inline constexpr std::int32_t kHeaderTimeoutError = 110;
 
 // Grants tests access to the control's inner counters.
 class TorvaneProbe;
@@ -132,8 +142,10 @@ class Torvane : public hosting::Control,
 
   // --- The 25 members, in interface order -------------------------------------
 
-  // 1. Connects to `url`: "[http://]host[:port][/path[?query]]". A URL without a
-  // port uses port 80; a host may be a bracketed IPv6 literal ("[::1]:8000").
+  // 1. Connects to `url`: "[http://|https://]host[:port][/path[?query]]". A URL
+  // without a port uses port 80 (https: 443); a host may be a bracketed IPv6
+  // literal ("[::1]:8000"). An https URL is connected over TLS (see CaFile and
+  // Insecure); the request, the parsing and the events are the same.
   // Does nothing for an empty URL. While connected: with `DisconnectFirst` the
   // old connection is ended first, otherwise an `Error` (Err_Misc_AlreadyConnected)
   // is raised and nothing changes. On success IsConnected is True and
@@ -143,6 +155,8 @@ class Torvane : public hosting::Control,
   // ends like a failed connection, with StateChanged twice and then `Error`
   // (TErr_WSock, 22, a text saying what is wrong). Returns the socket's refusal
   // to start a connection (IsConnected then stays False), otherwise no error.
+  // When a handler of the events of the old connection's end connects anew
+  // (with DisconnectFirst), that connection stands and this call connects nowhere.
   std::error_code Connect(const std::string& url, bool DisconnectFirst = false);
   // 2. Ends the connection: closes the socket, stops a recording, clears every
   // stream value, then StateChanged. Does nothing when not connected.
@@ -227,6 +241,26 @@ class Torvane : public hosting::Control,
   // Connect sets it False.
   bool StreamEnded() const { return stream_ended_; }
 
+  // TLS for https URLs, used from the next Connect. CaFile: a PEM file of the
+  // authorities to trust instead of the system's CA store (as curl's --cacert);
+  // default empty. Insecure: accept any certificate for any name (as curl's -k);
+  // default False. The peer's certificate is otherwise checked against the
+  // authorities and the URL's host; a failed check is an Error (TErr_WSock, 10020,
+  // "certificate verify failed: <why>") after Disconnect's events, and there is
+  // never a fallback to plain text.
+  const std::string& CaFile() const { return ca_file_; }
+  void CaFile(std::string path) { ca_file_ = std::move(path); }
+  bool Insecure() const { return insecure_; }
+  void Insecure(bool on) { insecure_ = on; }
+
+  // The response header must be complete this long after Connect, or the
+  // connection ends as a failure: Disconnect's events, then Error (TErr_WSock,
+  // 110, "No complete response header within 15 seconds"). Guards against a
+  // server that sends its header a byte at a time, or never. Default 15 s; zero
+  // or less: no limit. Used from the next Connect.
+  std::chrono::milliseconds HeaderTimeout() const { return header_timeout_; }
+  void HeaderTimeout(std::chrono::milliseconds limit) { header_timeout_ = limit; }
+
   // The counters in full, never saturated.
   std::int64_t ReceivedBytesTotal() const { return received_bytes_; }
   std::int64_t ReceivedMetaInfoTotal() const { return received_meta_info_; }
@@ -247,6 +281,8 @@ class Torvane : public hosting::Control,
 
   // Connection (connection.cpp).
   bool SplitUrl(const std::string& url, std::string& problem);
+  void StartHeaderTimer();
+  void OnHeaderTimeout();
   std::string Request() const;
   void OnConnect() override;
   void OnDataArrival(std::span<const char> data) override;
@@ -292,6 +328,11 @@ class Torvane : public hosting::Control,
   std::string host_;
   std::int32_t port_ = 0;
   std::string path_;
+  bool tls_ = false;
+  std::string ca_file_;
+  bool insecure_ = false;
+  std::chrono::milliseconds header_timeout_{15000};
+  boost::asio::steady_timer header_timer_;
   bool is_connected_ = false;
   bool stream_ended_ = false;
   // Counts connections begun and ended, so that an operation raising events can

@@ -17,6 +17,7 @@ class WatchedSocket : public hosting::Socket, private hosting::SocketEvents {
   }
   void Send(std::string_view text) override { inner_->Send(text); }
   void Close() override { inner_->Close(); }
+  void UseTls(std::optional<hosting::TlsSettings> tls) override { inner_->UseTls(std::move(tls)); }
 
  private:
   void OnConnect() override {

@@ -21,6 +21,8 @@ struct ProbeCommand {
   std::string url;
   bool json = false;
   bool strict = false;
+  std::string ca_file;
+  bool insecure = false;
   double timeout_seconds = 10;
 };
 
@@ -44,6 +46,8 @@ class Prober : private capture::TorvaneEvents {
     torvane_ = site_.Create<capture::Torvane>();
     torvane_->SetEvents(this);
     torvane_->AcceptHttpOk(!command.strict);
+    torvane_->CaFile(command.ca_file);
+    torvane_->Insecure(command.insecure);
   }
   ~Prober() override {
     torvane_->SetEvents(nullptr);
@@ -188,6 +192,9 @@ void RegisterProbe(CLI::App& app, CommandList& commands) {
   sub->add_option("url", command->url, "stream URL, e.g. http://host:8000/live")->required();
   sub->add_flag("--json", command->json, "print JSON instead of text");
   sub->add_flag("--strict", command->strict, "refuse servers that answer \"HTTP/1.x 200\"");
+  sub->add_option("--ca-file", command->ca_file, "https: trust the authorities in FILE (PEM) instead of the system's")
+      ->check(CLI::ExistingFile);
+  sub->add_flag("--insecure", command->insecure, "https: accept any certificate for any host (no check)");
   sub->add_option("--timeout", command->timeout_seconds, "seconds to wait for the header and first title")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);

@@ -95,6 +95,9 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
                   "seconds without any byte after which a stream counts as dropped")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
+  sub->add_option("--ca-file", s.ca_file, "https: trust the authorities in FILE (PEM) instead of the system's")
+      ->check(CLI::ExistingFile);
+  sub->add_flag("--insecure", s.insecure, "https: accept any certificate for any host (no check)");
   sub->add_flag("--strict", s.strict, "refuse servers that answer \"HTTP/1.x 200\" instead of \"ICY 200\"");
   commands.push_back({sub, [command] { return RunRecord(*command); }});
 }

@@ -44,6 +44,8 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
   torvane_ = site_.Create<capture::Torvane>();
   torvane_->SetEvents(this);
   torvane_->AcceptHttpOk(!settings_.strict);
+  torvane_->CaFile(settings_.ca_file);
+  torvane_->Insecure(settings_.insecure);
   torvane_->WriteID3TagToFile(settings_.tag);
   torvane_->ID3Comments(settings_.comments);
   torvane_->ID3EncodedBy(settings_.encoded_by);

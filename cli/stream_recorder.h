@@ -42,6 +42,8 @@ struct RecordingSettings {
   bool follow_redirects = false;
   bool reconnect = false;
   bool strict = false;  // refuse "HTTP/1.x 200" answers as the control does by itself
+  std::string ca_file;  // https: trust these authorities instead of the system's
+  bool insecure = false;  // https: accept any certificate
   std::uint64_t max_bytes = 0;  // 0: no limit
   std::chrono::milliseconds stall_timeout{15000};
 };

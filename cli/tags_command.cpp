@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "cli/tags_json.h"
-#include "hosting/file.h"
 #include "tags/id3.h"
 #include "text/text.h"
 
@@ -22,24 +20,14 @@ struct TagsOptions {
   bool json = false;
 };
 
-// Why `path` cannot be scanned, or nothing when it can. The tag store reports
-// nothing itself; a FIFO is never opened, since that would wait for a writer.
-std::optional<std::string> Unreadable(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (hosting::IsRegularFile(path)) {
-    if (hosting::File::Open(path, hosting::OpenMode::Read, ec).IsOpen()) return std::nullopt;
-    return ec.message();
-  }
-  if (fs::is_directory(path, ec)) return std::make_error_code(std::errc::is_a_directory).message();
-  if (!fs::exists(path, ec)) return std::make_error_code(std::errc::no_such_file_or_directory).message();
-  return "not a regular file";
-}
-
-bool CanRead(const std::string& path) {
-  const auto reason = Unreadable(path);
-  if (reason) std::cerr << "pellora tags: cannot read " << path << ": " << *reason << '\n';
-  return !reason;
+// Says why the scan read nothing, when it could not read the file; the scan
+// itself opens the file once and never waits on a FIFO.
+bool ScanWasRead(const tags::clsID3& id3, const std::string& path) {
+  const std::error_code& ec = id3.ScanError();
+  if (!ec) return true;
+  std::cerr << "pellora tags: cannot read " << path << ": "
+            << (ec == std::errc::not_supported ? "not a regular file" : ec.message()) << '\n';
+  return false;
 }
 
 // Continuation lines of a multi-line value (lyrics) start under the value column.
@@ -58,12 +46,12 @@ int RunTags(const TagsOptions& options) {
   auto all = nlohmann::ordered_json::array();
   bool first_table = true;
   for (const std::string& path : options.files) {
-    if (!CanRead(path)) {
+    tags::clsID3 id3;
+    id3.FileName(text::StreamTextToUtf16(path));
+    if (!ScanWasRead(id3, path)) {
       status = 1;
       continue;
     }
-    tags::clsID3 id3;
-    id3.FileName(text::StreamTextToUtf16(path));
     if (options.json) {
       all.push_back(TagsToJson(id3));
       continue;

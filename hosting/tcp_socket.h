@@ -1,5 +1,5 @@
 #pragma once
-// The socket child control `WS`: a TCP client that connects asynchronously,
+// The socket child control `WS`: a TCP (or TLS) client that connects asynchronously,
 // sends whole texts, reports received data in pieces of at most 32,767 bytes,
 // closes at once, and reports failures as a number and a description.
 //
@@ -21,10 +21,21 @@
 //       11002 "Host not found, try again later"    (temporary resolver failure)
 //       11003 "Name server failure"                (unrecoverable resolver failure)
 //       11004 "Host has no address"                (the name has no usable address)
+//   - a TLS connection whose peer's certificate does not pass the check (an
+//     unknown authority, an expired certificate, another host name ...):
+//       10020 "certificate verify failed: <OpenSSL's reason>", e.g. "certificate
+//             verify failed: certificate has expired", "... hostname mismatch",
+//             "... self-signed certificate", "... unable to get local issuer
+//             certificate";
+//   - any other failure of TLS (no common protocol or cipher, a peer that does not
+//     speak TLS, a CA file that cannot be read):
+//       10021 "TLS handshake failed: <reason>" or "TLS setup failed: <reason>";
 //   - any other failure: 10000 and its text.
+// A TLS connection never falls back to plain text.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,6 +55,17 @@ inline constexpr std::int32_t kSocketTryAgain = 11002;
 inline constexpr std::int32_t kSocketNoRecovery = 11003;
 inline constexpr std::int32_t kSocketNoData = 11004;
 inline constexpr std::int32_t kSocketOtherFailure = 10000;
+inline constexpr std::int32_t kSocketCertificateFailure = 10020;
+inline constexpr std::int32_t kSocketTlsFailure = 10021;
+
+// How a socket speaks TLS (see Socket::UseTls).
+struct TlsSettings {
+  // Trusted authorities, PEM; empty: the system's CA store.
+  std::string ca_file;
+  // Accept any certificate for any name (as curl's -k): the link is encrypted but
+  // its peer unchecked.
+  bool insecure = false;
+};
 
 // Turns a failure into the number and description a socket reports.
 struct SocketFailure {
@@ -85,9 +107,18 @@ class Socket {
   virtual void Send(std::string_view text) = 0;
   // Ends the connection at once; pending operations are dropped silently.
   virtual void Close() = 0;
+  // The next Connect speaks TLS with `tls` (SNI and the peer's certificate checked
+  // against the host asked for, unless insecure), or plain TCP with nothing.
+  virtual void UseTls(std::optional<TlsSettings> tls) = 0;
 };
 
-// The real socket: Asio TCP on the host's event loop.
+class SocketConnection;
+
+// The real socket: Asio TCP, or TLS over TCP (Asio's SSL stream on OpenSSL), on
+// the host's event loop. Numeric hosts are connected to without the resolver, so
+// no thread is started for them; a host name is resolved by Asio's resolver,
+// which runs getaddrinfo on a helper thread of its own (notifications still
+// arrive on the loop's thread).
 class TcpSocket : public Socket {
  public:
   explicit TcpSocket(EventLoop& loop);
@@ -99,12 +130,13 @@ class TcpSocket : public Socket {
   std::error_code Connect(const std::string& host, std::uint16_t port) override;
   void Send(std::string_view text) override;
   void Close() override;
+  void UseTls(std::optional<TlsSettings> tls) override { tls_ = std::move(tls); }
 
  private:
-  class Connection;
   EventLoop& loop_;
   SocketEvents* events_ = nullptr;
-  std::shared_ptr<Connection> connection_;
+  std::optional<TlsSettings> tls_;
+  std::shared_ptr<SocketConnection> connection_;
 };
 
 }  // namespace pellora::hosting

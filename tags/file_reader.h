@@ -14,6 +14,8 @@ class FileReader {
  public:
   // Reads from `file`, which must outlive the reader; its length is taken once.
   explicit FileReader(const hosting::File& file);
+  // The same, with the length the caller already knows (from its own fstat).
+  FileReader(const hosting::File& file, std::int64_t length) : file_(file), length_(length > 0 ? length : 0) {}
 
   // Length of the file in bytes (0 when it cannot be determined).
   std::int64_t Length() const { return length_; }

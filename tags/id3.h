@@ -28,13 +28,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-#include "tags/file_reader.h"
 #include "tags/items.h"
-#include "tags/mpeg_stream.h"
 
 namespace pellora::tags {
+
+class FileReader;
+namespace mpeg {
+struct StreamFacts;
+}
 
 class clsID3 {
  public:
@@ -68,6 +72,12 @@ class clsID3 {
   bool Lyrics3v1Exists() const { return lyrics3v1_exists_; }
   bool Lyrics3v2Exists() const { return lyrics3v2_exists_; }
   std::uint8_t ID3RevisionV2() const { return id3_revision_v2_; }
+  // Why the last scan could not read the file: empty when it was read (and before
+  // any scan); otherwise the system's reason (no such file, permission denied, is a
+  // directory, ...), or std::errc::not_supported for a path that names something
+  // other than a regular file (a FIFO, a device). The scan itself still reports
+  // nothing; this is for callers that must tell a person why a file gave nothing.
+  const std::error_code& ScanError() const { return scan_error_; }
 
   // ===== MPEG analysis (mpeg.cpp; results stored by scan.cpp) =====
   // What the scan found of the first MPEG audio frame between the tags, and the
@@ -182,55 +192,6 @@ class clsID3 {
   };
   std::optional<AudioBounds> LocateAudio() const;
 
-  // ======================== ID3v2 building (id3v2_writer.cpp) ========================
-  // The new ID3v2 tag, header included, from the items and the file's old tag:
-  // `old_header` is the old tag's 10-byte header when the file starts with a valid
-  // one, and `old_body` the bytes after it (the declared size, or fewer where the
-  // file ends). Managed frames of the old tag are rewritten in place, foreign ones
-  // kept in their order, emptied ones removed, missing ones appended in the order of
-  // the identifier tables, and the old padding length kept (2048 bytes for a new
-  // tag). Text beyond Latin-1 is written as UTF-16 with a byte-order mark in
-  // revisions 2 and 3 and as UTF-8 in revision 4. The new tag has no
-  // unsynchronisation, extended header or footer. Sets ID3RevisionV2 to the revision
-  // written and clears TagUnsynchronised.
-  std::string BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body);
-  // `value` as exactly `width` big-endian digits of base 256 (shift 0) or 128
-  // (shift -1, synchsafe); a longer number keeps its least significant digits.
-  static std::string NumberToBytes(double value, int width, int shift);
-  // The header flags byte for `revision` (bit 6 means compression below revision 3,
-  // an extended header from 3 on; the footer bit exists from revision 4 on).
-  static std::uint8_t BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
-                                          bool extended_header, bool footer);
-  // The text of the genre frame: "(17)Rock", "(255)", "Chiptune", "(RX)" ...
-  std::u16string GenreFrameText() const;
-  // "5/12" from number and total; the number alone without a total; empty without
-  // a number.
-  static std::u16string NumberAndTotalText(const std::u16string& number, const std::u16string& total);
-  // ====================== end ID3v2 building ======================
-
-  // ======================== ID3v1 and Lyrics3 building (trailer_writer.cpp) ========================
-  // What follows the audio: the Lyrics3 v2 block (when Title, Artist or Album is too
-  // long for ID3v1), then the ID3v1 record (unless it would say nothing).
-  // `old_lyrics3v2_block` is the file's old block from "LYRICSBEGIN" through its last
-  // field, or empty; its foreign fields are carried over.
-  std::string BuildTrailer(std::string_view old_lyrics3v2_block) const;
-  // The 128-byte ID3v1 (1.1 when TrackNumber is a number from 1 to 255) record, or
-  // none when every item it holds is empty and the genre byte is 12 or 255, or when
-  // the genre number does not fit a byte.
-  std::optional<std::string> BuildID3v1Record() const;
-  // The Lyrics3 v2 block, or none when no title, artist or album exceeds 30 bytes.
-  std::optional<std::string> BuildLyrics3v2Block(std::string_view old_block) const;
-  // The genre byte of the ID3v1 record; may lie outside 0..255 when GenreID does.
-  std::int32_t ID3v1GenreByte() const;
-  // Single-byte form of tag text: Latin-1, any other character (a surrogate pair
-  // counting as one) as "?".
-  static std::string SingleByteText(std::u16string_view text);
-  // The text cut to `width` bytes and padded with NULs to exactly `width`.
-  static std::string FixedWidthText(std::u16string_view text, std::size_t width);
-  // Lyrics3 line-break escapes: CR LF -> "[CR][LF]", CR -> "[CR]", LF -> "[LF]".
-  static std::string EscapeLineBreaks(std::string_view value);
-  // ====================== end ID3v1 and Lyrics3 building ======================
-
  private:
   // Empties every tag item and status flag (GenreID 255, revision 0); the MPEG
   // results stay.
@@ -246,19 +207,6 @@ class clsID3 {
   // Offsets into a tag body are 0-based; a body is the tag's bytes after its
   // 10-byte header, as far as the file holds them.
 
-  // The tag-level flags of a 10-byte ID3v2 header.
-  struct ID3v2HeaderFlags {
-    bool unsynchronised = false;
-    bool compressed = false;       // revision 2 only
-    bool extended_header = false;  // revisions 3 and 4
-    bool footer = false;           // revision 4 only
-  };
-  // The decoded text of one frame, and whether it carried a description (COMM,
-  // USLT: text before a NUL).
-  struct FrameText {
-    std::u16string text;
-    bool has_description = false;
-  };
   // What the frames of one tag leave for the post-processing: the last genre text
   // and the parts of the last disc and track frames.
   struct FrameWalk {
@@ -273,30 +221,6 @@ class clsID3 {
   // 10 for a compressed revision-2 tag, 0 without a tag. A declared size past the
   // end of the file is read as far as the file goes.
   std::int64_t ReadID3v2(const FileReader& file);
-  // True when `header` (10 bytes) is an ID3v2 header: "ID3", version and revision
-  // below 255, four size bytes below 128.
-  static bool IsID3v2Header(std::string_view header);
-  // The flags of a recognised header, keyed on its major version (header[3]).
-  static ID3v2HeaderFlags ReadTagHeaderFlags(std::string_view header);
-  // 3 for revision 2 (any major version below 3), else 4; from ID3RevisionV2.
-  int FrameIdLength() const;
-  // The body after an extended header of the current revision (the header's size
-  // excludes its own 4 bytes in revision 3, includes them in revision 4).
-  std::string_view SkipExtendedHeader(std::string_view body) const;
-  // The length of the frame at `p`, header included, or no result when its size
-  // lies beyond the 32-bit signed range. A size field cut short by the end of the
-  // body is read from the bytes that are there.
-  std::optional<std::int64_t> FrameTotalLength(std::string_view body, std::size_t p) const;
-  // The text of the frame at `p`: the encoding byte applied, the 3-byte language
-  // code skipped when `skip_language` (taken as single bytes before decoding), a
-  // leading NUL (empty description) dropped, and cut at the first NUL when
-  // `cut_at_nul`. A compressed frame gives empty text. No result when the frame
-  // header itself is cut short by the end of the body.
-  std::optional<FrameText> DecodeFrameText(std::string_view body, std::size_t p, bool skip_language,
-                                           bool cut_at_nul) const;
-  // True at the marker that some tagging tools leave after the frames of a tag
-  // ("MP3ext V<version>(unicode)", or a tail of it).
-  static bool IsMp3extSignature(std::string_view body, std::size_t p);
   // Reads the frames of a tag body until padding, the marker or its end.
   void WalkFrames(std::string_view body, FrameWalk& walk);
   // Stores the frame at `p` (identifier `id`) into its item or into `walk`.
@@ -340,6 +264,7 @@ class clsID3 {
   bool lyrics3v1_exists_ = false;
   bool lyrics3v2_exists_ = false;
   std::uint8_t id3_revision_v2_ = 3;
+  std::error_code scan_error_;
 
   bool lyrics_timestamped_ = false;
 
@@ -357,14 +282,8 @@ class clsID3 {
   bool tag_unsynchronised_ = false;
 
   // ======================== Tag writing: private parts ========================
-  class FrameAreaWriter;     // the walk over an old frame area (id3v2_writer.cpp)
-  class Lyrics3BlockWriter;  // the walk over an old Lyrics3 v2 block (trailer_writer.cpp)
-  class TagLocator;          // where the old tags of a file lie (rewrite.cpp)
-  // The old frame area made ready for the walk: unsynchronisation and extended
-  // header removed as the old header's flags say.
-  std::string PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const;
-  // The ID3v1.1 track byte, when TrackNumber is a number from 1 to 255.
-  std::optional<std::uint8_t> ID3v1TrackByte() const;
+  // The tags themselves are built by free functions of the record (tag_building.h).
+  class TagLocator;  // where the old tags of a file lie (rewrite.cpp)
   // Shared by UpdateID3Tags (keep_tags) and DeleteID3Tags (rewrite.cpp).
   void RewriteFile(bool keep_tags);
 

@@ -4,7 +4,9 @@
 #include <limits>
 
 #include "tags/codecs.h"
+#include "tags/file_reader.h"
 #include "tags/id3.h"
+#include "tags/id3v2_format.h"
 #include "text/text.h"
 
 namespace pellora::tags {
@@ -113,13 +115,15 @@ std::u16string DecodeEncodedText(std::string_view data, int revision, std::size_
 
 }  // namespace
 
-bool clsID3::IsID3v2Header(std::string_view header) {
+namespace detail {
+
+bool IsID3v2Header(std::string_view header) {
   if (header.size() < kHeaderLength || header.substr(0, 3) != "ID3") return false;
   if (ByteAt(header, 3) == 0xFF || ByteAt(header, 4) == 0xFF) return false;
   return std::all_of(header.begin() + 6, header.begin() + 10, [](char b) { return (b & 0x80) == 0; });
 }
 
-clsID3::ID3v2HeaderFlags clsID3::ReadTagHeaderFlags(std::string_view header) {
+ID3v2HeaderFlags ReadTagHeaderFlags(std::string_view header) {
   const std::uint8_t version = ByteAt(header, 3), flags = ByteAt(header, 5);
   ID3v2HeaderFlags result;
   result.unsynchronised = (flags & 0x80) != 0;
@@ -132,25 +136,23 @@ clsID3::ID3v2HeaderFlags clsID3::ReadTagHeaderFlags(std::string_view header) {
   return result;
 }
 
-int clsID3::FrameIdLength() const { return id3_revision_v2_ < 3 ? 3 : 4; }
-
-std::string_view clsID3::SkipExtendedHeader(std::string_view body) const {
-  const bool v24 = id3_revision_v2_ >= 4;
+std::string_view SkipExtendedHeader(std::string_view body, int revision) {
+  const bool v24 = revision >= 4;
   const double size = BytesToNumber(Slice(body, 0, 4), v24) + (v24 ? 0 : 4);
   body.remove_prefix(static_cast<std::size_t>(std::min(size, double(body.size()))));
   return body;
 }
 
-std::optional<std::int64_t> clsID3::FrameTotalLength(std::string_view body, std::size_t p) const {
-  const std::size_t id_length = FrameIdLength();
-  const double size = BytesToNumber(Slice(body, p + id_length, id_length), id3_revision_v2_ >= 4);
+std::optional<std::int64_t> FrameTotalLength(std::string_view body, std::size_t p, int revision) {
+  const std::size_t id_length = FrameIdLength(revision);
+  const double size = BytesToNumber(Slice(body, p + id_length, id_length), revision >= 4);
   if (size > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
   return static_cast<std::int64_t>(size) + (id_length == 3 ? 6 : 10);
 }
 
-std::optional<clsID3::FrameText> clsID3::DecodeFrameText(std::string_view body, std::size_t p, bool skip_language,
-                                                         bool cut_at_nul) const {
-  const int revision = id3_revision_v2_ < 3 ? 2 : id3_revision_v2_ == 3 ? 3 : 4;
+std::optional<FrameText> DecodeFrameText(std::string_view body, std::size_t p, int major_version,
+                                         bool skip_language, bool cut_at_nul) {
+  const int revision = major_version < 3 ? 2 : major_version == 3 ? 3 : 4;
   const std::size_t header_length = revision == 2 ? 6 : 10;
   if (p + header_length > body.size()) return std::nullopt;
   const std::uint8_t format_flags = revision == 2 ? 0 : ByteAt(body, p + 9);
@@ -171,7 +173,7 @@ std::optional<clsID3::FrameText> clsID3::DecodeFrameText(std::string_view body, 
   return result;
 }
 
-bool clsID3::IsMp3extSignature(std::string_view body, std::size_t p) {
+bool IsMp3extSignature(std::string_view body, std::size_t p) {
   // Every form of the marker starts with one of these bytes; frame identifiers
   // (upper-case letters other than M, P and V) never do.
   static constexpr std::string_view kMarkerStarts("\0MP3ext Vunicode)(0123456789.", 29);
@@ -183,14 +185,16 @@ bool clsID3::IsMp3extSignature(std::string_view body, std::size_t p) {
   return MatchedTail(body, p, "unicode)") > 0;
 }
 
+}  // namespace detail
+
 void clsID3::WalkFrames(std::string_view body, FrameWalk& walk) {
-  const std::size_t id_length = FrameIdLength();
+  const std::size_t id_length = detail::FrameIdLength(id3_revision_v2_);
   const std::string padding(id_length, '\0');
   for (std::size_t p = 0; p < body.size();) {
     const std::string_view id = Slice(body, p, id_length);
-    if (id == padding || IsMp3extSignature(body, p)) break;
+    if (id == padding || detail::IsMp3extSignature(body, p)) break;
     ParseFrame(id, body, p, walk);
-    const auto total = FrameTotalLength(body, p);
+    const auto total = detail::FrameTotalLength(body, p, id3_revision_v2_);
     if (!total) break;
     p += static_cast<std::size_t>(*total);
   }
@@ -198,7 +202,7 @@ void clsID3::WalkFrames(std::string_view body, FrameWalk& walk) {
 
 void clsID3::ParseFrame(std::string_view id, std::string_view body, std::size_t p, FrameWalk& walk) {
   const bool with_language = Is(id, "COMM", "COM") || Is(id, "USLT", "ULT");
-  const auto frame = DecodeFrameText(body, p, with_language, !Is(id, "APIC", "PIC"));
+  const auto frame = detail::DecodeFrameText(body, p, id3_revision_v2_, with_language, !Is(id, "APIC", "PIC"));
   if (!frame) return;
   if (const auto item = PlainFrameItem(id)) {
     SetText(*item, frame->text);
@@ -237,13 +241,13 @@ void clsID3::PostProcessFrames(const FrameWalk& walk) {
 
 std::int64_t clsID3::ReadID3v2(const FileReader& file) {
   const auto header = file.ReadExactly(0, kHeaderLength);
-  if (!header || !IsID3v2Header(*header)) {
+  if (!header || !detail::IsID3v2Header(*header)) {
     id3_revision_v2_ = 3;
     return 0;
   }
   id3v2_exists_ = true;
   id3_revision_v2_ = ByteAt(*header, 3);
-  const ID3v2HeaderFlags flags = ReadTagHeaderFlags(*header);
+  const detail::ID3v2HeaderFlags flags = detail::ReadTagHeaderFlags(*header);
   tag_unsynchronised_ = flags.unsynchronised;
   if (flags.compressed) return kHeaderLength;
 
@@ -252,7 +256,7 @@ std::int64_t clsID3::ReadID3v2(const FileReader& file) {
   std::string body = file.ReadUpTo(kHeaderLength, size);
   if (tag_unsynchronised_ && id3_revision_v2_ < 4) body = RemoveUnsync(body);
   std::string_view frames = body;
-  if (flags.extended_header) frames = SkipExtendedHeader(frames);
+  if (flags.extended_header) frames = detail::SkipExtendedHeader(frames, id3_revision_v2_);
   FrameWalk walk;
   WalkFrames(frames, walk);
   PostProcessFrames(walk);

@@ -8,11 +8,12 @@
 #include <limits>
 
 #include "tags/codecs.h"
-#include "tags/id3.h"
+#include "tags/id3v2_format.h"
+#include "tags/tag_building.h"
 #include "tags/pending_ids.h"
 #include "text/text.h"
 
-namespace pellora::tags {
+namespace pellora::tags::detail {
 namespace {
 
 constexpr std::size_t kNewTagPadding = 2048;
@@ -149,10 +150,8 @@ std::u16string LowerAscii(std::u16string text) {
   return text;
 }
 
-}  // namespace
-
 // Walks and rewrites one frame area. Holds the pending identifiers of one update.
-class clsID3::FrameAreaWriter {
+class FrameAreaWriter {
  public:
   FrameAreaWriter(const clsID3& record, int revision, std::string area, bool fix)
       : record_(record), revision_(revision), area_(std::move(area)), fix_(fix) {
@@ -191,7 +190,7 @@ class clsID3::FrameAreaWriter {
   std::size_t Walk() {
     std::size_t p = 0;
     while (p < area_.size()) {
-      const auto total = record_.FrameTotalLength(area_, p);
+      const auto total = FrameTotalLength(area_, p, revision_);
       if (!total) break;
       const std::string id = area_.substr(p, IdLength());
       const std::string entry = pending_.Entry(id);
@@ -199,7 +198,7 @@ class clsID3::FrameAreaWriter {
         if (!StepCommentOrLyrics(id, entry, std::size_t(*total), p)) break;
         continue;
       }
-      if (id.find_first_not_of('\0') == std::string::npos || clsID3::IsMp3extSignature(area_, p)) break;
+      if (id.find_first_not_of('\0') == std::string::npos || IsMp3extSignature(area_, p)) break;
       if (!RewriteOrPass(entry, std::size_t(*total), p)) break;
       if (entry == id) pending_.Leave(id);
     }
@@ -210,7 +209,7 @@ class clsID3::FrameAreaWriter {
   // description are the record's; the first is rewritten, later ones removed.
   bool StepCommentOrLyrics(const std::string& id, const std::string& entry, std::size_t total,
                            std::size_t& p) {
-    const auto text = record_.DecodeFrameText(area_, p, /*skip_language=*/true, /*cut_at_nul=*/true);
+    const auto text = DecodeFrameText(area_, p, revision_, /*skip_language=*/true, /*cut_at_nul=*/true);
     if (!text) return false;  // a header cut short by the end of the area
     if (text->has_description) return PassOver(total, p);
     if (entry.empty()) {
@@ -249,7 +248,7 @@ class clsID3::FrameAreaWriter {
     if (!(format_flags & 0x02)) return p + 10 + size;
     const std::string data = RemoveUnsync(std::string_view(area_).substr(p + 10, size));
     std::string frame = area_.substr(p, 4);
-    frame += clsID3::NumberToBytes(double(data.size()), 4, -1);
+    frame += NumberToBytes(double(data.size()), 4, -1);
     frame.push_back(area_[p + 8]);
     frame.push_back(static_cast<char>(format_flags & ~0x02));
     frame += data;
@@ -258,8 +257,8 @@ class clsID3::FrameAreaWriter {
   }
 
   std::string SizeField(std::size_t content_length) const {
-    if (revision_ < 3) return clsID3::NumberToBytes(double(content_length), 3, 0);
-    return clsID3::NumberToBytes(double(content_length), 4, revision_ >= 4 ? -1 : 0);
+    if (revision_ < 3) return NumberToBytes(double(content_length), 3, 0);
+    return NumberToBytes(double(content_length), 4, revision_ >= 4 ? -1 : 0);
   }
 
   // Writes `value` as frame `id` at p (append: at the end) and returns the position
@@ -294,9 +293,9 @@ class clsID3::FrameAreaWriter {
     const ManagedFrame* frame = FindManagedFrame(id);
     if (!frame) return {};
     switch (frame->source) {
-      case ValueSource::Genre: return record_.GenreFrameText();
-      case ValueSource::Track: return clsID3::NumberAndTotalText(record_.TrackNumber(), record_.TracksTotal());
-      case ValueSource::Disc: return clsID3::NumberAndTotalText(record_.DiscNumber(), record_.DiscsTotal());
+      case ValueSource::Genre: return GenreFrameText(record_);
+      case ValueSource::Track: return NumberAndTotalText(record_.TrackNumber(), record_.TracksTotal());
+      case ValueSource::Disc: return NumberAndTotalText(record_.DiscNumber(), record_.DiscsTotal());
       case ValueSource::Item: break;
     }
     return record_.Text(frame->item);
@@ -309,7 +308,18 @@ class clsID3::FrameAreaWriter {
   PendingIds pending_;
 };
 
-std::string clsID3::NumberToBytes(double value, int width, int shift) {
+// The old frame area made ready for the walk: unsynchronisation and extended
+// header removed as the old header's flags say.
+std::string PrepareOldFrameArea(const ID3v2HeaderFlags& flags, int revision, std::string_view body) {
+  std::string area(body);
+  if (flags.unsynchronised && revision < 4) area = RemoveUnsync(area);
+  if (flags.extended_header) area = std::string(SkipExtendedHeader(area, revision));
+  return area;
+}
+
+}  // namespace
+
+std::string NumberToBytes(double value, int width, int shift) {
   const double base = shift == 0 ? 256.0 : 128.0;
   std::string digits;
   do {
@@ -322,56 +332,48 @@ std::string clsID3::NumberToBytes(double value, int width, int shift) {
   return digits;
 }
 
-std::uint8_t clsID3::BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
-                                         bool extended_header, bool footer) {
+std::uint8_t BuildTagHeaderFlags(int revision, bool unsynchronised, bool compressed,
+                                 bool extended_header, bool footer) {
   std::uint8_t flags = unsynchronised ? 0x80 : 0;
   if (revision < 3 ? compressed : extended_header) flags |= 0x40;
   if (revision >= 4 && footer) flags |= 0x10;
   return flags;
 }
 
-std::u16string clsID3::GenreFrameText() const {
-  const std::u16string number = genre_id_ == -2   ? u"CR"
-                                : genre_id_ == -1 ? u"RX"
-                                                  : text::Latin1ToUtf16(std::to_string(genre_id_));
-  const std::u16string key = LowerAscii(TrimBlanks(Genre()));
-  if (!key.empty() && (genre_id_ == 12 || genre_id_ == 255)) return Genre();
-  if (key != u"" && key != u"other" && key != u"unknown") return u"(" + number + u")" + Genre();
+std::u16string GenreFrameText(const clsID3& record) {
+  const std::int32_t id = record.GenreID();
+  const std::u16string number = id == -2 ? u"CR" : id == -1 ? u"RX" : text::Latin1ToUtf16(std::to_string(id));
+  const std::u16string key = LowerAscii(TrimBlanks(record.Genre()));
+  if (!key.empty() && (id == 12 || id == 255)) return record.Genre();
+  if (key != u"" && key != u"other" && key != u"unknown") return u"(" + number + u")" + record.Genre();
   return u"(" + number + u")";
 }
 
-std::u16string clsID3::NumberAndTotalText(const std::u16string& number, const std::u16string& total) {
+std::u16string NumberAndTotalText(const std::u16string& number, const std::u16string& total) {
   if (number.empty()) return {};
   return total.empty() ? number : number + u"/" + total;
 }
 
-std::string clsID3::BuildID3v2Tag(const std::optional<std::string>& old_header, std::string_view old_body) {
+BuiltID3v2Tag BuildID3v2Tag(const clsID3& record, const std::optional<std::string>& old_header,
+                            std::string_view old_body) {
   std::string area;
   bool fix = false;
-  id3_revision_v2_ = 3;
+  int revision = 3;
   if (old_header) {
     const auto flags = ReadTagHeaderFlags(*old_header);
-    id3_revision_v2_ = static_cast<std::uint8_t>((*old_header)[3]);
-    if (!flags.compressed) area = PrepareOldFrameArea(flags, old_body);
-    fix = id3_revision_v2_ >= 4;
+    revision = static_cast<std::uint8_t>((*old_header)[3]);
+    if (!flags.compressed) area = PrepareOldFrameArea(flags, revision, old_body);
+    fix = revision >= 4;
   }
   // The new tag is written without unsynchronisation, extended header or footer.
-  tag_unsynchronised_ = false;
-  area = FrameAreaWriter(*this, id3_revision_v2_, std::move(area), fix).Finish();
+  area = FrameAreaWriter(record, revision, std::move(area), fix).Finish();
 
   std::string tag = "ID3";
-  tag.push_back(static_cast<char>(id3_revision_v2_));
+  tag.push_back(static_cast<char>(revision));
   tag.push_back('\0');
-  tag.push_back(static_cast<char>(BuildTagHeaderFlags(id3_revision_v2_, false, false, false, false)));
+  tag.push_back(static_cast<char>(BuildTagHeaderFlags(revision, false, false, false, false)));
   tag += NumberToBytes(double(area.size()), 4, -1);
-  return tag + area;
+  return {tag + area, static_cast<std::uint8_t>(revision)};
 }
 
-std::string clsID3::PrepareOldFrameArea(const ID3v2HeaderFlags& flags, std::string_view body) const {
-  std::string area(body);
-  if (flags.unsynchronised && id3_revision_v2_ < 4) area = RemoveUnsync(area);
-  if (flags.extended_header) area = std::string(SkipExtendedHeader(area));
-  return area;
-}
-
-}  // namespace pellora::tags
+}  // namespace pellora::tags::detail

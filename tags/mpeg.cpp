@@ -3,6 +3,7 @@
 
 #include "tags/id3.h"
 #include "tags/mpeg_stream.h"
+#include "tags/mpeg_stream.h"
 
 namespace pellora::tags {
 

@@ -22,6 +22,8 @@
 #include "hosting/file.h"
 #include "tags/codecs.h"
 #include "tags/id3.h"
+#include "tags/id3v2_format.h"
+#include "tags/tag_building.h"
 #include "text/text.h"
 
 namespace pellora::tags {
@@ -77,8 +79,8 @@ class clsID3::TagLocator {
   bool LocateID3v2(bool read_body) {
     std::string header;
     if (!Read(0, kHeaderLength, header)) return false;
-    if (!clsID3::IsID3v2Header(header)) return true;
-    const auto flags = clsID3::ReadTagHeaderFlags(header);
+    if (!detail::IsID3v2Header(header)) return true;
+    const auto flags = detail::ReadTagHeaderFlags(header);
     const auto size = static_cast<std::int64_t>(BytesToNumber(std::string_view(header).substr(6, 4), true));
     layout_.audio_start = kHeaderLength + size + (flags.footer ? 10 : 0);
     if (read_body && !flags.compressed && !Read(kHeaderLength, size, layout_.id3v2_body)) return false;
@@ -327,11 +329,14 @@ void clsID3::RewriteFile(bool keep_tags) {
   content.audio_start = std::min(layout->audio_start, length);
   content.audio_end = std::max(layout->audio_end, content.audio_start);
   if (keep_tags) {
-    content.head = BuildID3v2Tag(layout->id3v2_header, layout->id3v2_body);
-    content.tail = BuildTrailer(layout->lyrics3v2_block);
+    auto tag = detail::BuildID3v2Tag(*this, layout->id3v2_header, layout->id3v2_body);
+    content.head = std::move(tag.bytes);
+    id3_revision_v2_ = tag.revision;
+    tag_unsynchronised_ = false;
+    content.tail = detail::BuildTrailer(*this, layout->lyrics3v2_block);
   } else if (layout->id3v2_header) {
     id3_revision_v2_ = static_cast<std::uint8_t>((*layout->id3v2_header)[3]);
-    tag_unsynchronised_ = ReadTagHeaderFlags(*layout->id3v2_header).unsynchronised;
+    tag_unsynchronised_ = detail::ReadTagHeaderFlags(*layout->id3v2_header).unsynchronised;
   }
 
   const bool same_sizes = exists && layout->audio_start <= length &&

@@ -1,7 +1,12 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "hosting/file.h"
 #include "tags/frame_search.h"
+#include "tags/file_reader.h"
 #include "tags/id3.h"
 #include "tags/vbr_header.h"
 #include "text/text.h"
@@ -62,6 +67,31 @@ AudioAnalysis AnalyseAudio(const FileReader& file, std::int64_t start, std::int6
   return result;
 }
 
+// Opens `path` for the scan with one open and one fstat: only a regular file is
+// scanned. The open does not wait (a FIFO would otherwise block it until a writer
+// came); a FIFO, a directory or a device is refused after the fstat. On success
+// `length` is the file's length.
+hosting::File OpenForScan(const std::string& path, std::int64_t& length, std::error_code& ec) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    ec = std::error_code(errno, std::generic_category());
+    return {};
+  }
+  hosting::File file = hosting::File::Adopt(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ec = std::error_code(errno, std::generic_category());
+    return {};
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ec = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory : std::errc::not_supported);
+    return {};
+  }
+  ec.clear();
+  length = st.st_size;
+  return file;
+}
+
 }  // namespace
 
 // Reads the tags in the order of the file's layout: the ID3v2 tag at the start,
@@ -70,17 +100,15 @@ AudioAnalysis AnalyseAudio(const FileReader& file, std::int64_t start, std::int6
 // audio frame between the tags. The file is open only for the scan.
 void clsID3::ReadTags() {
   ResetForScan();
-  // Only a regular file is scanned: a FIFO would block the open, and a directory
-  // or device holds no tags. Anything else counts as a file that cannot be opened.
-  const std::string path = text::Utf16ToUtf8(file_name_);
-  std::error_code ec;
-  const auto file = hosting::IsRegularFile(path) ? hosting::File::Open(path, hosting::OpenMode::Read, ec)
-                                                 : hosting::File();
+  // Only a regular file is scanned: a directory or device holds no tags. Anything
+  // else counts as a file that cannot be opened.
+  std::int64_t length = 0;
+  const auto file = OpenForScan(text::Utf16ToUtf8(file_name_), length, scan_error_);
   if (!file.IsOpen()) {
     id3_revision_v2_ = 3;
     return;
   }
-  FileReader reader(file);
+  FileReader reader(file, length);
   // The tags and the first frame usually lie in the first and last few KiB.
   reader.Prefetch(0, kHeadPrefetch);
   reader.Prefetch(std::max<std::int64_t>(0, reader.Length() - kTailPrefetch), kTailPrefetch);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "tags/codecs.h"
+#include "tags/file_reader.h"
 #include "tags/id3.h"
 #include "text/text.h"
 

@@ -9,10 +9,10 @@
 #include <cstdio>
 
 #include "tags/codecs.h"
-#include "tags/id3.h"
+#include "tags/tag_building.h"
 #include "tags/pending_ids.h"
 
-namespace pellora::tags {
+namespace pellora::tags::detail {
 namespace {
 
 constexpr std::size_t kID3v1SlotWidth = 30;
@@ -35,10 +35,8 @@ std::size_t FieldLength(std::string_view block, std::size_t p) {
   return std::size_t(std::stoul(std::string(block.substr(p + 3, 5))));
 }
 
-}  // namespace
-
 // The Lyrics3 v2 block under construction, with the identifiers still to write.
-class clsID3::Lyrics3BlockWriter {
+class Lyrics3BlockWriter {
  public:
   explicit Lyrics3BlockWriter(const clsID3& record) : record_(record) {
     for (std::string_view id : clsID3::Lyrics3FieldIds()) pending_.Add(id);
@@ -85,9 +83,9 @@ class clsID3::Lyrics3BlockWriter {
     const auto if_long = [](std::string value) {
       return value.size() > kID3v1SlotWidth ? value.substr(0, kLyrics3ValueLimit) : std::string();
     };
-    if (id == "EAL") return if_long(clsID3::SingleByteText(record_.Album()));
-    if (id == "EAR") return if_long(clsID3::SingleByteText(record_.Artist()));
-    if (id == "ETT") return if_long(clsID3::SingleByteText(record_.Title()));
+    if (id == "EAL") return if_long(SingleByteText(record_.Album()));
+    if (id == "EAR") return if_long(SingleByteText(record_.Artist()));
+    if (id == "ETT") return if_long(SingleByteText(record_.Title()));
     return {};
   }
 
@@ -96,7 +94,7 @@ class clsID3::Lyrics3BlockWriter {
   std::size_t PutField(const std::string& id, std::size_t p, const std::string& value, bool append) {
     std::string field;
     if (!value.empty()) {
-      const std::string data = clsID3::EscapeLineBreaks(value);
+      const std::string data = EscapeLineBreaks(value);
       field = id + Digits(data.size(), 5) + data;
     }
     if (append) {
@@ -112,7 +110,17 @@ class clsID3::Lyrics3BlockWriter {
   PendingIds pending_;
 };
 
-std::string clsID3::SingleByteText(std::u16string_view text) {
+// The ID3v1.1 track byte, when TrackNumber is a number from 1 to 255.
+std::optional<std::uint8_t> ID3v1TrackByte(const clsID3& record) {
+  const std::optional<double> value = NumberValue(record.TrackNumber());
+  if (!value || *value < 1 || *value > 255) return std::nullopt;
+  // Halves go to the even neighbour, as the current rounding mode does by default.
+  return static_cast<std::uint8_t>(std::nearbyint(*value));
+}
+
+}  // namespace
+
+std::string SingleByteText(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -127,13 +135,13 @@ std::string clsID3::SingleByteText(std::u16string_view text) {
   return out;
 }
 
-std::string clsID3::FixedWidthText(std::u16string_view text, std::size_t width) {
+std::string FixedWidthText(std::u16string_view text, std::size_t width) {
   std::string bytes = SingleByteText(text);
   bytes.resize(width, '\0');
   return bytes;
 }
 
-std::string clsID3::EscapeLineBreaks(std::string_view value) {
+std::string EscapeLineBreaks(std::string_view value) {
   std::string out;
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') {
@@ -150,56 +158,50 @@ std::string clsID3::EscapeLineBreaks(std::string_view value) {
   return out;
 }
 
-std::int32_t clsID3::ID3v1GenreByte() const {
-  std::u16string lower = Genre();
+std::int32_t ID3v1GenreByte(const clsID3& record) {
+  std::u16string lower = record.Genre();
   for (auto& c : lower)
     if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
-  std::int32_t id = genre_id_;
-  if ((genre_id_ == 12 && lower != u"other") || (genre_id_ == 255 && lower != u"unknown"))
-    id = ToGenreID(Genre());
+  const std::int32_t genre_id = record.GenreID();
+  std::int32_t id = genre_id;
+  if ((genre_id == 12 && lower != u"other") || (genre_id == 255 && lower != u"unknown"))
+    id = clsID3::ToGenreID(record.Genre());
   return id == -1 || id == -2 ? 12 : id;
 }
 
-std::optional<std::uint8_t> clsID3::ID3v1TrackByte() const {
-  const std::optional<double> value = NumberValue(TrackNumber());
-  if (!value || *value < 1 || *value > 255) return std::nullopt;
-  // Halves go to the even neighbour, as the current rounding mode does by default.
-  return static_cast<std::uint8_t>(std::nearbyint(*value));
-}
-
-std::optional<std::string> clsID3::BuildID3v1Record() const {
-  const std::int32_t genre = ID3v1GenreByte();
-  const bool all_empty = Title().empty() && Artist().empty() && Album().empty() && Year().empty() &&
-                         Comments().empty() && TrackNumber().empty();
+std::optional<std::string> BuildID3v1Record(const clsID3& record) {
+  const std::int32_t genre = ID3v1GenreByte(record);
+  const bool all_empty = record.Title().empty() && record.Artist().empty() && record.Album().empty() &&
+                         record.Year().empty() && record.Comments().empty() && record.TrackNumber().empty();
   if (all_empty && (genre == 12 || genre == 255)) return std::nullopt;
   if (genre < 0 || genre > 255) return std::nullopt;
 
-  std::string record = "TAG";
-  record += FixedWidthText(Title(), kID3v1SlotWidth);
-  record += FixedWidthText(Artist(), kID3v1SlotWidth);
-  record += FixedWidthText(Album(), kID3v1SlotWidth);
-  record += FixedWidthText(Year(), 4);
-  if (const auto track = ID3v1TrackByte()) {
-    record += FixedWidthText(Comments(), 28);
-    record.push_back('\0');
-    record.push_back(static_cast<char>(*track));
+  std::string bytes = "TAG";
+  bytes += FixedWidthText(record.Title(), kID3v1SlotWidth);
+  bytes += FixedWidthText(record.Artist(), kID3v1SlotWidth);
+  bytes += FixedWidthText(record.Album(), kID3v1SlotWidth);
+  bytes += FixedWidthText(record.Year(), 4);
+  if (const auto track = ID3v1TrackByte(record)) {
+    bytes += FixedWidthText(record.Comments(), 28);
+    bytes.push_back('\0');
+    bytes.push_back(static_cast<char>(*track));
   } else {
-    record += FixedWidthText(Comments(), kID3v1SlotWidth);
+    bytes += FixedWidthText(record.Comments(), kID3v1SlotWidth);
   }
-  record.push_back(static_cast<char>(genre));
-  return record;
+  bytes.push_back(static_cast<char>(genre));
+  return bytes;
 }
 
-std::optional<std::string> clsID3::BuildLyrics3v2Block(std::string_view old_block) const {
+std::optional<std::string> BuildLyrics3v2Block(const clsID3& record, std::string_view old_block) {
   const auto is_long = [](const std::u16string& value) {
     return SingleByteText(value).size() > kID3v1SlotWidth;
   };
-  if (!is_long(Title()) && !is_long(Artist()) && !is_long(Album())) return std::nullopt;
-  return Lyrics3BlockWriter(*this).Build(old_block);
+  if (!is_long(record.Title()) && !is_long(record.Artist()) && !is_long(record.Album())) return std::nullopt;
+  return Lyrics3BlockWriter(record).Build(old_block);
 }
 
-std::string clsID3::BuildTrailer(std::string_view old_lyrics3v2_block) const {
-  return BuildLyrics3v2Block(old_lyrics3v2_block).value_or("") + BuildID3v1Record().value_or("");
+std::string BuildTrailer(const clsID3& record, std::string_view old_lyrics3v2_block) {
+  return BuildLyrics3v2Block(record, old_lyrics3v2_block).value_or("") + BuildID3v1Record(record).value_or("");
 }
 
-}  // namespace pellora::tags
+}  // namespace pellora::tags::detail

@@ -1,6 +1,8 @@
 // The Torvane control behind the C API: a handle owns the control, its site on
 // the library's loop, and the adapter that turns its events into the host's
 // callbacks.
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -168,6 +170,7 @@ PELLORA_TEXT_PROPERTY(pellora_torvane_get_id3_comments, ID3Comments)
 PELLORA_TEXT_PROPERTY(pellora_torvane_get_id3_encoded_by, ID3EncodedBy)
 PELLORA_TEXT_PROPERTY(pellora_torvane_get_id3_copyright, ID3Copyright)
 PELLORA_TEXT_PROPERTY(pellora_torvane_get_id3_languages, ID3Languages)
+PELLORA_TEXT_PROPERTY(pellora_torvane_get_ca_file, CaFile)
 #undef PELLORA_TEXT_PROPERTY
 
 #define PELLORA_VALUE_PROPERTY(c_name, type, member)                                   \
@@ -184,6 +187,8 @@ PELLORA_VALUE_PROPERTY(pellora_torvane_received_meta_info, int32_t, ReceivedMeta
 PELLORA_VALUE_PROPERTY(pellora_torvane_written_bytes, int32_t, WrittenBytes)
 PELLORA_VALUE_PROPERTY(pellora_torvane_get_write_id3_tag_to_file, int, WriteID3TagToFile)
 PELLORA_VALUE_PROPERTY(pellora_torvane_get_accept_http_ok, int, AcceptHttpOk)
+PELLORA_VALUE_PROPERTY(pellora_torvane_get_insecure, int, Insecure)
+PELLORA_VALUE_PROPERTY(pellora_torvane_stream_ended, int, StreamEnded)
 PELLORA_VALUE_PROPERTY(pellora_torvane_received_bytes_total, int64_t, ReceivedBytesTotal)
 PELLORA_VALUE_PROPERTY(pellora_torvane_written_bytes_total, int64_t, WrittenBytesTotal)
 #undef PELLORA_VALUE_PROPERTY
@@ -198,6 +203,7 @@ PELLORA_TEXT_SETTER(pellora_torvane_set_id3_comments, ID3Comments)
 PELLORA_TEXT_SETTER(pellora_torvane_set_id3_encoded_by, ID3EncodedBy)
 PELLORA_TEXT_SETTER(pellora_torvane_set_id3_copyright, ID3Copyright)
 PELLORA_TEXT_SETTER(pellora_torvane_set_id3_languages, ID3Languages)
+PELLORA_TEXT_SETTER(pellora_torvane_set_ca_file, CaFile)
 #undef PELLORA_TEXT_SETTER
 
 int pellora_torvane_get_notices(const pellora_torvane* control, char* buffer, size_t size,
@@ -213,6 +219,21 @@ int pellora_torvane_set_write_id3_tag_to_file(pellora_torvane* control, int valu
 
 int pellora_torvane_set_accept_http_ok(pellora_torvane* control, int value) {
   return With(control, [&](Torvane& t) { t.AcceptHttpOk(value != 0); return kOk; });
+}
+
+int pellora_torvane_set_insecure(pellora_torvane* control, int value) {
+  return With(control, [&](Torvane& t) { t.Insecure(value != 0); return kOk; });
+}
+
+int pellora_torvane_get_header_timeout(const pellora_torvane* control, int32_t* milliseconds) {
+  return With(control, [&](const Torvane& t) {
+    return StoreOut(milliseconds, static_cast<int32_t>(std::clamp<std::int64_t>(
+                                      t.HeaderTimeout().count(), INT32_MIN, INT32_MAX)));
+  });
+}
+
+int pellora_torvane_set_header_timeout(pellora_torvane* control, int32_t milliseconds) {
+  return With(control, [&](Torvane& t) { t.HeaderTimeout(std::chrono::milliseconds(milliseconds)); return kOk; });
 }
 
 int pellora_torvane_about(pellora_torvane* control, int* present) {

@@ -6,7 +6,12 @@
  * points of component_server.h), gives it its event callbacks, calls
  * pellora_torvane_connect with a stream URL, and runs the library's event loop
  * (pellora_loop_run, or pellora_loop_poll from its own loop). Everything runs
- * on the thread that runs the loop; the library starts no thread.
+ * on the thread that runs the loop: every callback, and every function must be
+ * called there. The library starts no thread of its own; the one exception is
+ * resolving a host name (not a numeric address such as 127.0.0.1 or [::1]),
+ * which Boost.Asio's resolver runs on a helper thread that it starts at the first
+ * name and keeps until the library's loop ends; its result is still delivered on
+ * the loop's thread.
  *
  * Conventions:
  *   - Every function returns PELLORA_OK (0) or a negative PELLORA_E_* code; no
@@ -122,7 +127,9 @@ PELLORA_API void pellora_torvane_destroy(pellora_torvane* control);
 PELLORA_API int pellora_torvane_set_events(pellora_torvane* control,
                                            const pellora_torvane_events* events);
 
-/* 1. Connects to "[http://]host[:port][/path]". With disconnect_first an open
+/* 1. Connects to "[http://|https://]host[:port][/path]" (default port 80, or
+ * 443 for https, which is TLS with the certificate checked: see
+ * pellora_torvane_set_ca_file). With disconnect_first an open
  * connection is ended first; without, an open connection gives an error event
  * (PELLORA_ERR_MISC_ALREADYCONNECTED). Other failures come as error events too;
  * only a socket that refuses to start gives PELLORA_E_CONNECT_REFUSED, with its
@@ -134,7 +141,10 @@ PELLORA_API int pellora_torvane_disconnect(pellora_torvane* control);
 /* 3. The value of `var` in the last metadata block ("var='value';"). */
 PELLORA_API int pellora_torvane_get_meta(const pellora_torvane* control, const char* var,
                                          char* buffer, size_t size, size_t* length, int* present);
-/* 4. The value of the header field `var`. */
+/* 4. The value of the header field `var`, blanks at both ends removed: the
+ * first field whose whole name equals `var` in any case ("icy-metaint" finds
+ * "Icy-MetaInt:"); absent (*present 0) when there is none or nothing follows its
+ * colon. */
 PELLORA_API int pellora_torvane_get_header(const pellora_torvane* control, const char* var,
                                            char* buffer, size_t size, size_t* length,
                                            int* present);
@@ -199,6 +209,30 @@ PELLORA_API int pellora_torvane_about(pellora_torvane* control, int* present);
 /* Beyond the interface: accept "HTTP/1.x 200" responses as "ICY 200". */
 PELLORA_API int pellora_torvane_get_accept_http_ok(const pellora_torvane* control, int* value);
 PELLORA_API int pellora_torvane_set_accept_http_ok(pellora_torvane* control, int value);
+/* TLS of https URLs, from the next connect. ca_file: PEM file of the trusted
+ * authorities instead of the system's store ("" = the system's). insecure:
+ * accept any certificate for any host (as curl -k). A certificate that fails the
+ * check gives an error event (PELLORA_TERR_WSOCK, 10020, "certificate verify
+ * failed: <why>"); other TLS failures give 10021 ("TLS handshake failed: ...").
+ * There is never a fallback to plain text. */
+PELLORA_API int pellora_torvane_get_ca_file(const pellora_torvane* control, char* buffer, size_t size,
+                                            size_t* length);
+PELLORA_API int pellora_torvane_set_ca_file(pellora_torvane* control, const char* path);
+PELLORA_API int pellora_torvane_get_insecure(const pellora_torvane* control, int* value);
+PELLORA_API int pellora_torvane_set_insecure(pellora_torvane* control, int value);
+/* The response header must be complete this many milliseconds after connect
+ * (default 15000; 0 or less: no limit), or the connection ends with an error
+ * event (PELLORA_TERR_WSOCK, 110, "No complete response header within 15
+ * seconds"). */
+PELLORA_API int pellora_torvane_get_header_timeout(const pellora_torvane* control, int32_t* milliseconds);
+PELLORA_API int pellora_torvane_set_header_timeout(pellora_torvane* control, int32_t milliseconds);
+/* Nonzero once the last connection ended because the stream ended: the server
+ * closed it after a complete response, or the body's Content-Length or last
+ * chunk was reached. The control then ends the connection as disconnect does
+ * (state_changed for a closed recording, then state_changed with is_connected
+ * 0), with no error event. A close before the header was complete is an error
+ * event instead (PELLORA_TERR_WSOCK, 10101). Zero again after connect. */
+PELLORA_API int pellora_torvane_stream_ended(const pellora_torvane* control, int* value);
 /* The byte counters in full. */
 PELLORA_API int pellora_torvane_received_bytes_total(const pellora_torvane* control,
                                                      int64_t* value);

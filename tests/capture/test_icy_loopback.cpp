@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "capture/torvane.h"
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
 #include "tests/capture/loop_wait.h"
+#include "tests/support/child_process.h"
 #include "tests/support/icy_server.h"
 
 namespace pellora::capture {
@@ -49,18 +52,26 @@ TEST_F(IcyLoopback, RequestArrivesByteForByte) {
 }
 
 TEST_F(IcyLoopback, RefusedConnectionOnAClosedPort) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);  // nobody listens there now
-  control->Connect("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+  // Nobody listens there now.
+  control->Connect("http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort()) + "/");
   ASSERT_TRUE(WaitForEvents(3));
   EXPECT_EQ(log.events, (Events{"StateChanged", "StateChanged", "Error:1:111:Connection refused"}));
   EXPECT_FALSE(control->IsConnected());
+}
+
+std::size_t ThreadCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+  return count;
+}
+
+TEST_F(IcyLoopback, NumericHostsStartNoThread) {
+  IcyServer server({{"ICY 200 OK\r\n\r\n"}});
+  const std::size_t before = ThreadCount();
+  control->Connect(server.Url());
+  ASSERT_TRUE(WaitForEvents(2));
+  EXPECT_EQ(log.events[1], "GotHeader:ICY 200 OK\r\n\r\n");
+  EXPECT_EQ(ThreadCount(), before);
 }
 
 TEST_F(IcyLoopback, UnknownHostIsReportedAsNotFound) {
@@ -99,6 +110,7 @@ struct StatusCase {
   bool accept_http_ok;
   std::vector<std::string> events;  // after the StateChanged of Connect
   bool close_after = false;          // the server closes once it has sent the response
+  bool reset_after = false;          // ... or resets the connection
 };
 
 class ResponseStatus : public IcyLoopback, public ::testing::WithParamInterface<StatusCase> {};
@@ -106,7 +118,7 @@ class ResponseStatus : public IcyLoopback, public ::testing::WithParamInterface<
 TEST_P(ResponseStatus, GivesItsEvents) {
   const StatusCase& c = GetParam();
   control->AcceptHttpOk(c.accept_http_ok);
-  IcyServer server({{c.response}, 0ms, c.close_after});
+  IcyServer server({{c.response}, 0ms, c.close_after, c.reset_after});
   control->Connect(server.Url());
   ASSERT_TRUE(WaitForEvents(1 + c.events.size()));
   loop.run_for(20ms);  // nothing more may follow
@@ -149,6 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The end of the stream: the connection ends as Disconnect ends it.
         StatusCase{"ClosedAfterTheBody", "ICY 200 OK\r\n\r\nabc", false,
                    {"GotHeader:ICY 200 OK\r\n\r\n", "StateChanged"}, true},
+        StatusCase{"ResetAfterTheBody", "ICY 200 OK\r\n\r\nabc", false,
+                   {"GotHeader:ICY 200 OK\r\n\r\n", "StateChanged", "Error:1:104:Connection reset by peer"},
+                   false, true},
         StatusCase{"ContentLengthZero", "ICY 200 OK\r\nContent-Length: 0\r\n\r\n", false,
                    {"GotHeader:ICY 200 OK\r\nContent-Length: 0\r\n\r\n", "StateChanged"}},
         StatusCase{"ClosedInsideTheHeader", "ICY 200 OK\r\nicy-name:x\r\n", false,

@@ -5,6 +5,7 @@
 #include "capture/torvane.h"
 #include "hosting/event_loop.h"
 #include "tests/capture/event_log.h"
+#include "tests/capture/loop_wait.h"
 #include "tests/support/scripted_socket.h"
 
 namespace pellora::capture {
@@ -191,6 +192,38 @@ TEST_F(TorvaneConnection, ReconnectFromTheErrorOfABadServerStands) {
   }
 }
 
+TEST_F(TorvaneConnection, HttpsConnectsOverTlsWithTheControlsSettings) {
+  control->CaFile("/etc/ca.pem");
+  control->Insecure(true);
+  control->Connect("https://radio.example/live");
+  EXPECT_EQ(site.socket->port, 443);
+  ASSERT_TRUE(site.socket->tls.has_value());
+  EXPECT_EQ(site.socket->tls->ca_file, "/etc/ca.pem");
+  EXPECT_TRUE(site.socket->tls->insecure);
+  site.socket->Accept();
+  EXPECT_TRUE(site.socket->sent.starts_with("GET /live HTTP/1.1\r\nHost: radio.example\r\n"));
+  control->Connect("http://radio.example/live", true);
+  EXPECT_FALSE(site.socket->tls.has_value());
+}
+
+TEST_F(TorvaneConnection, HeaderIncompleteAfterTheTimeLimitIsAFailure) {
+  control->HeaderTimeout(std::chrono::milliseconds(20));
+  control->Connect("h:8000");
+  site.socket->Accept();
+  site.socket->Deliver("ICY 200 OK\r\nicy-na");
+  log.events.clear();
+  ASSERT_TRUE(testing_support::RunUntil(loop, [&] { return log.events.size() >= 2; }));
+  EXPECT_EQ(log.events, (Events{"StateChanged", "Error:1:110:No complete response header within 0.02 seconds"}));
+  // A header complete in time ends the limit.
+  control->Connect("h:8000");
+  site.socket->Accept();
+  site.socket->Deliver("ICY 200 OK\r\n\r\n");
+  log.events.clear();
+  loop.run_for(std::chrono::milliseconds(60));
+  EXPECT_TRUE(log.events.empty());
+  EXPECT_TRUE(control->IsConnected());
+}
+
 TEST_F(TorvaneConnection, HandlerMayDropTheLastReference) {
   control->Connect("h:8000");
   log.react = [&](const std::string& e) {
@@ -222,7 +255,7 @@ TEST_F(TorvaneConnection, UnusableUrlNeverReachesTheOldHost) {
   ASSERT_EQ(log.events.size(), 3u);
   EXPECT_EQ(log.events[0], "StateChanged");
   EXPECT_EQ(log.events[1], "StateChanged");
-  EXPECT_EQ(log.events[2], "Error:1:22:Invalid stream URL: the scheme \"ftp\" is not http");
+  EXPECT_EQ(log.events[2], "Error:1:22:Invalid stream URL: the scheme \"ftp\" is not http or https");
 }
 
 TEST_F(TorvaneConnection, NoOperationRaisesBeforeStateChanged) {
@@ -239,6 +272,7 @@ struct SplitCase {
   int port;
   const char* path;
   const char* problem;  // nullptr when usable
+  bool tls = false;
 };
 
 class UrlSplitting : public ::testing::TestWithParam<SplitCase> {};
@@ -254,6 +288,7 @@ TEST_P(UrlSplitting, SplitsOrRefuses) {
   EXPECT_EQ(split.host, c.host);
   EXPECT_EQ(split.port, c.port);
   EXPECT_EQ(split.path, c.path);
+  EXPECT_EQ(split.tls, c.tls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -266,7 +301,9 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"http://radio.example/stream", "radio.example", 80, "/stream", nullptr},
         SplitCase{"http://[::1]:8000/x", "::1", 8000, "/x", nullptr},
         SplitCase{"[2001:db8::2]", "2001:db8::2", 80, "/", nullptr},
-        SplitCase{"https://h:8000/", "", 0, "", "the scheme \"https\" is not http"},
+        SplitCase{"HTTPS://radio.example/x", "radio.example", 443, "/x", nullptr, true},
+        SplitCase{"https://h:8443", "h", 8443, "/", nullptr, true},
+        SplitCase{"ftp://h:8000/", "", 0, "", "the scheme \"ftp\" is not http or https"},
         SplitCase{"http://h:port/", "", 0, "", "the port \"port\" is not a number from 1 to 65535"},
         SplitCase{"http://h:70000/", "", 0, "", "the port \"70000\" is not a number from 1 to 65535"},
         SplitCase{"http://h:/", "", 0, "", "the port \"\" is not a number from 1 to 65535"},

@@ -28,6 +28,10 @@ static int (*about_link)(const pellora_about_window*, int, char*, size_t, size_t
 static int (*about_click)(pellora_about_window*, int);
 static int (*about_is_open)(const pellora_about_window*, int*);
 static int64_t (*loop_run_for)(int32_t);
+static int (*set_insecure)(pellora_torvane*, int);
+static int (*set_header_timeout)(pellora_torvane*, int32_t);
+static int (*get_header_timeout)(const pellora_torvane*, int32_t*);
+static int (*stream_ended)(const pellora_torvane*, int*);
 
 static void load_api(const entry_points* s) {
   *(void**)&set_events = api(s, "pellora_torvane_set_events");
@@ -46,6 +50,10 @@ static void load_api(const entry_points* s) {
   *(void**)&about_click = api(s, "pellora_about_click");
   *(void**)&about_is_open = api(s, "pellora_about_is_open");
   *(void**)&loop_run_for = api(s, "pellora_loop_run_for");
+  *(void**)&set_insecure = api(s, "pellora_torvane_set_insecure");
+  *(void**)&set_header_timeout = api(s, "pellora_torvane_set_header_timeout");
+  *(void**)&get_header_timeout = api(s, "pellora_torvane_get_header_timeout");
+  *(void**)&stream_ended = api(s, "pellora_torvane_stream_ended");
 }
 
 /* What the event callbacks saw. */
@@ -56,6 +64,7 @@ struct recorder {
   int headers;
   int errors;
   int32_t last_error_type;
+  int32_t last_error_code;
   char meta[256];
 };
 
@@ -76,9 +85,10 @@ static void on_meta_changed(void* user, const char* meta, size_t length) {
 
 static void on_error(void* user, int32_t* type, int32_t* code, const char* text, size_t length) {
   struct recorder* r = user;
-  (void)code, (void)text, (void)length;
+  (void)text, (void)length;
   r->errors++;
   r->last_error_type = *type;
+  r->last_error_code = *code;
 }
 
 static const char kHeader[] =
@@ -141,6 +151,35 @@ static void record_from_a_loopback_station(pellora_torvane* control) {
   if (recording) fclose(recording);
   CHECK(got == 24 && memcmp(audio, "AAAAAAAABBBBBBBBCCCCCCCC", 24) == 0);
   unlink(path);
+  CHECK(set_events(control, NULL) == PELLORA_OK);
+}
+
+/* An https URL on a server that answers in plain text: the TLS handshake fails
+ * (even with certificates unchecked) and nothing of the plain answer is taken. */
+static void https_never_falls_back_to_plain_text(pellora_torvane* control) {
+  struct recorder r;
+  memset(&r, 0, sizeof r);
+  r.control = control;
+  pellora_torvane_events events = {&r, on_state_changed, on_meta_changed, on_error, on_got_header, NULL};
+  CHECK(set_events(control, &events) == PELLORA_OK);
+  CHECK(set_insecure(control, 1) == PELLORA_OK);
+  CHECK(set_header_timeout(control, 5000) == PELLORA_OK);
+  int32_t timeout = 0;
+  CHECK(get_header_timeout(control, &timeout) == PELLORA_OK && timeout == 5000);
+
+  unsigned short port = serve_once(kHeader, sizeof kHeader - 1, kBody, sizeof kBody - 1, 0);
+  CHECK(port != 0);
+  char url[64];
+  snprintf(url, sizeof url, "https://127.0.0.1:%u/live", port);
+  CHECK(connect_to(control, url, 0, NULL) == PELLORA_OK);
+  for (int i = 0; i < 100 && r.errors == 0; ++i) loop_run_for(50);
+  CHECK(r.errors == 1 && r.last_error_type == PELLORA_TERR_WSOCK && r.last_error_code == 10021);
+  CHECK(r.headers == 0);
+  int connected = 1, ended = 1;
+  CHECK(is_connected(control, &connected) == PELLORA_OK && !connected);
+  CHECK(stream_ended(control, &ended) == PELLORA_OK && !ended);
+  serve_once_join();
+  CHECK(set_insecure(control, 0) == PELLORA_OK);
   CHECK(set_events(control, NULL) == PELLORA_OK);
 }
 
@@ -209,6 +248,7 @@ int main(void) {
   CHECK(control != NULL);
   CHECK(server.can_unload_now() == COMPONENT_FALSE);
   record_from_a_loopback_station(control);
+  https_never_falls_back_to_plain_text(control);
   show_about(control);
   factory->destroy_instance(control);
   CHECK(server.can_unload_now() == COMPONENT_OK);

@@ -12,6 +12,7 @@ prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 for f in bin/pellora include/pellora/pellora.h include/pellora/downloaders.h \
+         include/pellora/pellora_tags.h include/pellora/tags/id3.h include/pellora/tags/items.h \
          include/pellora/component_server.h lib/cmake/Pellora/PelloraConfig.cmake \
          lib/pkgconfig/pellora.pc lib/pkgconfig/downloaders.pc; do
   [[ -e $prefix/$f ]] || { echo "not installed: $f"; exit 1; }
@@ -28,6 +29,29 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
 cc -std=c11 -Wall -Wextra -Werror -o "$work/pkgconfig_host" \
   "$source/examples/c/record_and_download.c" $(pkg-config --cflags --libs pellora downloaders)
+# shellcheck disable=SC2046
+c++ -std=c++17 -Wall -Wextra -Werror -o "$work/pkgconfig_retag_cpp" \
+  "$source/examples/cpp/retag.cpp" $(pkg-config --cflags --libs pellora)
+
+# The tag store from C++ (pkg-config) and C (CMake): a title written by one is
+# read by the other, on three frames of MPEG-1 Layer III at 128 kbit/s.
+song=$work/song.mp3
+for _ in 1 2 3; do printf '\xff\xfb\x90\x40'; head -c 413 /dev/zero; done > "$song"
+LD_LIBRARY_PATH=$libdir "$work/pkgconfig_retag_cpp" "$song" "Installed" > /dev/null
+[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song") == $'title: Installed\nbit rate: 128000' ]]
+LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song" "Again" > /dev/null
+[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag_cpp" "$song") == $'title: Again\nlength: 0.077875 s' ]]
+echo "tags: ok"
+
+# The Python package, installed by pip against the installed libraries (no
+# network: setuptools from the system).
+cp -r "$source/python" "$work/python"
+/usr/bin/python3 -m pip install -q --no-build-isolation --no-deps --no-index --target "$work/site" \
+  "$work/python" 2> "$work/pip.log"
+[[ -e $work/site/pellora/py.typed ]]
+[[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 -c \
+     'import sys, pellora; print(pellora.Tags(sys.argv[1]).Title)' "$song") == "Again" ]]
+echo "python: ok"
 
 run_host() {  # run_host NAME PROGRAM
   local name=$1 program=$2 port_file=$work/$1.port

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks that the two component servers stay apart and export only their C API
-# and the four entry points:
+# Checks that the two component servers stay apart and export only their C API,
+# the four entry points and (libpellora) the tag store's public class:
 #   check_separation.sh LIBPELLORA LIBDOWNLOADERS
 set -uo pipefail
 pellora=$1
@@ -34,9 +34,11 @@ check "libpellora holds no download code" \
   none 'curl_|pellora::download::|DownloadService' < <(every_symbol "$pellora")
 check "libdownloaders holds no tag store, stream control or About window" \
   none 'pellora::(tags|capture|about)::' < <(every_symbol "$downloaders")
-check "libpellora exports only its C API and the entry points" \
-  only '^(pellora_|Dll(RegisterServer|UnregisterServer|GetClassObject|CanUnloadNow)$)' \
+check "libpellora exports only its C API, the entry points and clsID3" \
+  only '^(pellora_|Dll(RegisterServer|UnregisterServer|GetClassObject|CanUnloadNow)$|_ZN?K?7pellora4tags6clsID3)' \
   < <(exported "$pellora")
+check "libpellora keeps the tag store's internals" \
+  none 'pellora::tags::(detail|FileReader|mpeg)' < <(nm -D -C --defined-only "$pellora")
 check "libdownloaders exports only its C API and the entry points" \
   only '^(downloaders_|Dll(RegisterServer|UnregisterServer|GetClassObject|CanUnloadNow)$)' \
   < <(exported "$downloaders")

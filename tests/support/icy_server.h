@@ -22,6 +22,7 @@ struct IcyReply {
   std::vector<std::string> writes;
   std::chrono::milliseconds pause{0};
   bool close_after = false;  // close at once after the last write
+  bool reset_after = false;  // reset the connection (RST) after the last write
 };
 
 class IcyServer {
@@ -94,6 +95,11 @@ class IcyServer {
         if (n <= 0) return;
         sent += static_cast<std::size_t>(n);
       }
+    }
+    if (reply_.reset_after) {
+      const linger abort_on_close{1, 0};
+      ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+      return;
     }
     if (reply_.close_after) return;
     while (WaitReadable(client) && ::recv(client, buffer, sizeof buffer, 0) > 0) {

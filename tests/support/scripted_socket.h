@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@ class ScriptedSocket : public hosting::Socket {
     if (open) ++closes;
     open = false;
   }
+  void UseTls(std::optional<hosting::TlsSettings> settings) override { tls = std::move(settings); }
 
   // The peer accepted the connection.
   void Accept() { events_->OnConnect(); }
@@ -61,6 +63,7 @@ class ScriptedSocket : public hosting::Socket {
   std::string host;
   std::uint16_t port = 0;
   std::string sent;
+  std::optional<hosting::TlsSettings> tls;  // as set for the last Connect
   int connects = 0;
   int closes = 0;
   bool open = false;

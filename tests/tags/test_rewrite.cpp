@@ -15,6 +15,8 @@
 
 #include "hosting/file.h"
 #include "tags/id3.h"
+#include "tags/id3v2_format.h"
+#include "tags/tag_building.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "text/text.h"
@@ -53,7 +55,7 @@ const std::string& Audio() {
   return audio;
 }
 
-std::string Synchsafe(std::size_t n) { return clsID3::NumberToBytes(double(n), 4, -1); }
+std::string Synchsafe(std::size_t n) { return detail::NumberToBytes(double(n), 4, -1); }
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
@@ -137,7 +139,7 @@ TEST_F(RewriteTest, BareAudioGetsARevision3TagAndAnID3v1Record) {
 
   const std::string frames = "TCON\0\0\0\x06\0\0\0(255)"s + "TIT2\0\0\0\x05\0\0\0Song"s + "TPE1\0\0\0\x05\0\0\0Band"s;
   const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size() + 2048) + frames + std::string(2048, '\0');
-  EXPECT_TRUE(SameBytes(ReadFile(path), head + Audio() + *id3.BuildID3v1Record()));
+  EXPECT_TRUE(SameBytes(ReadFile(path), head + Audio() + *detail::BuildID3v1Record(id3)));
   EXPECT_TRUE(TemporaryFolderEmpty());
 }
 
@@ -243,9 +245,9 @@ TEST_F(RewriteTest, OldTagsAreCutOffAndForeignLyrics3FieldsCarried) {
   // The grown frame area keeps the old 100 bytes of padding.
   const std::string frames = "TIT2\0\0\0\x24\0\0\0"s + std::string(35, 'n') + "TCON\0\0\0\x06\0\0\0(255)"s;
   const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size() + 100) + frames + std::string(100, '\0');
-  const std::string trailer = *id3.BuildLyrics3v2Block(lyrics) + *id3.BuildID3v1Record();
+  const std::string trailer = *detail::BuildLyrics3v2Block(id3, lyrics) + *detail::BuildID3v1Record(id3);
   EXPECT_TRUE(SameBytes(ReadFile(path), head + Audio() + trailer));
-  EXPECT_NE(id3.BuildLyrics3v2Block(lyrics)->find("INF00003abc"), std::string::npos);
+  EXPECT_NE(detail::BuildLyrics3v2Block(id3, lyrics)->find("INF00003abc"), std::string::npos);
 }
 
 struct StripCase {
@@ -302,7 +304,7 @@ TEST_F(RewriteTest, MissingFileIsCreatedByUpdateButNotByStrip) {
   const std::string bytes = ReadFile(dir_ / "new.mp3");
   ASSERT_GT(bytes.size(), 10u);
   EXPECT_EQ(bytes.substr(0, 4), "ID3\x03");
-  EXPECT_TRUE(bytes.ends_with(*id3.BuildID3v1Record()));
+  EXPECT_TRUE(bytes.ends_with(*detail::BuildID3v1Record(id3)));
 
   clsID3 strip;
   Open(strip, dir_ / "absent.mp3");
