@@ -7,8 +7,12 @@
 #include <memory>
 
 #include "capture/torvane.h"
+#include "cli/chunk_watch.h"
 #include "cli/commands.h"
-#include "hosting/container.h"
+#include "cli/exit_codes.h"
+#include "cli/seconds_option.h"
+#include "cli/stream_answer.h"
+#include "cli/stream_failure.h"
 #include "hosting/event_loop.h"
 #include "text/text.h"
 
@@ -39,10 +43,12 @@ struct ProbeResult {
 
 std::string Person(const std::string& bytes) { return text::StreamTextToUtf8(bytes); }
 
+std::string Terminal(const std::string& utf8) { return text::EscapeForTerminal(utf8); }
+
 class Prober : private capture::TorvaneEvents {
  public:
   Prober(hosting::EventLoop& loop, const ProbeCommand& command)
-      : loop_(loop), site_(loop), timeout_(loop.context()), command_(command) {
+      : loop_(loop), site_(loop, [] {}), timeout_(loop.context()), command_(command) {
     torvane_ = site_.Create<capture::Torvane>();
     torvane_->SetEvents(this);
     torvane_->AcceptHttpOk(!command.strict);
@@ -56,22 +62,31 @@ class Prober : private capture::TorvaneEvents {
   }
 
   // Runs the probe; fills `result` or returns why it failed.
-  std::string Run(ProbeResult& result) {
+  StreamFailure Run(ProbeResult& result) {
     url_ = command_.url;
-    if (const auto refused = torvane_->Connect(url_)) return refused.message();
+    if (const auto refused = torvane_->Connect(url_)) return {kExitNetwork, refused.message()};
     timeout_.expires_after(std::chrono::milliseconds(static_cast<long long>(command_.timeout_seconds * 1000)));
     timeout_.async_wait([this](boost::system::error_code ec) {
       if (ec) return;
-      if (header_.empty()) failure_ = "no answer within the timeout";
+      if (header_.empty()) failure_ = {kExitNetwork, "no answer within the timeout"};
       Done();
     });
     loop_.run();
-    if (failure_.empty()) result = result_;
+    if (failure_.exit_code == kExitOk) result = result_;
     return failure_;
   }
 
  private:
   void GotHeader(std::string& header) override {
+    const std::string type = HeaderField(header, "content-type");
+    const std::string status = StatusLine(header);
+    if (ClassifyAnswer(type, url_) == AnswerKind::Playlist)
+      failure_ = {kExitRefused, "a playlist (Content-Type: " + Person(type) + "); pellora record follows it"};
+    else if (ClassifyAnswer(type, url_) == AnswerKind::NotAudio)
+      failure_ = NotAudio(type);
+    else if (command_.strict && status.starts_with("HTTP/"))
+      failure_ = {kExitRefused, "not an ICY server (it answered \"" + Person(status) + "\", which --strict refuses)"};
+    if (failure_.exit_code != kExitOk) return Done();
     header_ = header;
     const auto metaint = torvane_->GetHeader("icy-metaint").value_or("");
     if (metaint.empty() || metaint == "0") Done();
@@ -81,17 +96,17 @@ class Prober : private capture::TorvaneEvents {
     if (type == capture::TErr_Stream && code == capture::Err_Stream_Redirection && redirects_ < kMaxProbeRedirects) {
       ++redirects_;
       url_ = description;
-      if (const auto refused = torvane_->Connect(url_, true)) failure_ = refused.message(), Done();
+      if (const auto refused = torvane_->Connect(url_, true)) failure_ = {kExitNetwork, refused.message()}, Done();
       return;
     }
-    failure_ = description;
+    failure_ = DescribeStreamError(type, code, description, site_.FirstLine());
     Done();
   }
 
   void Done() {
     if (done_) return;
     done_ = true;
-    if (failure_.empty()) Collect();
+    if (failure_.exit_code == kExitOk) Collect();
     timeout_.cancel();
     torvane_->Disconnect();
     loop_.stop();
@@ -134,11 +149,12 @@ class Prober : private capture::TorvaneEvents {
   }
 
   hosting::EventLoop& loop_;
-  hosting::Site site_;
+  ChunkWatchingSite site_;
   boost::asio::steady_timer timeout_;
   const ProbeCommand& command_;
   std::shared_ptr<capture::Torvane> torvane_;
-  std::string url_, header_, failure_;
+  std::string url_, header_;
+  StreamFailure failure_;
   int redirects_ = 0;
   bool done_ = false;
   ProbeResult result_;
@@ -146,7 +162,7 @@ class Prober : private capture::TorvaneEvents {
 
 void PrintText(const ProbeResult& r) {
   auto line = [](const char* label, const std::string& value) {
-    if (!value.empty()) std::printf("%-11s %s\n", label, value.c_str());
+    if (!value.empty()) std::printf("%-11s %s\n", label, Terminal(value).c_str());
   };
   line("URL:", r.url);
   line("Status:", r.status);
@@ -169,16 +185,18 @@ void PrintJson(const ProbeResult& r) {
       {"StreamGenre", r.genre}, {"StreamURL", r.station_url}, {"StreamBitRate", r.bit_rate},
       {"StreamPublic", r.is_public}, {"MetaInterval", r.metaint}, {"Notices", r.notices},
       {"MusicName", r.title},   {"MusicURL", r.title_url},  {"Header", header}};
-  std::printf("%s\n", out.dump(2).c_str());
+  // Every character beyond ASCII as \uXXXX: exact, and nothing reaches a terminal raw.
+  std::printf("%s\n", out.dump(2, ' ', true).c_str());
 }
 
 int RunProbe(const ProbeCommand& command) {
   hosting::EventLoop loop;
   Prober prober(loop, command);
   ProbeResult result;
-  if (const std::string failure = prober.Run(result); !failure.empty()) {
-    std::fprintf(stderr, "pellora probe: %s\n", Person(failure).c_str());
-    return 1;
+  if (const StreamFailure failure = prober.Run(result); failure.exit_code != kExitOk) {
+    std::fprintf(stderr, "pellora probe: %s: %s\n", Terminal(Person(command.url)).c_str(),
+                 Terminal(failure.message).c_str());
+    return failure.exit_code;
   }
   command.json ? PrintJson(result) : PrintText(result);
   return 0;
@@ -197,7 +215,7 @@ void RegisterProbe(CLI::App& app, CommandList& commands) {
   sub->add_flag("--insecure", command->insecure, "https: accept any certificate for any host (no check)");
   sub->add_option("--timeout", command->timeout_seconds, "seconds to wait for the header and first title")
       ->capture_default_str()
-      ->check(CLI::PositiveNumber);
+      ->check(Seconds(0.001));
   commands.push_back({sub, [command] { return RunProbe(*command); }});
 }
 

@@ -1,14 +1,19 @@
 // `pellora record`: records one or more internet-radio streams, each into a file.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "cli/record_session.h"
+#include "cli/seconds_option.h"
 #include "hosting/event_loop.h"
+#include "text/text.h"
 
 namespace pellora::cli {
 namespace {
@@ -17,11 +22,22 @@ struct RecordCommand {
   std::vector<std::string> urls;
   std::string from_file;
   std::string output;
-  double duration_seconds = 0;
+  std::optional<double> duration_seconds;
   double stall_seconds = 15;
   bool json_events = false;
+  bool quiet = false;
   RecordingSettings settings;
 };
+
+int UsageError(const std::string& why) {
+  std::fprintf(stderr, "pellora record: %s\n", text::EscapeForTerminal(why).c_str());
+  return kExitUsage;
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code ignored;
+  return !path.empty() && (path.back() == '/' || std::filesystem::is_directory(path, ignored));
+}
 
 // One URL a line; blank lines and lines starting with '#' are skipped.
 bool ReadUrlList(const std::string& path, std::vector<std::string>& urls) {
@@ -38,31 +54,41 @@ bool ReadUrlList(const std::string& path, std::vector<std::string>& urls) {
 
 int RunRecord(RecordCommand command) {
   if (!command.from_file.empty() && !ReadUrlList(command.from_file, command.urls)) {
-    std::fprintf(stderr, "pellora record: cannot read %s\n", command.from_file.c_str());
-    return 1;
+    std::fprintf(stderr, "pellora record: cannot read %s\n", text::EscapeForTerminal(command.from_file).c_str());
+    return kExitFile;
   }
-  if (command.urls.empty()) {
-    std::fprintf(stderr, "pellora record: no URL given (name one or use --from FILE)\n");
-    return 2;
-  }
+  if (command.urls.empty()) return UsageError("no URL given (name one or use --from FILE)");
   RecordingSettings settings = command.settings;
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
-  if (command.urls.size() == 1) {
-    settings.output_file = command.output;
-  } else if (!command.output.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(command.output, ec);
-    if (ec) {
-      std::fprintf(stderr, "pellora record: cannot create folder %s: %s\n", command.output.c_str(),
-                   ec.message().c_str());
-      return 1;
+  const bool to_stdout = command.output == kStandardOutput;
+  if (to_stdout && command.urls.size() > 1) return UsageError("-o - records one stream only");
+  if (to_stdout && (settings.tag || settings.append))
+    return UsageError("--tag and --append need a file, not -o -");
+  if (to_stdout && command.json_events) return UsageError("--json-events prints to standard output, so not with -o -");
+  // -o names the file of one stream, or the folder of station-named files: always
+  // with several streams, and with one when it names a folder.
+  if (command.urls.size() > 1 || IsFolder(command.output)) {
+    if (!command.output.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(command.output, ec);
+      if (ec) {
+        std::fprintf(stderr, "pellora record: cannot create the folder %s: %s\n",
+                     text::EscapeForTerminal(command.output).c_str(), ec.message().c_str());
+        return kExitFile;
+      }
     }
     settings.output_folder = command.output;
+  } else {
+    settings.output_file = command.output;
   }
   SessionOptions options;
-  options.duration = std::chrono::milliseconds(static_cast<long long>(command.duration_seconds * 1000));
+  if (command.duration_seconds)
+    options.duration = std::chrono::milliseconds(static_cast<long long>(*command.duration_seconds * 1000));
   options.json_events = command.json_events;
-  options.status_line = ::isatty(STDERR_FILENO) == 1 && !command.json_events;
+  options.quiet = command.quiet;
+  options.status_line = ::isatty(STDERR_FILENO) == 1 && !command.json_events && !command.quiet;
+  // A reader of -o - that goes away is a write error to report, not a signal.
+  std::signal(SIGPIPE, SIG_IGN);
 
   hosting::EventLoop loop;
   RecordSession session(loop, command.urls, settings, options);
@@ -78,9 +104,12 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
   sub->add_option("url", command->urls, "stream URLs, e.g. http://host:8000/live; several record at once");
   sub->add_option("--from", command->from_file, "read stream URLs from FILE, one a line")->check(CLI::ExistingFile);
   sub->add_option("-o,--output", command->output,
-                  "the file to record into (default: named after the station); a folder with several URLs");
+                  "the file to record into, or - for standard output (default: named after the station); "
+                  "a folder (always with several URLs) holds files named after the stations");
   sub->add_flag("--append", s.append, "append to the file instead of replacing it");
-  sub->add_option("--duration", command->duration_seconds, "stop after SECONDS")->check(CLI::NonNegativeNumber);
+  sub->add_option("--duration", command->duration_seconds, "stop after SECONDS (0.001 to a year)")
+      ->check(Seconds(0.001));
+  sub->add_flag("-q,--quiet", command->quiet, "no status line, notes or summary; failures are still reported");
   sub->add_option("--max-bytes", s.max_bytes, "stop each stream once N audio bytes are written")
       ->check(CLI::PositiveNumber);
   sub->add_flag("--json-events", command->json_events, "print every event as one JSON object a line");
@@ -94,7 +123,7 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
   sub->add_option("--stall-timeout", command->stall_seconds,
                   "seconds without any byte after which a stream counts as dropped")
       ->capture_default_str()
-      ->check(CLI::PositiveNumber);
+      ->check(Seconds(0.001));
   sub->add_option("--ca-file", s.ca_file, "https: trust the authorities in FILE (PEM) instead of the system's")
       ->check(CLI::ExistingFile);
   sub->add_flag("--insecure", s.insecure, "https: accept any certificate for any host (no check)");

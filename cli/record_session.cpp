@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "cli/download_progress.h"
+#include "cli/exit_codes.h"
 #include "cli/status_line.h"
 #include "hosting/event_loop.h"
 #include "text/text.h"
@@ -25,12 +27,15 @@ RecordSession::RecordSession(hosting::EventLoop& loop, const std::vector<std::st
       signals_(loop.context(), SIGINT, SIGTERM) {
   if (options_.json_events) printer_.emplace(urls.size() > 1);
   auto claim_name = [this](const std::string& path) { return claimed_names_.insert(path).second; };
-  for (const auto& url : urls)
+  for (const auto& url : urls) {
     recorders_.push_back(std::make_unique<StreamRecorder>(loop, url, settings, claim_name,
                                                           printer_ ? &*printer_ : nullptr));
+    if (!options_.quiet) recorders_.back()->OnNote([this](const std::string& note) { PrintLine(note); });
+  }
 }
 
 int RecordSession::Run(const std::string& program) {
+  program_ = program;
   started_ = Clock::now();
   next_status_ = started_;
   signals_.async_wait([this](boost::system::error_code ec, int) {
@@ -47,15 +52,34 @@ int RecordSession::Run(const std::string& program) {
   loop_.run();
   ClearStatus();
 
-  int status = 0;
+  int status = kExitOk;
   for (const auto& recorder : recorders_) {
-    if (recorder->failure().empty()) continue;
-    status = 1;
-    const std::string where = recorders_.size() > 1 ? recorder->url() + ": " : "";
-    std::fprintf(stderr, "%s: %s%s\n", program.c_str(), where.c_str(),
-                 text::StreamTextToUtf8(recorder->failure()).c_str());
+    if (recorder->exit_code() == kExitOk) {
+      if (!options_.quiet) PrintSummary(*recorder);
+      continue;
+    }
+    if (status == kExitOk) status = recorder->exit_code();
+    PrintLine(text::StreamTextToUtf8(recorder->url()) + ": " + recorder->failure());
   }
   return status;
+}
+
+// One line on stderr, below the status line, which the next tick draws again.
+void RecordSession::PrintLine(const std::string& utf8) {
+  ClearStatus();
+  const std::string line = program_ + ": " + text::EscapeForTerminal(utf8) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+void RecordSession::PrintSummary(const StreamRecorder& recorder) {
+  if (recorder.file().empty()) return;  // stopped before anything was recorded
+  const std::string file = recorder.file() == kStandardOutput ? "standard output" : recorder.file();
+  const std::size_t titles = recorder.title_count();
+  PrintLine(file + ": " + FormatBytes(std::int64_t(recorder.written_bytes())) + " (" +
+            std::to_string(recorder.written_bytes()) + " bytes) in " +
+            FormatDuration(std::chrono::duration<double>(Clock::now() - started_).count()) + ", " +
+            std::to_string(titles) + (titles == 1 ? " title" : " titles"));
 }
 
 void RecordSession::Tick() {
@@ -93,7 +117,7 @@ void RecordSession::DrawStatus() {
     status.bytes += recorder->written_bytes();
     if (!recorder->finished()) ++status.running;
   }
-  if (recorders_.size() == 1) status.title = text::StreamTextToUtf8(recorders_.front()->title());
+  if (recorders_.size() == 1) status.title = text::EscapeForTerminal(text::StreamTextToUtf8(recorders_.front()->title()));
   const std::string line = "\r" + FormatStatus(status, TerminalWidth() - 1) + "\033[K";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
@@ -102,6 +126,7 @@ void RecordSession::DrawStatus() {
 
 void RecordSession::ClearStatus() {
   if (!status_drawn_) return;
+  status_drawn_ = false;
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
 }

@@ -22,6 +22,7 @@ struct SessionOptions {
   std::chrono::milliseconds duration{0};  // 0: until the streams end or a signal
   bool json_events = false;
   bool status_line = false;  // draw it (the caller checks that stderr is a terminal)
+  bool quiet = false;        // no notes and no summary; failures are still told
 };
 
 class RecordSession {
@@ -31,10 +32,13 @@ class RecordSession {
   RecordSession(hosting::EventLoop& loop, const std::vector<std::string>& urls, const RecordingSettings& settings,
                 SessionOptions options);
 
-  // Records until the run ends; then prints one line per failed stream on stderr
-  // ("pellora record: URL: why", without the URL for a single stream) and returns
-  // the exit status: 0 when no stream failed, 1 otherwise. Other work on the loop
-  // (an in-process station) goes on while the run lasts.
+  // Records until the run ends; then prints on stderr one line per stream: a
+  // summary ("pellora record: FILE: 1.2 MiB (1234567 bytes) in 0:42, 3 titles")
+  // unless quiet, or why it failed ("pellora record: URL: why"). Returns the exit
+  // status: 0 when no stream failed, otherwise the exit code of the first that did
+  // (exit_codes.h). Notes of the recorders are printed as they come unless quiet.
+  // Untrusted text is escaped for the terminal. Other work on the loop (an
+  // in-process station) goes on while the run lasts.
   int Run(const std::string& program = "pellora record");
 
   const std::vector<std::unique_ptr<StreamRecorder>>& recorders() const { return recorders_; }
@@ -45,6 +49,8 @@ class RecordSession {
   void OnRecorderFinished();
   void DrawStatus();
   void ClearStatus();
+  void PrintLine(const std::string& utf8);
+  void PrintSummary(const StreamRecorder& recorder);
 
   hosting::EventLoop& loop_;
   SessionOptions options_;
@@ -56,6 +62,7 @@ class RecordSession {
   boost::asio::signal_set signals_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point next_status_;
+  std::string program_ = "pellora record";
   bool status_drawn_ = false;
   bool ended_ = false;
 };

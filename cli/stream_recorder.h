@@ -3,38 +3,50 @@
 // with the policies a person expects of a recorder on top of the control's own
 // behaviour.
 //
-//  - A file named in advance is opened as soon as the connection is asked for, a
-//    file named after the station once the header has arrived; with tagging on,
-//    the file is opened once the first title is known (or `kTitleWait` after the
-//    header), so that the tags carry the song of the moment.
+//  - The answer decides: audio is recorded; a playlist (PLS, M3U, XSPF, ASX; see
+//    stream_answer.h) is read and its entries are tried in order until one
+//    answers with audio (an HLS playlist is refused); anything else (a web page,
+//    JSON ...) is refused with its content type. Nothing is written for a refused
+//    answer.
+//  - The file is touched only once audio arrives: a new file, or one replaced,
+//    is written under a temporary name beside it (working_file.h) and renamed
+//    into place then; a failed recording leaves no file behind and an existing
+//    file untouched. With `append` the audio goes after the existing file's end.
+//    "-" records to standard output.
+//  - `tag`: the audio that arrives before the first title is held (in the
+//    working file, at most `title_hold_bytes` or `kTitleWait`), then the tags of
+//    that title are written in front of it; past the bound the tags are written
+//    without a title.
 //  - `follow_redirects`: a redirection is followed, at most `kMaxRedirects` hops.
-//  - `reconnect`: after a socket error, or when no byte arrived for
-//    `stall_timeout` (the control does not notice a server that closed), the
-//    stream is connected again after a growing delay (1, 2, 4 … at most 30 s) and
-//    its audio is appended to the same file (tagged only the first time). A refused
-//    status (ICY 400/401/403/404) or a bad server is never retried; after
-//    `kMaxFruitlessReconnects` reconnects in a row that brought no audio the
-//    recorder gives up.
-//  - Without `reconnect`, a stream silent for `stall_timeout` ends the recording as
-//    a failure.
+//  - A stream that the server ends after audio arrived is a success; with
+//    `reconnect` it is connected again at once. After a socket error, a stall
+//    (`stall_timeout` without a byte) or a close before any audio, `reconnect`
+//    retries after 1, 2, 4 … (at most 30) s and gives up after
+//    `kMaxFruitlessReconnects` tries in a row that brought no audio; the audio of
+//    every connection goes to the same file (tagged only the first time). A
+//    refused status or a bad server is never retried.
 // Everything runs on the loop's thread.
 #include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "capture/torvane.h"
 #include "cli/chunk_watch.h"
+#include "cli/exit_codes.h"
+#include "cli/stream_failure.h"
+#include "cli/working_file.h"
 
 namespace pellora::cli {
 
 class EventPrinter;
 
 struct RecordingSettings {
-  std::string output_file;    // the file; empty: named after the station in `output_folder`
+  std::string output_file;    // the file ("-": standard output); empty: named after the station
   std::string output_folder;  // for station-named files ("" = current folder)
   bool append = false;        // append to an existing file instead of replacing it
   bool tag = false;
@@ -46,11 +58,16 @@ struct RecordingSettings {
   bool insecure = false;  // https: accept any certificate
   std::uint64_t max_bytes = 0;  // 0: no limit
   std::chrono::milliseconds stall_timeout{15000};
+  std::uint64_t title_hold_bytes = 1024 * 1024;  // audio held for the first title, at most
 };
 
 inline constexpr int kMaxRedirects = 5;
 inline constexpr int kMaxFruitlessReconnects = 5;
+inline constexpr int kMaxNestedPlaylists = 3;
 inline constexpr std::chrono::seconds kTitleWait{10};
+inline constexpr const char* kStandardOutput = "-";
+
+using RecordFailure = StreamFailure;
 
 class StreamRecorder : private capture::TorvaneEvents {
  public:
@@ -61,6 +78,8 @@ class StreamRecorder : private capture::TorvaneEvents {
                  std::function<bool(const std::string&)> claim_name, EventPrinter* events);
   ~StreamRecorder() override;
 
+  // Receives notes for a person (which playlist entry is recorded ...), UTF-8.
+  void OnNote(std::function<void(const std::string&)> note) { note_ = std::move(note); }
   // Connects; `finished` is called once the recorder has ended for good.
   void Start(std::function<void()> finished);
   // Stops the recording and disconnects; a success unless it had failed before.
@@ -72,53 +91,90 @@ class StreamRecorder : private capture::TorvaneEvents {
   const std::string& url() const { return url_; }
   bool finished() const { return finished_; }
   // Why the recording failed; empty after a success.
-  const std::string& failure() const { return failure_; }
-  // The recording file ("" until it is opened).
+  const std::string& failure() const { return failure_.message; }
+  int exit_code() const { return failure_.exit_code; }
+  // The recording file ("" until it is chosen; "-" for standard output).
   const std::string& file() const { return file_; }
   // Audio bytes written over every connection.
   std::uint64_t written_bytes() const;
+  // Titles seen while recording.
+  std::size_t title_count() const { return title_count_; }
   // The title playing now (as the station sent it: bytes).
   std::string title() const;
 
  private:
+  enum class Phase { Connecting, Audio, Playlist };
+
   void StateChanged() override;
   void MetaChanged(std::string& meta) override;
   void Error(capture::EErrType& type, std::int32_t& code, std::string& description) override;
   void GotHeader(std::string& header) override;
 
   void Connect(const std::string& url);
-  void BeginWriting();
+  void Disconnect();
+  void BeginAudio(const std::string& header);
+  void OpenOutput(bool has_titles);
+  std::string DataPath() const;
+  void ApplyTags();
+  void CommitOutput();
   std::string ChooseFile();
-  void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
-  void ScheduleReconnect(const std::string& why);
-  void OnStreamEnded();
-  void Finish(std::string failure);
+  void BeginPlaylist();
+  void EndPlaylist();
+  void TryNextEntry();
   void AfterChunk();
+  std::uint64_t ReceiveBudget() const;
+  void OnConnectionClosed();
+  void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
+  void ConnectionFailed(RecordFailure failure, bool retryable);
+  void ScheduleReconnect(const std::string& why);
+  void Finish(RecordFailure failure);
+  void FinishOutput();
+  void Note(const std::string& text) const;
 
   hosting::EventLoop& loop_;
   std::string url_;
   RecordingSettings settings_;
   std::function<bool(const std::string&)> claim_name_;
   EventPrinter* events_;
+  std::function<void(const std::string&)> note_;
   ChunkWatchingSite site_;
   std::shared_ptr<capture::Torvane> torvane_;
   boost::asio::steady_timer title_wait_;
   boost::asio::steady_timer reconnect_timer_;
   std::function<void()> on_finished_;
 
-  std::string file_;
-  bool waiting_for_title_ = false;
-  bool wrote_before_ = false;  // the file was opened by an earlier connection
+  // Where the connection goes.
+  Phase phase_ = Phase::Connecting;
+  std::string home_url_;        // the URL (or playlist entry) being recorded
+  std::string connection_url_;  // the URL of this connection (after redirections)
+  bool live_ = false;           // a connection of ours is open; its end is news
+  std::uint64_t end_epoch_ = 0;
+  bool audio_found_ = false;    // home_url_ has delivered audio
+  std::deque<std::string> entries_;  // playlist entries still to try
+  std::string content_type_;  // of this connection's answer
+  std::string playlist_url_;
+  std::size_t entry_count_ = 0, entry_number_ = 0;
+  int playlists_read_ = 0;
+  WorkingFile playlist_text_;
   int redirects_ = 0;
   int fruitless_reconnects_ = 0;
+
+  // Where the audio goes.
+  std::string file_;
+  bool to_stdout_ = false;
+  WorkingFile output_;  // a new (or replaced) file until its audio arrived
+  WorkingFile hold_;    // the audio before the first title, when appending to an existing file
+  bool output_opened_ = false;
+  bool tags_pending_ = false;
   bool was_writing_ = false;
-  std::uint64_t written_earlier_ = 0;   // by recordings of earlier connections
-  std::uint64_t written_now_ = 0;       // by the recording of this connection
+  std::uint64_t written_earlier_ = 0;     // by recordings of earlier connections
+  std::uint64_t written_now_ = 0;         // by the recording open now
   std::uint64_t written_at_connect_ = 0;  // written_bytes() when the connection began
+  std::size_t title_count_ = 0;
   std::int64_t last_received_ = -1;
   std::chrono::steady_clock::time_point last_progress_;
   bool finished_ = false;
-  std::string failure_;
+  RecordFailure failure_;
 };
 
 }  // namespace pellora::cli

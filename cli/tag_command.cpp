@@ -1,5 +1,6 @@
 #include "cli/tag_command.h"
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -17,13 +18,14 @@ namespace pellora::cli {
 namespace {
 
 struct TagOptions {
-  std::string file;
+  std::vector<std::string> files;
   // (property, value) in the order they are applied: the named options, then --set.
   std::vector<std::pair<tags::TextItem, std::string>> items;
   std::optional<std::string> track;
   std::optional<std::int32_t> genre_id;
   std::vector<std::string> assignments;  // --set PROPERTY=VALUE
   bool json = false;
+  bool quiet = false;
 };
 
 // The tag store creates a missing file and reports nothing, so the command checks
@@ -55,20 +57,29 @@ bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::stri
 
 std::u16string ArgumentText(const std::string& value) { return text::StreamTextToUtf16(value); }
 
-// Applies --set assignments; false (with the reason on stderr) for an unknown name.
-bool ApplyAssignments(const std::vector<std::string>& assignments, tags::clsID3& id3) {
+// Turns --set assignments into (property, value) pairs; false (with the reason on
+// stderr) for an unknown name, before any file is touched.
+bool ParseAssignments(const std::vector<std::string>& assignments,
+                      std::vector<std::pair<tags::TextItem, std::string>>& items) {
   for (const std::string& assignment : assignments) {
     const auto equals = assignment.find('=');
     const auto item = equals == std::string::npos ? std::nullopt
                                                    : tags::clsID3::FindItem(assignment.substr(0, equals));
     if (!item) {
-      std::cerr << "pellora tag: --set needs PROPERTY=VALUE with a text property such as Title; got '" << assignment
-                << "'\n";
+      std::cerr << "pellora tag: --set needs PROPERTY=VALUE with a text property such as Title; got '"
+                << text::EscapeForTerminal(assignment) << "'\n";
       return false;
     }
-    id3.SetText(*item, ArgumentText(assignment.substr(equals + 1)));
+    items.emplace_back(*item, assignment.substr(equals + 1));
   }
   return true;
+}
+
+// True when the items and the genre number of two records are the same.
+bool SameValues(const tags::clsID3& a, const tags::clsID3& b) {
+  for (int i = 0; i < tags::kTextItemCount; ++i)
+    if (a.Text(tags::TextItem(i)) != b.Text(tags::TextItem(i))) return false;
+  return a.GenreID() == b.GenreID();
 }
 
 // "N" sets the track number; "N/TOTAL" sets the total as well.
@@ -78,20 +89,57 @@ void ApplyTrack(const std::string& track, tags::clsID3& id3) {
   if (slash != std::string::npos) id3.TracksTotal(ArgumentText(track.substr(slash + 1)));
 }
 
-int RunTag(const TagOptions& options) {
-  if (!CanRead("tag", options.file)) return 1;
+// Tags one file; a file whose values would not change is not rewritten.
+int TagOne(const TagOptions& options, const std::vector<std::pair<tags::TextItem, std::string>>& items,
+           const std::string& path, nlohmann::ordered_json& printed) {
+  if (!CanRead("tag", path)) return 1;
   tags::clsID3 id3;
-  id3.FileName(ArgumentText(options.file));
-  for (const auto& [item, value] : options.items) id3.SetText(item, ArgumentText(value));
+  id3.FileName(ArgumentText(path));
+  const tags::clsID3 before = id3;
+  for (const auto& [item, value] : items) id3.SetText(item, ArgumentText(value));
   if (options.track) ApplyTrack(*options.track, id3);
   if (options.genre_id) id3.GenreID(*options.genre_id);
-  if (!ApplyAssignments(options.assignments, id3)) return 2;
-  id3.UpdateID3Tags();
-  if (!ReportOutcome("tag", id3, options.file)) return 1;
-  id3.RefreshID3Tags();
-  if (options.json) std::cout << TagsToJson(id3).dump(2) << '\n';
-  else PrintTagsTable(id3);
+  if (!SameValues(before, id3)) {
+    id3.UpdateID3Tags();
+    if (!ReportOutcome("tag", id3, path)) return 1;
+    id3.RefreshID3Tags();
+  }
+  if (options.quiet) return 0;
+  if (options.json) {
+    printed.push_back(TagsToJson(id3));
+    return 0;
+  }
+  if (options.files.size() > 1) std::cout << "==> " << text::EscapeForTerminal(path) << " <==\n";
+  PrintTagsTable(id3);
   return 0;
+}
+
+int RunTag(const TagOptions& options) {
+  auto items = options.items;
+  if (!ParseAssignments(options.assignments, items)) return 2;
+  int status = 0;
+  bool first = true;
+  auto printed = nlohmann::ordered_json::array();
+  for (const std::string& path : options.files) {
+    if (!first && !options.quiet && !options.json) std::cout << '\n';
+    first = false;
+    status = std::max(status, TagOne(options, items, path, printed));
+  }
+  // One object for one file, an array for several, as `tags --json` prints them.
+  if (!printed.empty()) std::cout << (options.files.size() == 1 ? printed[0] : printed).dump(2) << '\n';
+  return status;
+}
+
+// "N" or "N/TOTAL" with whole numbers, or nothing (which clears both).
+std::string CheckTrack(const std::string& track) {
+  const auto whole = [](std::string_view digits) {
+    return !digits.empty() && digits.size() <= 9 && digits.find_first_not_of("0123456789") == std::string::npos;
+  };
+  const auto slash = track.find('/');
+  const std::string_view number = std::string_view(track).substr(0, slash);
+  if (track.empty() || (whole(number) && (slash == std::string::npos || whole(track.substr(slash + 1)))))
+    return {};
+  return "needs NUMBER or NUMBER/TOTAL (whole numbers), not '" + text::EscapeForTerminal(track) + "'";
 }
 
 int RunStrip(const std::string& path) {
@@ -111,19 +159,22 @@ void AddItemOption(CLI::App* sub, TagOptions& options, const char* flag, tags::T
 
 void RegisterTagCommand(CLI::App& app, CommandList& commands) {
   auto options = std::make_shared<TagOptions>();
-  CLI::App* sub = app.add_subcommand("tag", "Change tag items of an MP3 file and print its tags");
-  sub->add_option("FILE", options->file, "File to tag")->required();
+  CLI::App* sub = app.add_subcommand("tag", "Change tag items of MP3 files and print their tags");
+  sub->add_option("FILE", options->files, "Files to tag")->required();
   AddItemOption(sub, *options, "--title", tags::TextItem::Title, "Title");
   AddItemOption(sub, *options, "--artist", tags::TextItem::Artist, "Artist");
   AddItemOption(sub, *options, "--album", tags::TextItem::Album, "Album");
   AddItemOption(sub, *options, "--year", tags::TextItem::Year, "Year");
   AddItemOption(sub, *options, "--comment", tags::TextItem::Comments, "Comment");
   AddItemOption(sub, *options, "--genre", tags::TextItem::Genre, "Genre text");
-  sub->add_option("--track", options->track, "Track number, or NUMBER/TOTAL");
-  sub->add_option("--genre-id", options->genre_id, "Genre number (0-147, 255 unknown, -1 remix, -2 cover)");
+  sub->add_option("--track", options->track, "Track number, or NUMBER/TOTAL")
+      ->check(CLI::Validator(CheckTrack, "NUMBER[/TOTAL]"));
+  sub->add_option("--genre-id", options->genre_id, "Genre number (0-147, 255 unknown, -1 remix, -2 cover)")
+      ->check(CLI::Range(-2, 255));
   sub->add_option("--set", options->assignments, "Any text property by its name: --set Composer=Bach")
       ->allow_extra_args(false);
   sub->add_flag("--json", options->json, "Print the new tags as JSON");
+  sub->add_flag("-q,--quiet", options->quiet, "Print nothing but failures");
   commands.push_back({sub, [options] { return RunTag(*options); }});
 }
 

@@ -143,4 +143,39 @@ std::string Latin1ToUtf8(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+bool IsBidiControl(char32_t cp) { return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069); }
+
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += prefix;
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(kHex[(value >> shift) & 0xF]);
+}
+
+}  // namespace
+
+std::string EscapeForTerminal(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeUtf8At(utf8, pos, cp);
+    if (len == 0 || cp < 0x20 || cp == 0x7F) {
+      AppendHex(out, "\\x", static_cast<std::uint8_t>(utf8[pos]), 2);
+      ++pos;
+      continue;
+    }
+    if ((cp >= 0x80 && cp <= 0x9F) || IsBidiControl(cp)) {
+      AppendHex(out, "\\u", unsigned(cp), 4);
+    } else if (cp == '\\') {
+      out += "\\\\";
+    } else {
+      out.append(utf8.substr(pos, len));
+    }
+    pos += len;
+  }
+  return out;
+}
+
 }  // namespace pellora::text

@@ -37,4 +37,13 @@ std::string StreamTextToUtf8(std::string_view bytes);
 // Byte text as UTF-8 with one code point per byte (Latin-1), for exact byte JSON.
 std::string Latin1ToUtf8(std::string_view bytes);
 
+// UTF-8 text from outside (station names, titles, tag texts, file names) made safe
+// to print on a terminal: nothing in it can move the cursor, clear the screen,
+// set the window title or make the terminal answer (ESC sequences, OSC, ESC[6n),
+// nor reorder what follows. C0 controls, DEL and bytes that are not valid UTF-8
+// become "\xHH"; C1 controls and the bidirectional overrides and isolates
+// (U+202A-U+202E, U+2066-U+2069) become "\uHHHH"; a backslash becomes "\\", so
+// that the escaped text reads back unambiguously. Everything else is kept.
+std::string EscapeForTerminal(std::string_view utf8);
+
 }  // namespace pellora::text

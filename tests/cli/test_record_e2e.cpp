@@ -5,6 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -28,6 +33,8 @@ using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
 using pellora::testing_support::StationRunner;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
 
 std::string ExpectedAudio(std::size_t bytes) {
   SilentAudioStream stream(128);
@@ -41,6 +48,40 @@ nlohmann::json TagsOf(const std::string& path) {
   EXPECT_EQ(result.status, 0);
   return nlohmann::json::parse(result.output, nullptr, false);
 }
+
+// A plain web server (Python's http.server) on loopback, serving the files of a
+// folder with the content types of their extensions.
+class StaticWebServer {
+ public:
+  explicit StaticWebServer(const std::filesystem::path& folder) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      if (const int quiet = ::open("/dev/null", O_WRONLY); quiet >= 0) ::dup2(quiet, STDERR_FILENO);
+      ::execlp("python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
+               folder.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string line;  // "Serving HTTP on 127.0.0.1 port 43567 (http://127.0.0.1:43567/) ..."
+    for (char c; ::read(out[0], &c, 1) == 1 && c != '\n';) line += c;
+    ::close(out[0]);
+    if (const auto at = line.find(" port "); at != std::string::npos) port_ = std::atoi(line.c_str() + at + 6);
+  }
+  ~StaticWebServer() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
 
 class RecordCommand : public ::testing::Test {
  protected:
@@ -58,9 +99,9 @@ TEST_F(RecordCommand, TaggedRecordingCarriesTheTitleOfTheMomentAndPlayableAudio)
   StationRunner station(StationOptions{});
   const std::string out = File("tagged.mp3");
   const auto result = RunPellora("record " + station.url() + " --tag --comments 'hi there' --encoded-by enc " +
-                                 "--copyright cc --languages eng --duration 2 -o " + out);
+                                 "--copyright cc --languages eng --duration 2 --quiet -o " + out);
   ASSERT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(result.output, "");  // no status line when stderr is not a terminal
+  EXPECT_EQ(result.output, "");  // --quiet, and no status line when stderr is not a terminal
 
   const auto tags = TagsOf(out);
   EXPECT_EQ(tags["Title"], "Beyoncé - Loopback Love");
@@ -93,7 +134,8 @@ TEST_F(RecordCommand, AppendAfterATaggedRecordingRetagsAndContinuesTheAudio) {
     ASSERT_EQ(RunPellora("record " + station.url() + " --tag --max-bytes 20000 -o " + out).status, 0);
     const std::string file = ReadFile(out);
     first_audio = file.substr(Id3v2Size(file));
-    ASSERT_EQ(first_audio.size(), 20000u);
+    // The first title comes after 8192 bytes; the audio before it is kept after the tags.
+    ASSERT_TRUE(first_audio == ExpectedAudio(20000)) << first_audio.size() << " bytes";
   }
   StationOptions options;
   options.titles = {"Second Song"};
@@ -102,24 +144,74 @@ TEST_F(RecordCommand, AppendAfterATaggedRecordingRetagsAndContinuesTheAudio) {
   const std::string file = ReadFile(out);
   const std::string audio = file.substr(Id3v2Size(file));
   ASSERT_EQ(audio.size(), 30000u);
-  EXPECT_EQ(audio.substr(0, 20000), first_audio);
+  EXPECT_TRUE(audio.substr(0, 20000) == first_audio);
+  EXPECT_TRUE(audio.substr(20000) == ExpectedAudio(10000));  // held until the title, then appended whole
   EXPECT_EQ(TagsOf(out)["Title"], "Second Song");
 }
 
 TEST_F(RecordCommand, UntaggedRecordingIsTheStationsAudioByteForByte) {
   StationRunner station(StationOptions{});
   const std::string out = File("exact.mp3");
-  ASSERT_EQ(RunPellora("record " + station.url() + " --max-bytes 50000 -o " + out).status, 0);
+  const auto result = RunPellora("record " + station.url() + " --max-bytes 50000 -o " + out);
+  ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(ReadFile(out), ExpectedAudio(50000));
+  EXPECT_THAT(result.output, MatchesRegex("pellora record: .*/exact.mp3: 48.8 KiB \\(50000 bytes\\) in 0:0[0-9], "
+                                          "[0-9] titles?\n"));
 }
+
+TEST_F(RecordCommand, DashRecordsToStandardOutputByteForByte) {
+  StationRunner station(StationOptions{});
+  const std::string out = File("piped.mp3");
+  const auto result =
+      RunCommand(std::string(PELLORA_CLI) + " record " + station.url() + " --max-bytes 30001 -o - 2>/dev/null | cat > " + out);
+  ASSERT_EQ(result.status, 0);
+  EXPECT_TRUE(ReadFile(out) == ExpectedAudio(30001)) << ReadFile(out).size() << " bytes";
+  EXPECT_FALSE(std::filesystem::exists(dir / "-"));
+}
+
+struct PlaylistCase {
+  const char* name;
+  const char* file;
+  const char* text;  // %DEAD% and %LIVE% stand for a refusing URL and the station
+};
+
+class PlaylistLink : public RecordCommand, public ::testing::WithParamInterface<PlaylistCase> {};
+
+// The first entry refuses the connection; the second is recorded, and the run says so.
+TEST_P(PlaylistLink, RecordsTheFirstEntryThatAnswers) {
+  StationRunner station(StationOptions{});
+  std::string text = GetParam().text;
+  const auto put = [&text](const std::string& key, const std::string& value) {
+    for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) text.replace(at, key.size(), value);
+  };
+  put("%DEAD%", "http://127.0.0.1:1/dead");
+  put("%LIVE%", station.url());
+  std::filesystem::create_directories(dir / "web");
+  std::ofstream(dir / "web" / GetParam().file) << text;
+  StaticWebServer web(dir / "web");
+  const std::string out = File("from-playlist.mp3");
+  const auto result = RunPellora("record " + web.Url("/" + std::string(GetParam().file)) +
+                                 " --stall-timeout 0.5 --max-bytes 20000 -o " + out);
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(ReadFile(out) == ExpectedAudio(20000)) << ReadFile(out).size() << " bytes";
+  EXPECT_THAT(result.output, HasSubstr("pellora record: recording " + station.url() + " (entry 2 of 2 of the playlist "));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PlaylistLink,
+    ::testing::Values(PlaylistCase{"Pls", "radio.pls",
+                                   "[playlist]\nNumberOfEntries=2\nFile1=%DEAD%\nTitle1=Old\nFile2=%LIVE%\nVersion=2\n"},
+                      PlaylistCase{"M3u", "radio.m3u", "#EXTM3U\n#EXTINF:-1,Old\n%DEAD%\n#EXTINF:-1,Live\n%LIVE%\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecordCommand, FollowsARedirectionOnlyWhenAsked) {
   StationRunner station(StationOptions{});
   IcyServer redirect({{"HTTP/1.1 302 Found\r\nLocation: " + station.url() + "\r\n\r\n"}, {}, true});
   const std::string out = File("redirected.mp3");
   const auto refused = RunPellora("record " + redirect.Url() + " --max-bytes 1000 -o " + out);
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.output, "pellora record: redirected to " + station.url() + " (--follow-redirects follows it)\n");
+  EXPECT_EQ(refused.status, 4);
+  EXPECT_EQ(refused.output, "pellora record: " + redirect.Url() + ": redirected to " + station.url() +
+                                " (--follow-redirects follows it)\n");
   const auto followed = RunPellora("record " + redirect.Url() + " --follow-redirects --max-bytes 30000 -o " + out);
   ASSERT_EQ(followed.status, 0) << followed.output;
   EXPECT_EQ(ReadFile(out), ExpectedAudio(30000));
@@ -142,29 +234,54 @@ TEST_F(RecordCommand, WithoutReconnectAStreamTheServerEndsIsDone) {
   const auto result = RunPellora("record " + server.Url() + " --stall-timeout 30 -o " + out);
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(ReadFile(out), "some audio");
+  EXPECT_THAT(result.output, HasSubstr("ended.mp3: 10 B (10 bytes) in 0:00, 0 titles\n"));
+}
+
+TEST_F(RecordCommand, WithoutReconnectAStalledStreamIsANetworkFailure) {
+  IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}});  // and then nothing, connection open
+  const auto result = RunPellora("record " + server.Url() + " --stall-timeout 0.3 -o " + File("stalled.mp3"));
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.output, "pellora record: " + server.Url() + ": no data received for 0.3 seconds\n");
 }
 
 struct RefusedCase {
-  const char* status;
-  const char* description;
+  const char* answer;  // the whole answer; the server closes after it
+  int exit_code;
+  const char* why;
 };
 
-class RefusedStatus : public RecordCommand, public ::testing::WithParamInterface<RefusedCase> {};
+class RefusedAnswer : public RecordCommand, public ::testing::WithParamInterface<RefusedCase> {};
 
-TEST_P(RefusedStatus, EndsWithItsDescriptionAndIsNeverRetried) {
-  IcyServer server({{std::string(GetParam().status) + "\r\n\r\n"}});
-  const auto result = RunPellora("record " + server.Url() + " --reconnect -o " + File("refused.mp3"));
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.output, std::string("pellora record: ") + GetParam().description + "\n");
+// Whatever the refusal, the line says why, nothing is retried, and the file the
+// person named keeps its content, with nothing left beside it.
+TEST_P(RefusedAnswer, SaysWhyIsNeverRetriedAndLeavesTheFileUntouched) {
+  IcyServer server({{GetParam().answer}, {}, true});
+  const std::string out = File("kept.mp3");
+  std::ofstream(out) << "the recording of yesterday";
+  const auto result = RunPellora("record " + server.Url() + " --reconnect --stall-timeout 0.3 -o " + out);
+  EXPECT_EQ(result.status, GetParam().exit_code);
+  EXPECT_EQ(result.output, "pellora record: " + server.Url() + ": " + GetParam().why + "\n");
   EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(ReadFile(out), "the recording of yesterday");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, RefusedStatus,
-                         ::testing::Values(RefusedCase{"ICY 400 Server Full", "Stream Limit Reached..."},
-                                           RefusedCase{"ICY 401 Service Unavailable", "Stream Unavaible..."},
-                                           RefusedCase{"ICY 403 Forbidden", "Stream Forbidden..."},
-                                           RefusedCase{"ICY 404 Not Found", "Stream not Found..."},
-                                           RefusedCase{"SOURCE OK", "Stream Bad Server Request"}));
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RefusedAnswer,
+    ::testing::Values(
+        RefusedCase{"ICY 400 Server Full\r\n\r\n", 4, "the server refused the stream: ICY 400 Server Full"},
+        RefusedCase{"ICY 401 Service Unavailable\r\n\r\n", 4,
+                    "the server refused the stream: ICY 401 Service Unavailable"},
+        RefusedCase{"ICY 403 Forbidden\r\n\r\n", 4, "the server refused the stream: ICY 403 Forbidden"},
+        RefusedCase{"ICY 404 Not Found\r\n\r\n", 4, "the server refused the stream: ICY 404 Not Found"},
+        RefusedCase{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 4,
+                    "the server answered \"HTTP/1.1 404 Not Found\""},
+        RefusedCase{"SOURCE OK\r\n\r\n", 3, "not a stream server (it answered \"SOURCE OK\")"},
+        RefusedCase{"HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<html>Listen live!</html>", 4,
+                    "not an audio stream (Content-Type: text/html; charset=utf-8)"},
+        RefusedCase{"HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n\r\n"
+                    "#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6,\nseg1.aac\n",
+                    4, "HLS streams are not supported yet"}));
 
 TEST_F(RecordCommand, HttpOkServersAreRecordedUnlessStrict) {
   StationOptions options;
@@ -174,8 +291,9 @@ TEST_F(RecordCommand, HttpOkServersAreRecordedUnlessStrict) {
   ASSERT_EQ(RunPellora("record " + station.url() + " --max-bytes 10000 -o " + out).status, 0);
   EXPECT_EQ(ReadFile(out), ExpectedAudio(10000));
   const auto strict = RunPellora("record " + station.url() + " --strict -o " + out);
-  EXPECT_EQ(strict.status, 1);
-  EXPECT_EQ(strict.output, "pellora record: Stream Bad Server Request\n");
+  EXPECT_EQ(strict.status, 4);
+  EXPECT_EQ(strict.output, "pellora record: " + station.url() +
+                               ": not an ICY server (it answered \"HTTP/1.0 200 OK\", which --strict refuses)\n");
 }
 
 TEST_F(RecordCommand, NamesTheFileAfterTheStationWithoutOutput) {
@@ -203,21 +321,43 @@ TEST_F(RecordCommand, RecordsSeveralStreamsAtOnceIntoAFolder) {
 }
 
 TEST_F(RecordCommand, DrawsAStatusLineOnATerminalOnly) {
-  StationRunner station(StationOptions{});
+  StationOptions options;
+  options.titles = {"Beyonc\xC3\xA9 - Loopback Love \x1B]0;owned\x07"};
+  StationRunner station(options);
   // `script` gives the command a terminal.
   const auto result = RunCommand("script -qec '" + std::string(PELLORA_CLI) + " record " + station.url() +
                                  " --max-bytes 40000 -o " + File("status.mp3") + "' /dev/null");
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_THAT(result.output, HasSubstr("\r0:0"));
-  EXPECT_THAT(result.output, HasSubstr("kbit/s  Beyoncé - Loopback Love"));
+  EXPECT_THAT(result.output, HasSubstr("kbit/s  Beyoncé - Loopback Love \\x1b]0;owned\\x07"));
+  EXPECT_THAT(result.output, Not(HasSubstr("\x1B]0;")));
   EXPECT_THAT(result.output, HasSubstr("\r\033[K"));
 }
 
-TEST_F(RecordCommand, WithoutAnyUrlIsAUsageError) {
-  const auto result = RunPellora("record -o x.mp3");
+struct UsageCase {
+  const char* args;
+  const char* why;
+};
+
+class RecordUsage : public RecordCommand, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(RecordUsage, IsRefusedBeforeAnythingHappens) {
+  const auto result = RunCommand("cd '" + dir.string() + "' && " + PELLORA_CLI + " record " + GetParam().args + " 2>&1");
   EXPECT_EQ(result.status, 2);
-  EXPECT_THAT(result.output, HasSubstr("no URL given"));
+  EXPECT_THAT(result.output, HasSubstr(GetParam().why));
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordUsage,
+    ::testing::Values(UsageCase{"-o x.mp3", "no URL given"},
+                      UsageCase{"http://127.0.0.1:1/ --duration 1e300", "--duration"},
+                      UsageCase{"http://127.0.0.1:1/ --duration -1", "--duration"},
+                      UsageCase{"http://127.0.0.1:1/ --duration 0", "--duration"},
+                      UsageCase{"http://127.0.0.1:1/ --duration nan", "--duration"},
+                      UsageCase{"http://127.0.0.1:1/ --stall-timeout 1e300", "--stall-timeout"},
+                      UsageCase{"http://127.0.0.1:1/ http://127.0.0.1:2/ -o -", "-o - records one stream only"},
+                      UsageCase{"http://127.0.0.1:1/ --tag -o -", "--tag and --append need a file"}));
 
 TEST(ProbeCommand, ShowsTheHeaderFieldsNoticesAndCurrentTitle) {
   StationRunner station(StationOptions{});
@@ -237,11 +377,23 @@ TEST(ProbeCommand, ShowsTheHeaderFieldsNoticesAndCurrentTitle) {
   EXPECT_EQ(probe["Header"]["icy-url"], station.url());
 }
 
-TEST(ProbeCommand, AnErrorStatusGivesExitOneAndItsDescription) {
+TEST(ProbeCommand, ShowsStationTextWithTerminalControlsEscaped) {
+  StationOptions options;
+  options.name = "Evil \x1B[2J Radio";
+  options.titles = {"Song \x1B[6n\xC2\x9B"};
+  StationRunner station(options);
+  const auto text = RunPellora("probe " + station.url());
+  ASSERT_EQ(text.status, 0) << text.output;
+  EXPECT_THAT(text.output, HasSubstr("Station:    Evil \\x1b[2J Radio\n"));
+  EXPECT_THAT(text.output, HasSubstr("Title:      Song \\x1b[6n\\u009b\n"));
+  EXPECT_THAT(text.output, Not(HasSubstr("\x1B")));
+}
+
+TEST(ProbeCommand, AnErrorStatusGivesItsExitCodeAndStatusLine) {
   IcyServer server({{"ICY 403 Forbidden\r\n\r\n"}});
   const auto result = RunPellora("probe " + server.Url());
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.output, "pellora probe: Stream Forbidden...\n");
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(result.output, "pellora probe: " + server.Url() + ": the server refused the stream: ICY 403 Forbidden\n");
 }
 
 TEST(DemoCommand, RecordsTheBuiltInStationWithTagsAndShowsThem) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/file_names.h"
+#include "cli/playlist.h"
+#include "cli/stream_answer.h"
 #include "cli/status_line.h"
 
 namespace pellora::cli {
@@ -62,6 +64,60 @@ TEST(FormatStatus, ShowsElapsedBytesRateAndTitle) {
   many.running = 2;
   many.title = "not shown for several streams";
   EXPECT_EQ(FormatStatus(many, 200), "1:02:05  2/3 streams  1.0 MiB  2 kbit/s");
+}
+
+struct PlaylistTextCase {
+  const char* name;
+  std::string text;
+  Playlist::Kind kind;
+  std::vector<std::string> entries;
+};
+
+class PlaylistText : public ::testing::TestWithParam<PlaylistTextCase> {};
+
+TEST_P(PlaylistText, YieldsItsStreams) {
+  const Playlist playlist = ParsePlaylist(GetParam().text, "http://h:8000/lists/radio.pls?x=1");
+  EXPECT_EQ(playlist.kind, GetParam().kind);
+  EXPECT_EQ(playlist.entries, GetParam().entries);
+}
+
+const PlaylistTextCase kPlaylistCases[] = {
+    {"PlsInNumberOrder", "[Playlist]\r\nFile2=http://b/\r\nfile1=https://a/\r\nTitle1=x\r\n", Playlist::Kind::Entries,
+     {"https://a/", "http://b/"}},
+    {"M3uRelativeAndOtherSchemes", "#EXTM3U\n#EXTINF:-1,x\nlive\n/root\nmms://old/\nfile:///etc/passwd\n",
+     Playlist::Kind::Entries, {"http://h:8000/lists/live", "http://h:8000/root"}},
+    {"BareUrlList", "\xEF\xBB\xBFhttp://a/\n\nhttp://b/\n", Playlist::Kind::Entries, {"http://a/", "http://b/"}},
+    {"Hls", "#EXTM3U\n#EXT-X-TARGETDURATION:6\nseg.ts\n", Playlist::Kind::Hls, {}},
+    {"Xspf",
+     "<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList><track>"
+     "<location>http://a/?x=1&amp;y=2</location></track></trackList></playlist>",
+     Playlist::Kind::Entries, {"http://a/?x=1&y=2"}},
+    {"Asx", "<ASX version=\"3.0\"><Entry><Ref HREF='http://a/live'/></Entry><entry><ref href=\"http://b/\" /></entry></asx>",
+     Playlist::Kind::Entries, {"http://a/live", "http://b/"}},
+    {"HtmlIsNone", "<!DOCTYPE html><html><body>Listen live!</body></html>", Playlist::Kind::NotAPlaylist, {}},
+    {"LongLineSkipped", "http://a/\nhttp://" + std::string(5000, 'x') + "/\n", Playlist::Kind::Entries, {"http://a/"}},
+    {"EntriesBounded", [] {
+       std::string text;
+       for (int i = 0; i < 100; ++i) text += "http://a/" + std::to_string(i) + "\n";
+       return text;
+     }(), Playlist::Kind::Entries, [] {
+       std::vector<std::string> entries;
+       for (std::size_t i = 0; i < kMaxPlaylistEntries; ++i) entries.push_back("http://a/" + std::to_string(i));
+       return entries;
+     }()}};
+
+INSTANTIATE_TEST_SUITE_P(Formats, PlaylistText, ::testing::ValuesIn(kPlaylistCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ClassifyAnswer, ByContentTypeThenByExtension) {
+  EXPECT_EQ(ClassifyAnswer("audio/mpeg", "http://h/live.m3u"), AnswerKind::Audio);
+  EXPECT_EQ(ClassifyAnswer("", "http://h/live"), AnswerKind::Audio);
+  EXPECT_EQ(ClassifyAnswer("Audio/X-SCPLS; charset=x", "http://h/live"), AnswerKind::Playlist);
+  EXPECT_EQ(ClassifyAnswer("text/plain", "http://h/Radio.PLS?id=3"), AnswerKind::Playlist);
+  EXPECT_EQ(ClassifyAnswer("text/html", "http://h/live"), AnswerKind::NotAudio);
+  EXPECT_EQ(ClassifyAnswer("application/json", "http://h/x.pls.json"), AnswerKind::NotAudio);
+  EXPECT_EQ(HeaderField("HTTP/1.1 200 OK\r\ncontent-TYPE:  audio/aacp \r\nx-content-type: no\r\n\r\n", "Content-Type"),
+            "audio/aacp");
 }
 
 }  // namespace

@@ -61,11 +61,33 @@ TEST_F(TagCommand, StripLeavesTheAudio) {
   EXPECT_TRUE(ReadFile(song_) == audio_);
 }
 
+TEST_F(TagCommand, SeveralFilesQuietlyAndAnUnchangedFileIsNotWritten) {
+  const std::string other = (dir_ / "other.mp3").string();
+  fs::copy_file(song_, other);
+  const auto result = RunCommand(std::string(PELLORA_CLI) + " tag --quiet '" + song_ + "' '" + other +
+                                 "' --album 'Alb\xC3\xBCm' --track 4/7 2>&1");
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, "");
+  const auto read = RunCommand("/usr/bin/python3 -c \"import sys; from mutagen.id3 import ID3; "
+                               "print(*(str(ID3(f)['TALB']) + str(ID3(f)['TRCK']) for f in sys.argv[1:]))\" '" +
+                               song_ + "' '" + other + "'");
+  EXPECT_EQ(read.output, "Alb\xC3\xBCm4/7 Alb\xC3\xBCm4/7\n");
+  // The same values again: the file is not opened for writing at all.
+  const auto again = RunCommand("strace -f -e trace=openat -o '" + (dir_ / "trace").string() + "' " + PELLORA_CLI +
+                                " tag -q '" + song_ + "' --album 'Alb\xC3\xBCm' --track 4/7");
+  ASSERT_EQ(again.status, 0);
+  const std::string trace = ReadFile((dir_ / "trace").string());
+  EXPECT_NE(trace.find(song_), std::string::npos);
+  for (std::size_t at = trace.find(song_); at != std::string::npos; at = trace.find(song_, at + 1))
+    EXPECT_EQ(trace.substr(at, trace.find('\n', at) - at).find("O_RDWR"), std::string::npos);
+}
+
 struct Refusal {
   const char* name;
   std::string args;  // after "pellora"; SONG stands for the file
   int status;
   const char* message;
+  int lines = 1;  // on stderr; a parse error adds "Run with --help ..."
 };
 
 class Refusals : public TagCommand, public ::testing::WithParamInterface<Refusal> {};
@@ -77,7 +99,7 @@ TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
                                  " 2>&1 >/dev/null");
   EXPECT_EQ(result.status, GetParam().status);
   EXPECT_NE(result.output.find(GetParam().message), std::string::npos) << result.output;
-  EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+  EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), GetParam().lines) << result.output;
   EXPECT_TRUE(ReadFile(song_) == audio_);
 }
 
@@ -85,6 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Refusals,
     ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 1, "left unchanged"},
                       Refusal{"UnknownProperty", "tag SONG --set Colour=red", 2, "--set needs PROPERTY=VALUE"},
+                      Refusal{"TrackNotANumber", "tag SONG --title x --track abc", 2, "--track", 2},
+                      Refusal{"GenreIdBeyondAByte", "tag SONG --title x --genre-id 300", 2, "--genre-id", 2},
                       Refusal{"MissingFile", "tag SONG.absent --title x", 1, "cannot read"},
                       Refusal{"StripMissingFile", "strip SONG.absent", 1, "cannot read"},
                       Refusal{"StripMissingFolderOfAbsentFile", "strip SONG.absent/x", 1, "cannot read"}),

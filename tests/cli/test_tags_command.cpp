@@ -90,14 +90,41 @@ TEST_F(TagsCommand, NonFiniteNumbersAreSpeltOut) {
   EXPECT_EQ(out[1]["length"], "NaN");  // 0 bytes at 0
 }
 
-TEST_F(TagsCommand, TableShowsOneRowPerProperty) {
+TEST_F(TagsCommand, TableNamesTheCodesAndHidesEmptyRowsUnlessAll) {
   const std::string frame("\xFF\xFB\x90\x64", 4);
-  const auto result = RunPellora("tags " + Write("cbr.mp3", frame + std::string(2000, '\0')));
+  const std::string path = Write("cbr.mp3", frame + std::string(2000, '\0'));
+  const auto result = RunPellora("tags " + path);
   ASSERT_EQ(result.status, 0);
-  EXPECT_NE(result.output.find("BitRate                    128000\n"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("FrameSize                  417.9591836734694\n"), std::string::npos);
-  EXPECT_NE(result.output.find("FrameHeader                FB9064\n"), std::string::npos);
-  EXPECT_NE(result.output.find("\nTitle\n"), std::string::npos);
+  for (const char* row : {"\nLayer                  1 (Layer III)\n", "\nMPEGVersion            2 (MPEG-1)\n",
+                          "\nChannelMode            1 (joint stereo)\n", "\nGenreID                255 (Unknown)\n",
+                          "\nEncoding               0 (constant bit rate)\n", "\nBitRate                128000\n",
+                          "\nFrameSize              417.9591836734694\n", "\nFrameHeader            FB9064\n"})
+    EXPECT_NE(("\n" + result.output).find(row), std::string::npos) << row << result.output;
+  EXPECT_EQ(result.output.find("Title"), std::string::npos);
+  EXPECT_EQ(result.output.find("no MPEG audio"), std::string::npos);
+  EXPECT_NE(RunPellora("tags --all " + path).output.find("\nTitle\n"), std::string::npos);
+}
+
+TEST_F(TagsCommand, SeveralFilesGetHeadersTextIsEscapedAndNoAudioIsSaid) {
+  // A title that would clear the screen, and a text file.
+  const std::string frame = std::string("TIT2\x00\x00\x00\x06\x00\x00\x00", 11) + "\x1B[2J\\";
+  const std::string tagged = Write("t.mp3", std::string("ID3\x03\x00\x00\x00\x00\x00\x10", 10) + frame);
+  const std::string text = Write("notes.txt", "just some words\n");
+  const auto result = RunPellora("tags " + tagged + " " + text);
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(result.output.find('\x1B'), std::string::npos);
+  EXPECT_NE(result.output.find("==> " + tagged + " <==\nTitle            \\x1b[2J\\\\\n"), std::string::npos) << result.output;
+  const auto second = result.output.find("\n\n==> " + text + " <==\n");
+  ASSERT_NE(second, std::string::npos) << result.output;
+  EXPECT_TRUE(result.output.ends_with("\nno MPEG audio\n")) << result.output;
+  EXPECT_EQ(result.output.find("length", second), std::string::npos);
+
+  const auto lines = RunQuiet("tags --json-lines " + tagged + " " + text);
+  ASSERT_EQ(lines.status, 0);
+  ASSERT_EQ(std::count(lines.output.begin(), lines.output.end(), '\n'), 2) << lines.output;
+  const auto cut = lines.output.find('\n');
+  EXPECT_EQ(json::parse(lines.output.substr(0, cut))["Title"], "\x1B[2J\\");
+  EXPECT_EQ(json::parse(lines.output.substr(cut + 1))["length"], "Infinity");
 }
 
 TEST_F(TagsCommand, UnreadableFileFailsWithOneLine) {
@@ -107,7 +134,7 @@ TEST_F(TagsCommand, UnreadableFileFailsWithOneLine) {
   EXPECT_NE(result.output.find("pellora tags: cannot read " + (dir_ / "missing.mp3").string() +
                                ": No such file or directory\n"),
             std::string::npos);
-  EXPECT_NE(result.output.find("FileName                   " + good), std::string::npos);
+  EXPECT_NE(result.output.find("FileName         " + good), std::string::npos) << result.output;
   const auto directory = RunPellora("tags " + dir_.string());
   EXPECT_EQ(directory.status, 1);
   EXPECT_EQ(directory.output, "pellora tags: cannot read " + dir_.string() + ": Is a directory\n");

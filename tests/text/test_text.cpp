@@ -57,3 +57,22 @@ TEST(Utf16ToUtf8, PairsJoinAndLoneSurrogatesBecomeReplacement) {
   EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
   EXPECT_EQ(Latin1ToUtf8("\xFF"), "\xC3\xBF");
 }
+
+struct EscapeCase {
+  const char* in;
+  const char* out;
+};
+
+class TerminalEscape : public testing::TestWithParam<EscapeCase> {};
+
+TEST_P(TerminalEscape, LeavesNothingATerminalActsOn) { EXPECT_EQ(EscapeForTerminal(GetParam().in), GetParam().out); }
+
+INSTANTIATE_TEST_SUITE_P(Cases, TerminalEscape,
+                         testing::Values(EscapeCase{"Beyonc\xC3\xA9 - \xF0\x9F\x8E\xB5", "Beyonc\xC3\xA9 - \xF0\x9F\x8E\xB5"},
+                                         EscapeCase{"\x1B[2Jclear", "\\x1b[2Jclear"},
+                                         EscapeCase{"\x1B]0;title\x07", "\\x1b]0;title\\x07"},
+                                         EscapeCase{"a\r\nb\tc\x7F", "a\\x0d\\x0ab\\x09c\\x7f"},
+                                         EscapeCase{"\xC2\x9B" "6n", "\\u009b6n"},           // C1 CSI
+                                         EscapeCase{"x\xE2\x80\xAEy", "x\\u202ey"},          // right-to-left override
+                                         EscapeCase{"bad \xE9 byte", "bad \\xe9 byte"},      // not UTF-8
+                                         EscapeCase{"C:\\path", "C:\\\\path"}));

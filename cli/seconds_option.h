@@ -1,0 +1,25 @@
+#pragma once
+// The check of every option that takes a number of seconds (`--duration`,
+// `--stall-timeout`, `--timeout`): from a least value to a year, so that 1e300,
+// negative values, NaN and infinities are usage errors, not overflows.
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace pellora::cli {
+
+inline constexpr double kLongestSeconds = 366.0 * 24 * 3600;
+
+inline CLI::Validator Seconds(double least) {
+  return CLI::Validator(
+      [least](std::string& input) -> std::string {
+        double value = 0;
+        if (!CLI::detail::lexical_cast(input, value) || !(value >= least && value <= kLongestSeconds))
+          return "must be a number of seconds from " + CLI::detail::to_string(least) + " to " +
+                 CLI::detail::to_string(kLongestSeconds);
+        return {};
+      },
+      "SECONDS");
+}
+
+}  // namespace pellora::cli

@@ -1,0 +1,33 @@
+#include "cli/stream_failure.h"
+
+#include "text/text.h"
+
+namespace pellora::cli {
+namespace {
+
+std::string Quoted(const std::string& bytes) { return "\"" + text::StreamTextToUtf8(bytes) + "\""; }
+
+}  // namespace
+
+StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, const std::string& description,
+                                  const std::string& first_line) {
+  const std::string told = text::StreamTextToUtf8(description);
+  if (type == capture::TErr_WSock) {
+    if (code == capture::kUnusableUrlError) return {kExitUsage, told};
+    return {kExitNetwork, told + " (" + std::to_string(code) + ")"};
+  }
+  if (type != capture::TErr_Stream) return {kExitFailure, told};
+  if (code == capture::Err_Stream_BadServer) {
+    if (first_line.starts_with("HTTP/")) return {kExitRefused, "the server answered " + Quoted(first_line)};
+    if (first_line.empty()) return {kExitNetwork, "the server sent no status line (" + told + ")"};
+    return {kExitNetwork, "not a stream server (it answered " + Quoted(first_line) + ")"};
+  }
+  const std::string status = first_line.starts_with("ICY ") ? text::StreamTextToUtf8(first_line) : told;
+  return {kExitRefused, "the server refused the stream: " + status};
+}
+
+StreamFailure NotAudio(const std::string& content_type) {
+  return {kExitRefused, "not an audio stream (Content-Type: " + text::StreamTextToUtf8(content_type) + ")"};
+}
+
+}  // namespace pellora::cli

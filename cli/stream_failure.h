@@ -1,0 +1,32 @@
+#pragma once
+// The one-line reason and exit status of a stream that failed, for `record` and
+// `probe`: what the control reported, told with what the server really answered.
+#include <cstdint>
+#include <string>
+
+#include "capture/torvane.h"
+#include "cli/exit_codes.h"
+
+namespace pellora::cli {
+
+// Why a stream failed: the exit status it stands for and a line for a person
+// (UTF-8; text from the network in it is not yet escaped for a terminal).
+struct StreamFailure {
+  int exit_code = kExitOk;
+  std::string message;
+};
+
+// A stream error event (not a redirection, not a file error) as a failure.
+// `first_line` is the first line the server sent, as bytes ("" when none):
+//   socket error          -> network, e.g. "Connection refused (111)"
+//   unusable URL          -> usage, the control's text
+//   ICY 400/401/403/404   -> refused, "the server refused the stream: ICY 404 Not Found"
+//   bad server, HTTP line -> refused, "the server answered \"HTTP/1.1 404 Not Found\""
+//   bad server, else      -> network, "not a stream server (it answered \"SOURCE OK\")"
+StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, const std::string& description,
+                                  const std::string& first_line);
+
+// The answer was refused for what it is: "not an audio stream (Content-Type: text/html)".
+StreamFailure NotAudio(const std::string& content_type);
+
+}  // namespace pellora::cli
