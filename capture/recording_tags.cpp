@@ -39,13 +39,12 @@ std::optional<std::int64_t> PrepareAudioPosition(const tags::clsID3& store, cons
 // kept; setting FileName first makes it read the file's own tags, so that items
 // not set here keep their values from the file, and GenreID stays as the scan
 // left it. The store reports no failure: a file it could not tag is recorded into
-// all the same. A path that is not valid UTF-8 cannot be named to the store (its
-// names are 16-bit text, written back as UTF-8), so such a file is not tagged.
+// all the same. The path's bytes reach the store unchanged, also where they are
+// not UTF-8 (text::PathToUtf16).
 std::error_code Torvane::TagRecordingFile(bool append, std::optional<std::int64_t>& audio_position) {
-  if (!text::IsValidUtf8(record_path_)) return {};
   if (!tag_store_) tag_store_ = std::make_unique<tags::clsID3>();
   tags::clsID3& store = *tag_store_;
-  store.FileName(Text(record_path_));
+  store.FileName(text::PathToUtf16(record_path_));
   store.Title(Text(music_name_));
   store.Artist(Text(music_name_));
   store.Album(Text(music_name_));

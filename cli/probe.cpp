@@ -3,16 +3,24 @@
 #include <boost/asio/steady_timer.hpp>
 #include <nlohmann/json.hpp>
 
+#include <boost/asio/post.hpp>
+
 #include <cstdio>
+#include <deque>
+#include <filesystem>
 #include <memory>
 
 #include "capture/torvane.h"
 #include "cli/chunk_watch.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/playlist.h"
 #include "cli/seconds_option.h"
 #include "cli/stream_answer.h"
 #include "cli/stream_failure.h"
+#include "cli/stream_recorder.h"
+#include "cli/working_file.h"
+#include "hosting/file.h"
 #include "hosting/event_loop.h"
 #include "text/text.h"
 
@@ -80,9 +88,8 @@ class Prober : private capture::TorvaneEvents {
   void GotHeader(std::string& header) override {
     const std::string type = HeaderField(header, "content-type");
     const std::string status = StatusLine(header);
-    if (ClassifyAnswer(type, url_) == AnswerKind::Playlist)
-      failure_ = {kExitRefused, "a playlist (Content-Type: " + Person(type) + "); pellora record follows it"};
-    else if (ClassifyAnswer(type, url_) == AnswerKind::NotAudio)
+    if (ClassifyAnswer(type, url_) == AnswerKind::Playlist) return BeginPlaylist(type);
+    if (ClassifyAnswer(type, url_) == AnswerKind::NotAudio)
       failure_ = NotAudio(type);
     else if (command_.strict && status.starts_with("HTTP/"))
       failure_ = {kExitRefused, "not an ICY server (it answered \"" + Person(status) + "\", which --strict refuses)"};
@@ -92,13 +99,66 @@ class Prober : private capture::TorvaneEvents {
     if (metaint.empty() || metaint == "0") Done();
   }
   void MetaChanged(std::string&) override { Done(); }
+
+  // A playlist's text is recorded into a temporary file until the server ends
+  // it; then its entries are probed in order until one answers.
+  void BeginPlaylist(const std::string& type) {
+    if (++playlists_ > kMaxNestedPlaylists) {
+      failure_ = {kExitRefused, "more than " + std::to_string(kMaxNestedPlaylists) + " playlists"};
+      return Done();
+    }
+    playlist_type_ = type;
+    std::error_code ec;
+    const auto folder = std::filesystem::temp_directory_path(ec) / "pellora-playlist";
+    if (!ec) ec = playlist_text_.Create(folder.string());
+    if (ec) {
+      failure_ = {kExitFile, "cannot create a temporary file: " + ec.message()};
+      return Done();
+    }
+    reading_playlist_ = true;
+    torvane_->StartWriting(playlist_text_.Path());
+  }
+  void StateChanged() override {
+    if (!reading_playlist_ || torvane_->IsConnected()) return;
+    boost::asio::post(loop_.context(), [this] {
+      if (reading_playlist_) EndPlaylist();
+    });
+  }
+  void EndPlaylist() {
+    reading_playlist_ = false;
+    torvane_->StopWriting();
+    std::error_code ec;
+    const hosting::File file = hosting::File::Open(playlist_text_.Path(), hosting::OpenMode::Read, ec);
+    const std::string text = ec ? std::string() : file.ReadAt(0, kMaxPlaylistBytes, ec);
+    playlist_text_.Discard();
+    const Playlist playlist = ParsePlaylist(text, url_);
+    if (playlist.kind == Playlist::Kind::Hls) failure_ = {kExitRefused, "HLS streams are not supported yet"};
+    if (playlist.kind == Playlist::Kind::NotAPlaylist) failure_ = NotAudio(playlist_type_);
+    if (playlist.kind == Playlist::Kind::Entries && playlist.entries.empty())
+      failure_ = {kExitRefused, "the playlist names no http(s) stream"};
+    if (failure_.exit_code != kExitOk) return Done();
+    entries_.assign(playlist.entries.begin(), playlist.entries.end());
+    NextEntry();
+  }
+  void NextEntry() {
+    url_ = entries_.front();
+    entries_.pop_front();
+    redirects_ = 0;
+    boost::asio::post(loop_.context(), [this] {
+      if (done_) return;
+      if (const auto refused = torvane_->Connect(url_, true)) failure_ = {kExitNetwork, refused.message()}, Done();
+    });
+  }
+
   void Error(capture::EErrType& type, std::int32_t& code, std::string& description) override {
+    reading_playlist_ = false;
     if (type == capture::TErr_Stream && code == capture::Err_Stream_Redirection && redirects_ < kMaxProbeRedirects) {
       ++redirects_;
       url_ = description;
       if (const auto refused = torvane_->Connect(url_, true)) failure_ = {kExitNetwork, refused.message()}, Done();
       return;
     }
+    if (!entries_.empty() && header_.empty() && type != capture::TErr_FileIO) return NextEntry();
     failure_ = DescribeStreamError(type, code, description, site_.FirstLine());
     Done();
   }
@@ -153,7 +213,11 @@ class Prober : private capture::TorvaneEvents {
   boost::asio::steady_timer timeout_;
   const ProbeCommand& command_;
   std::shared_ptr<capture::Torvane> torvane_;
-  std::string url_, header_;
+  std::string url_, header_, playlist_type_;
+  WorkingFile playlist_text_;
+  std::deque<std::string> entries_;
+  bool reading_playlist_ = false;
+  int playlists_ = 0;
   StreamFailure failure_;
   int redirects_ = 0;
   bool done_ = false;

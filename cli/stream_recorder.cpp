@@ -336,7 +336,9 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
     return;
   }
   if (type == capture::TErr_FileIO) {
-    const std::string what = phase_ == Phase::Playlist ? "cannot write a temporary file" : "cannot write " + file_;
+    const std::string what = phase_ == Phase::Playlist ? "cannot write a temporary file"
+                             : to_stdout_                ? "cannot write to standard output (its reader may have gone)"
+                                                         : "cannot write " + file_;
     return Finish({kExitFile, what + ": " + description});
   }
   ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()), type == capture::TErr_WSock);

@@ -1,6 +1,7 @@
 #include "cli/tag_command.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -26,26 +27,40 @@ struct TagOptions {
   std::vector<std::string> assignments;  // --set PROPERTY=VALUE
   bool json = false;
   bool quiet = false;
+  bool exact_padding = false;
 };
 
 // The tag store creates a missing file and reports nothing, so the command checks
 // first that the file is there and readable, and names the reason when it is not.
 bool CanRead(const char* command, const std::string& path) {
   std::error_code ec;
+  // Anything else is refused before it is opened: opening a FIFO blocks.
+  if (std::filesystem::exists(path, ec) && !hosting::IsRegularFile(path)) {
+    std::cerr << "pellora " << command << ": " << path << " is not a regular file\n";
+    return false;
+  }
   const auto file = hosting::File::Open(path, hosting::OpenMode::Read, ec);
   if (file.IsOpen()) return true;
   std::cerr << "pellora " << command << ": cannot read " << path << ": " << ec.message() << '\n';
   return false;
 }
 
-// Says what happened when the rewrite did not leave the file with its new content.
+// Says what happened when the rewrite did not leave the file with its new content,
+// and when an interrupted earlier rewrite had to be finished first.
 bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& path) {
   using Outcome = tags::clsID3::RewriteOutcome;
+  if (id3.RolledForward())
+    std::cerr << "pellora " << command << ": finished an interrupted earlier rewrite of " << path << '\n';
   switch (id3.LastRewriteOutcome()) {
     case Outcome::Rewritten: return true;
     case Outcome::KeptCopy:
       std::cerr << "pellora " << command << ": writing " << path << " failed midway; its complete new content is in "
                 << id3.KeptCopyPath() << '\n';
+      return false;
+    case Outcome::TagTooLarge:
+      std::cerr << "pellora " << command << ": " << path
+                << " was left unchanged: the new ID3v2 tag would be larger than its size field can say "
+                   "(256 MiB)\n";
       return false;
     case Outcome::Unchanged:
     case Outcome::NotRun: break;
@@ -94,7 +109,8 @@ int TagOne(const TagOptions& options, const std::vector<std::pair<tags::TextItem
            const std::string& path, nlohmann::ordered_json& printed) {
   if (!CanRead("tag", path)) return 1;
   tags::clsID3 id3;
-  id3.FileName(ArgumentText(path));
+  id3.AbsorbPadding(!options.exact_padding);
+  id3.FileName(text::PathToUtf16(path));
   const tags::clsID3 before = id3;
   for (const auto& [item, value] : items) id3.SetText(item, ArgumentText(value));
   if (options.track) ApplyTrack(*options.track, id3);
@@ -115,6 +131,7 @@ int TagOne(const TagOptions& options, const std::vector<std::pair<tags::TextItem
 }
 
 int RunTag(const TagOptions& options) {
+  hosting::RemoveTemporariesOnSignals();
   auto items = options.items;
   if (!ParseAssignments(options.assignments, items)) return 2;
   int status = 0;
@@ -144,8 +161,9 @@ std::string CheckTrack(const std::string& track) {
 
 int RunStrip(const std::string& path) {
   if (!CanRead("strip", path)) return 1;
+  hosting::RemoveTemporariesOnSignals();
   tags::clsID3 id3;
-  id3.FileName(ArgumentText(path));
+  id3.FileName(text::PathToUtf16(path));
   id3.DeleteID3Tags();
   return ReportOutcome("strip", id3, path) ? 0 : 1;
 }
@@ -175,6 +193,9 @@ void RegisterTagCommand(CLI::App& app, CommandList& commands) {
       ->allow_extra_args(false);
   sub->add_flag("--json", options->json, "Print the new tags as JSON");
   sub->add_flag("-q,--quiet", options->quiet, "Print nothing but failures");
+  sub->add_flag("--exact-padding", options->exact_padding,
+                "Keep the old padding length, moving the audio when the tag's size changes "
+                "(by default the padding absorbs the change and the tag is rewritten in place when it fits)");
   commands.push_back({sub, [options] { return RunTag(*options); }});
 }
 

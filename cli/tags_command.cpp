@@ -95,7 +95,7 @@ int RunTags(const TagsOptions& options) {
   bool first_table = true;
   for (const std::string& path : options.files) {
     tags::clsID3 id3;
-    id3.FileName(text::StreamTextToUtf16(path));
+    id3.FileName(text::PathToUtf16(path));
     if (!ScanWasRead(id3, path)) {
       status = 1;
       continue;

@@ -2,8 +2,9 @@
 // DeleteID3Tags, and checks what must hold of any file: the rewrite succeeds on a
 // writable file, and the audio between the old tags reaches the new file byte for
 // byte (the whole new file after a removal; after the new ID3v2 tag after an
-// update). Where the audio lies is worked out here once more, independently of
-// the tag store, from the tag markers at both ends.
+// update), the new tag declares its true size, and the output is bounded by the
+// input and the values set. Where the audio lies is worked out here once more,
+// independently of the tag store, from the tag markers at both ends.
 //
 // The first two input bytes choose the operation and the items to set; the rest
 // is the file.
@@ -48,8 +49,10 @@ std::string_view AudioOf(std::string_view f) {
   }
   std::int64_t end = n >= 128 && f.substr(n - 128, 3) == "TAG" ? n - 128 : n;
   if (end >= 15 && f.substr(end - 9, 9) == "LYRICS200") {
-    const std::string_view digits = f.substr(end - 15, 6);
-    if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    std::string_view digits = f.substr(end - 15, 6);  // some writers pad with blanks
+    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+    while (!digits.empty() && digits.back() == ' ') digits.remove_suffix(1);
+    if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       const std::int64_t block = end - 15 - std::stoll(std::string(digits));
       if (block >= 0 && block >= start && f.substr(block, 11) == "LYRICSBEGIN") end = block;
     }
@@ -112,7 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Check(IsHeader(after));
+  // The tag declares its own size: the audio follows right after it.
   const auto head = std::size_t(10 + Synchsafe(std::string_view(after).substr(6, 4)));
-  Check(std::string_view(after).substr(head, audio.size()) == audio);
+  Check(head <= after.size() && std::string_view(after).substr(head, audio.size()) == audio);
+  // The output is bounded by the input and the values set: each value is written
+  // once at most in the ID3v2 tag (at most four bytes a character), once in a
+  // Lyrics3 block (250 bytes at most) and in the ID3v1 record, plus new padding.
+  const std::size_t values = id3.Title().size() + id3.Album().size() + 1 + 4;
+  Check(after.size() <= before.size() + 10 + 2048 + 4 * values + 3 * 20 + 3 * (8 + 250) + 30 + 128);
   return 0;
 }

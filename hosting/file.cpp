@@ -1,14 +1,19 @@
 #include "hosting/file.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 namespace pellora::hosting {
 namespace {
@@ -196,7 +201,108 @@ void File::Reserve(std::int64_t size, std::error_code& ec) {
   ec.clear();
   if (size <= 0) return;
   if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return;
-  if (errno != EOPNOTSUPP && errno != ENOSYS) ec = LastError();
+  if (errno != EOPNOTSUPP && errno != ENOSYS) {
+    ec = LastError();
+    return;
+  }
+  // Claim the growth by writing it; the bytes already in the file have their blocks.
+  const std::int64_t length = Size(ec);
+  if (ec || length >= size) return;
+  const std::vector<char> zeros(std::size_t(std::min<std::int64_t>(size - length, 1 << 20)), '\0');
+  for (std::int64_t at = length; at < size && !ec; at += std::int64_t(zeros.size()))
+    WriteAt(at, std::span<const char>(zeros.data(), std::size_t(std::min<std::int64_t>(size - at, zeros.size()))), ec);
+  if (!ec) Sync(ec);
+  if (ec) {
+    std::error_code ignored;
+    Truncate(length, ignored);
+  }
+}
+
+File File::CreateAnonymous(const std::string& folder, std::error_code& ec) {
+  File f;
+  f.fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  ec = f.fd_ < 0 ? LastError() : std::error_code();
+  return f;
+}
+
+void File::LinkAs(const std::string& path, std::error_code& ec) const {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  ec = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? std::error_code()
+                                                                                        : LastError();
+}
+
+bool CopyOwnerModeAndAttributes(const File& from, File& to) {
+  struct stat st {};
+  if (::fstat(from.Descriptor(), &st) != 0) return false;
+  if (::fchown(to.Descriptor(), st.st_uid, st.st_gid) != 0) return false;
+  if (::fchmod(to.Descriptor(), st.st_mode & 07777) != 0) return false;
+  const ssize_t names_length = ::flistxattr(from.Descriptor(), nullptr, 0);
+  if (names_length < 0) return errno == ENOTSUP;
+  std::vector<char> names(std::size_t(names_length) + 1, '\0');
+  if (::flistxattr(from.Descriptor(), names.data(), names.size()) < 0) return false;
+  std::vector<char> value;
+  for (const char* name = names.data(); *name; name += std::strlen(name) + 1) {
+    const ssize_t length = ::fgetxattr(from.Descriptor(), name, nullptr, 0);
+    if (length < 0) return false;
+    value.resize(std::size_t(length));
+    if (::fgetxattr(from.Descriptor(), name, value.data(), value.size()) != length) return false;
+    if (::fsetxattr(to.Descriptor(), name, value.data(), value.size(), 0) != 0) return false;
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder, std::error_code& ec) {
+  std::error_code open_ec;
+  File dir = File::Open(folder.empty() ? "." : folder, OpenMode::Read, open_ec);
+  if (open_ec) {
+    ec = open_ec;
+    return;
+  }
+  dir.Sync(ec);
+}
+
+namespace {
+
+// Fixed storage that a signal handler can walk: no allocation, no locks.
+constexpr std::size_t kTemporarySlots = 4;
+constexpr std::size_t kTemporaryPathMax = 4096;
+struct TemporarySlot {
+  std::atomic<bool> used{false};
+  char path[kTemporaryPathMax] = {};
+};
+TemporarySlot temporary_slots[kTemporarySlots];
+
+void RemoveTemporariesAndDie(int signal_number) {
+  for (auto& slot : temporary_slots)
+    if (slot.used.load()) ::unlink(slot.path);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+}  // namespace
+
+void RegisterTemporary(const std::string& path) {
+  if (path.size() >= kTemporaryPathMax) return;
+  for (auto& slot : temporary_slots) {
+    if (slot.used.load()) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.used.store(true);
+    return;
+  }
+}
+
+void UnregisterTemporary(const std::string& path) {
+  for (auto& slot : temporary_slots)
+    if (slot.used.load() && path == slot.path) slot.used.store(false);
+}
+
+void RemoveTemporariesOnSignals() {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal_number, &action, nullptr);
+  }
 }
 
 bool GetFileTimes(const std::string& path, FileTimes& times) {
@@ -204,6 +310,12 @@ bool GetFileTimes(const std::string& path, FileTimes& times) {
   if (::stat(path.c_str(), &st) != 0) return false;
   times = {st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
   return true;
+}
+
+bool SetFileTimes(const File& file, const FileTimes& times) {
+  const struct timespec ts[2] = {{times.access_sec, times.access_nsec},
+                                 {times.modify_sec, times.modify_nsec}};
+  return ::futimens(file.Descriptor(), ts) == 0;
 }
 
 bool SetFileTimes(const std::string& path, const FileTimes& times) {

@@ -49,6 +49,12 @@ class File {
   // is closed and `ec` says why (ENOENT when the folder is missing).
   static File CreateUnique(const std::string& folder, const std::string& prefix,
                            const std::string& suffix, std::string& path, std::error_code& ec);
+  // Creates a file without a name in `folder` (O_TMPFILE, mode 0600): if the process
+  // dies before LinkAs names it, the kernel frees it and nothing is left behind. On
+  // a file system without unnamed files `ec` is EOPNOTSUPP (or EISDIR, EINVAL).
+  static File CreateAnonymous(const std::string& folder, std::error_code& ec);
+  // Gives an unnamed file (CreateAnonymous) the name `path`, which must not exist.
+  void LinkAs(const std::string& path, std::error_code& ec) const;
   // Adopts an open descriptor (the File closes it).
   static File Adopt(int fd) { File f; f.fd_ = fd; return f; }
 
@@ -77,7 +83,10 @@ class File {
   // Moves the position that Write uses to `offset` from the start.
   void Seek(std::int64_t offset, std::error_code& ec);
   // Reserves disk space for the file's first `size` bytes, so that writing them cannot
-  // run out of space. File systems that cannot reserve space report success.
+  // run out of space. Where the file system cannot reserve (ext2 answers
+  // EOPNOTSUPP), the file grows to `size` by writing zeros past its end, which
+  // claims the same space; its first bytes are never touched. Either the space is
+  // there, or `ec` says why and the file keeps its length.
   void Reserve(std::int64_t size, std::error_code& ec);
   // Flushes the file's data to its device.
   void Sync(std::error_code& ec);
@@ -102,5 +111,22 @@ bool GetFileTimes(const std::string& path, FileTimes& times);
 // writer comes, and a directory or device holds no file content.
 bool IsRegularFile(const std::string& path);
 bool SetFileTimes(const std::string& path, const FileTimes& times);
+bool SetFileTimes(const File& file, const FileTimes& times);
+
+// Makes `to` look like `from` to its users: owner and group, permission bits and
+// every extended attribute (ACLs included). False when any of them cannot be
+// copied, for example an owner that only the superuser may give.
+bool CopyOwnerModeAndAttributes(const File& from, File& to);
+
+// Flushes the entries of `folder` (a rename, a new name) to its device.
+void SyncFolder(const std::string& folder, std::error_code& ec);
+
+// Temporary files that must not outlive an interrupted process: a path registered
+// here is unlinked when SIGINT, SIGTERM or SIGHUP ends the process, once
+// RemoveTemporariesOnSignals has installed the handlers (the command line does).
+// A handful of paths at a time; registering more than that is ignored.
+void RegisterTemporary(const std::string& path);
+void UnregisterTemporary(const std::string& path);
+void RemoveTemporariesOnSignals();
 
 }  // namespace pellora::hosting

@@ -8,6 +8,7 @@ FileReader::FileReader(const hosting::File& file) : file_(file) {
   std::error_code ec;
   const std::int64_t size = file.Size(ec);
   length_ = size > 0 ? size : 0;
+  failed_ = file.IsOpen() && bool(ec);  // a file not opened is an empty one
 }
 
 std::string FileReader::ReadUpTo(std::int64_t offset, std::int64_t count) const {
@@ -22,6 +23,7 @@ std::string FileReader::ReadFromFile(std::int64_t offset, std::int64_t count) co
   std::string bytes(static_cast<std::size_t>(count), '\0');
   std::error_code ec;
   bytes.resize(file_.ReadAt(offset, std::span<char>(bytes.data(), bytes.size()), ec));
+  if (ec) failed_ = true;
   return bytes;
 }
 

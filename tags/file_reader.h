@@ -34,6 +34,10 @@ class FileReader {
   // Holds at most two such blocks; a third replaces the older one.
   void Prefetch(std::int64_t offset, std::int64_t count);
 
+  // True once any read of the file failed (as opposed to ending early): callers
+  // that change the file must not take a failing device for a short file.
+  bool Failed() const { return failed_; }
+
  private:
   struct Block {
     std::int64_t offset = 0;
@@ -47,6 +51,7 @@ class FileReader {
   std::int64_t length_ = 0;
   Block blocks_[2];
   int older_block_ = 0;
+  mutable bool failed_ = false;
 };
 
 }  // namespace pellora::tags

@@ -91,7 +91,8 @@ class clsID3 {
   // when no frame was found.
   std::int64_t AudioStart() const { return audio_start_; }
   // Audio end position minus AudioStart, less the length of any Xing, Info or VBRI
-  // header. Positions are 64-bit so that recordings beyond 2 GiB stay exact.
+  // header, never below 0. Positions are 64-bit so that recordings beyond 2 GiB
+  // stay exact.
   std::int64_t AudioSize() const { return audio_size_; }
   // True when a Xing ("Xing", not "Info") or VBRI header was found.
   bool IsVbr() const { return is_vbr_; }
@@ -152,13 +153,23 @@ class clsID3 {
   // Rewrites FileName as: a new ID3v2 tag (in the revision of the file's old tag,
   // or 3), the old audio bytes unchanged, then a Lyrics3 v2 block and an ID3v1
   // record where the items call for them. Every old tag is cut off the audio.
-  // The new content is written completely to a temporary file first (folder from
-  // TEMP, else TMPDIR, else /tmp); the file itself is then overwritten in place, so
-  // it keeps its permissions, owner and hard links, and its access and modification
-  // times are put back with full precision (Linux has no settable creation time).
-  // When the new tags have the sizes of the old ones, only the tag bytes are
-  // rewritten in place. A path that does not exist yet becomes a file holding the
-  // new tags alone. Reports nothing; the record is not read again (call
+  // Access and modification times are kept with full precision (Linux has no
+  // settable creation time). Three ways, the cheapest that applies:
+  //  - the new ID3v2 tag has the old one's size: the tags are rewritten where they
+  //    stand and the audio is not touched;
+  //  - the file has one link and its folder is writable: the new file is written
+  //    beside it (unnamed until complete), given the old one's owner, mode,
+  //    extended attributes and times, flushed and renamed over it, so that after any
+  //    kill or crash the name holds the old content or the new, and the audio is
+  //    copied once;
+  //  - otherwise (hard links, a folder that is not writable, an owner that cannot
+  //    be kept): the new content is written completely to a temporary file (folder
+  //    from TEMP, else TMPDIR, else /tmp), a journal names it (rewrite_journal.h),
+  //    the room is reserved, and it is copied over the file in place, which so
+  //    keeps its inode and hard links. An interrupted copy is finished by the next
+  //    FileName, RefreshID3Tags, UpdateID3Tags or DeleteID3Tags on the file.
+  // A path that does not exist yet becomes a file holding the new tags alone.
+  // Reports nothing (LastRewriteOutcome tells); the record is not read again (call
   // RefreshID3Tags for that), but ID3RevisionV2 becomes the revision written.
   void UpdateID3Tags();
   // Empties the record (every text item except FileName, GenreID 255, the four
@@ -177,9 +188,24 @@ class clsID3 {
     Unchanged,  // a step failed before the file was touched: it holds its old content
     KeptCopy,   // writing the file itself failed midway: the complete new content is
                 // kept in the temporary file named by KeptCopyPath
+    TagTooLarge,  // the new ID3v2 tag (or one of its frames) is larger than its size
+                  // field can say; the file is unchanged
   };
   RewriteOutcome LastRewriteOutcome() const { return rewrite_outcome_; }
   const std::string& KeptCopyPath() const { return kept_copy_path_; }
+  // True when, since FileName was last set, a rewrite of the file that an earlier
+  // process left interrupted was finished from its journal (see rewrite_journal.h)
+  // before this object read or rewrote the file.
+  bool RolledForward() const { return rolled_forward_; }
+
+  // Off by default, so that UpdateID3Tags keeps the old padding length as
+  // described above. When on, and the new frames fit in the space of the file's
+  // old ID3v2 tag, the padding takes up the difference instead: the tag keeps its
+  // size, and when the trailer keeps its size too, only the tags are written, in
+  // place, without moving the audio. The first edit of a file tagged by another
+  // tool then costs as little as any later one.
+  bool AbsorbPadding() const { return absorb_padding_; }
+  void AbsorbPadding(bool on) { absorb_padding_ = on; }
 
   // Where the audio of the file named by FileName lies between its tags, as the
   // rewrite locates them: [begin, end) in bytes, begin after the ID3v2 tag (and its
@@ -193,6 +219,9 @@ class clsID3 {
   std::optional<AudioBounds> LocateAudio() const;
 
  private:
+  struct TagLayout;   // where the tags of a file lie (tag_locator.h)
+  class TagLocator;   // finds them, for the scan and the rewrite alike
+
   // Empties every tag item and status flag (GenreID 255, revision 0); the MPEG
   // results stay.
   void ClearTagRecord();
@@ -232,20 +261,13 @@ class clsID3 {
   // ===== ID3v1 and Lyrics3 reading (trailer_reader.cpp) =====
   // Offsets are 0-based; an audio end is the offset just past the last audio byte.
 
-  // What the ID3v1 probe leaves for the next steps of the scan.
-  struct ID3v1Probe {
-    std::optional<std::string> last_bytes;  // the last 128 bytes, when the file has them
-    std::int64_t audio_end = 0;             // the file length, less 128 with a record
-  };
-  // Looks for an ID3v1 record in the last 128 bytes (sets ID3v1Exists).
-  ID3v1Probe ProbeID3v1(const FileReader& file);
-  // Looks for a Lyrics3 block ending at `audio_end` and reads its fields into the
-  // empty items (sets Lyrics3v1Exists / Lyrics3v2Exists). Returns the audio end
-  // before a version-2 block, else `audio_end` unchanged.
-  std::int64_t ReadLyrics3(const FileReader& file, std::int64_t audio_end);
-  // Fills the empty items from the ID3v1 record found by the probe (nothing when
-  // there was none), and the genre number while it is 12 or 255.
-  void ReadID3v1Fields(const ID3v1Probe& probe);
+  // Reads the Lyrics3 block the locator found into the empty items (sets
+  // Lyrics3v1Exists / Lyrics3v2Exists). Returns where the audio search ends: before
+  // a version-2 block, else before the ID3v1 record.
+  std::int64_t ReadLyrics3(const TagLayout& layout);
+  // Fills the empty items from the ID3v1 record, and the genre number while it is
+  // 12 or 255.
+  void ReadID3v1Fields(std::string_view record);
   void ReadLyrics3v2(std::string_view block);
   void ParseLyrics3Field(std::string_view id, std::string_view block, std::size_t p);
   void ReadV1Field(std::string_view record, std::size_t offset, std::size_t length, TextItem item);
@@ -283,12 +305,13 @@ class clsID3 {
 
   // ======================== Tag writing: private parts ========================
   // The tags themselves are built by free functions of the record (tag_building.h).
-  class TagLocator;  // where the old tags of a file lie (rewrite.cpp)
   // Shared by UpdateID3Tags (keep_tags) and DeleteID3Tags (rewrite.cpp).
   void RewriteFile(bool keep_tags);
 
   RewriteOutcome rewrite_outcome_ = RewriteOutcome::NotRun;
   std::string kept_copy_path_;
+  bool rolled_forward_ = false;
+  bool absorb_padding_ = false;
   // ====================== end tag writing ======================
 };
 

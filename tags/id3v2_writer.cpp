@@ -17,6 +17,10 @@ namespace pellora::tags::detail {
 namespace {
 
 constexpr std::size_t kNewTagPadding = 2048;
+constexpr std::size_t kHeaderLength = 10;
+// What four synchsafe digits can say: the largest tag, and the largest frame of
+// revision 4.
+constexpr std::size_t kLargestSynchsafe = (std::size_t(1) << 28) - 1;
 
 // How a frame's value is made from the record.
 enum class ValueSource { Item, Genre, Track, Disc };
@@ -117,14 +121,15 @@ std::string FrameContent(std::u16string_view value, bool language, int revision)
 }
 
 // A URL frame's content: the bare address, with no encoding byte, as every other
-// reader of ID3v2 expects (the reader here takes both forms). An address is
-// single-byte text; a character beyond Latin-1 is percent-encoded as UTF-8.
+// reader of ID3v2 expects (the reader here takes both forms). An address is ASCII:
+// every other character is percent-encoded as UTF-8, the same way whatever else
+// the address holds ("é" is always "%C3%A9").
 std::string UrlFrameContent(std::u16string_view value) {
-  if (text::IsLatin1(value)) return text::Utf16ToLatin1(value);
   std::string content;
+  content.reserve(value.size());
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] <= 0xFF) {
+    if (value[i] < 0x80) {
       content.push_back(static_cast<char>(value[i]));
       continue;
     }
@@ -150,22 +155,29 @@ std::u16string LowerAscii(std::u16string text) {
   return text;
 }
 
-// Walks and rewrites one frame area. Holds the pending identifiers of one update.
+// Walks one old frame area and writes the new one. Holds the pending identifiers
+// of one update. The old area is only read and the new one only appended to, so
+// the work is linear in the size of the tag however many frames change.
 class FrameAreaWriter {
  public:
-  FrameAreaWriter(const clsID3& record, int revision, std::string area, bool fix)
-      : record_(record), revision_(revision), area_(std::move(area)), fix_(fix) {
+  // `fill_to`: the area length the padding is to make up when the frames leave room.
+  FrameAreaWriter(const clsID3& record, int revision, std::string_view old_area, bool fix,
+                  std::optional<std::size_t> fill_to)
+      : record_(record), revision_(revision), old_(old_area), fix_(fix), fill_to_(fill_to) {
     FillPendingList();
+    area_.reserve(old_.size());
   }
 
-  // Rewrites the old frames, appends the missing ones and the padding.
-  std::string Finish() && {
+  // Rewrites the old frames, appends the missing ones and the padding. Nothing
+  // when a frame or the tag would be larger than its size field can say.
+  std::optional<std::string> Finish() && {
     const std::size_t stop = Walk();
-    const std::size_t remainder = area_.size() - stop;
-    area_.resize(stop);
+    const std::size_t remainder = old_.size() - stop;
     for (const auto& id : pending_)
-      if (!IsNeverAppended(id)) PutFrame(id, area_.size(), ValueOf(id), /*append=*/true);
-    area_.append(remainder > 0 ? remainder : kNewTagPadding, '\0');
+      if (!IsNeverAppended(id)) PutFrame(id, ValueOf(id));
+    if (fill_to_ && *fill_to_ >= area_.size()) area_.resize(*fill_to_, '\0');
+    else area_.append(remainder > 0 ? remainder : kNewTagPadding, '\0');
+    if (too_large_ || area_.size() > kLargestSynchsafe) return std::nullopt;
     return std::move(area_);
   }
 
@@ -185,75 +197,84 @@ class FrameAreaWriter {
     }
   }
 
-  // Returns where the walk stopped: the start of the padding, of the marker an
-  // outside tool leaves, of an unreadable frame, or the end of the area.
+  // Returns where the walk stopped in the old area: the start of the padding, of
+  // the marker an outside tool leaves, of an unreadable frame, or its end.
   std::size_t Walk() {
     std::size_t p = 0;
-    while (p < area_.size()) {
-      const auto total = FrameTotalLength(area_, p, revision_);
+    while (p < old_.size()) {
+      const auto total = FrameTotalLength(old_, p, revision_);
       if (!total) break;
-      const std::string id = area_.substr(p, IdLength());
-      const std::string entry = pending_.Entry(id);
+      const std::string_view id = old_.substr(p, IdLength());
       if (IsCommentOrLyrics(id)) {
-        if (!StepCommentOrLyrics(id, entry, std::size_t(*total), p)) break;
+        if (!StepCommentOrLyrics(id, std::size_t(*total), p)) break;
         continue;
       }
-      if (id.find_first_not_of('\0') == std::string::npos || IsMp3extSignature(area_, p)) break;
-      if (!RewriteOrPass(entry, std::size_t(*total), p)) break;
-      if (entry == id) pending_.Leave(id);
+      if (id.find_first_not_of('\0') == std::string_view::npos || IsMp3extSignature(old_, p)) break;
+      if (!RewriteOrPass(pending_.Entry(id), std::size_t(*total), p)) break;
     }
-    return std::min(p, area_.size());
+    return std::min(p, old_.size());
   }
 
   // Comment and lyrics frames may occur several times: only those without a
   // description are the record's; the first is rewritten, later ones removed.
-  bool StepCommentOrLyrics(const std::string& id, const std::string& entry, std::size_t total,
-                           std::size_t& p) {
-    const auto text = DecodeFrameText(area_, p, revision_, /*skip_language=*/true, /*cut_at_nul=*/true);
+  bool StepCommentOrLyrics(std::string_view id, std::size_t total, std::size_t& p) {
+    const auto text = DecodeFrameText(old_, p, revision_, /*skip_language=*/true, /*cut_at_nul=*/true);
     if (!text) return false;  // a header cut short by the end of the area
     if (text->has_description) return PassOver(total, p);
+    const std::string entry = pending_.Entry(id);
     if (entry.empty()) {
-      area_.erase(p, std::min(total, area_.size() - p));
+      p += std::min(total, old_.size() - p);
       return true;
     }
-    // The entry is the identifier itself here: the list holds it in upper case.
-    if (!RewriteOrPass(entry, total, p)) return false;
-    pending_.Leave(id);
-    return true;
+    return RewriteOrPass(entry, total, p);
   }
 
-  // WriteFrame in replace mode: a managed identifier rewrites the frame at p,
-  // anything else passes over it. False when the frame at p is damaged.
+  // A managed identifier rewrites the frame at p and leaves the pending list, so
+  // that a duplicate (also one in other letter case, "tit2") is written once at
+  // most; anything else passes over the frame. False when the frame is damaged.
   bool RewriteOrPass(const std::string& entry, std::size_t total, std::size_t& p) {
     if (!FindManagedFrame(entry)) return PassOver(total, p);
-    p = PutFrame(entry, p, ValueOf(entry), /*append=*/false);
+    const std::size_t old_size =
+        std::size_t(BytesToNumber(old_.substr(p + IdLength(), IdLength()), revision_ >= 4));
+    PutFrame(entry, ValueOf(entry));
+    p = std::min(old_.size(), p + HeaderLength() + old_size);
+    pending_.Leave(entry);
     return true;
   }
 
-  // NextFramePosition. A frame whose declared extent runs past the area is the
+  // Copies the frame at p. A frame whose declared extent runs past the area is the
   // damaged end of the tag: it cannot be carried over whole, and appending after
   // its start would hide new frames inside it, so the walk stops at its start and
   // its bytes become padding.
   bool PassOver(std::size_t total, std::size_t& p) {
-    if (total > area_.size() - p) return false;
-    p = fix_ ? SkipFrameV24(p) : p + total;
+    if (total > old_.size() - p) return false;
+    if (fix_) CopyFrameV24(p);
+    else area_.append(old_.substr(p, total));
+    p += total;
     return true;
   }
 
   // A revision-4 frame passed over loses its own unsynchronisation, since the new
   // tag declares none; its other format flags stay.
-  std::size_t SkipFrameV24(std::size_t p) {
-    const std::size_t size = std::size_t(BytesToNumber(std::string_view(area_).substr(p + 4, 4), true));
-    const auto format_flags = static_cast<std::uint8_t>(area_[p + 9]);
-    if (!(format_flags & 0x02)) return p + 10 + size;
-    const std::string data = RemoveUnsync(std::string_view(area_).substr(p + 10, size));
-    std::string frame = area_.substr(p, 4);
-    frame += NumberToBytes(double(data.size()), 4, -1);
-    frame.push_back(area_[p + 8]);
-    frame.push_back(static_cast<char>(format_flags & ~0x02));
-    frame += data;
-    area_.replace(p, 10 + size, frame);
-    return p + frame.size();
+  void CopyFrameV24(std::size_t p) {
+    const std::size_t size = std::size_t(BytesToNumber(old_.substr(p + 4, 4), true));
+    const auto format_flags = static_cast<std::uint8_t>(old_[p + 9]);
+    if (!(format_flags & 0x02)) {
+      area_.append(old_.substr(p, 10 + size));
+      return;
+    }
+    const std::string data = RemoveUnsync(old_.substr(p + 10, size));
+    area_.append(old_.substr(p, 4));
+    area_ += NumberToBytes(double(data.size()), 4, -1);
+    area_.push_back(old_[p + 8]);
+    area_.push_back(static_cast<char>(format_flags & ~0x02));
+    area_ += data;
+  }
+
+  // The largest content a frame's size field can say.
+  std::size_t LargestFrame() const {
+    if (revision_ < 3) return (std::size_t(1) << 24) - 1;
+    return revision_ >= 4 ? kLargestSynchsafe : 0xFFFFFFFFu;
   }
 
   std::string SizeField(std::size_t content_length) const {
@@ -261,32 +282,16 @@ class FrameAreaWriter {
     return NumberToBytes(double(content_length), 4, revision_ >= 4 ? -1 : 0);
   }
 
-  // Writes `value` as frame `id` at p (append: at the end) and returns the position
-  // after it. An empty value writes nothing and, in replace mode, removes the frame.
-  std::size_t PutFrame(const std::string& id, std::size_t p, const std::u16string& value, bool append) {
-    std::string frame;
-    if (!value.empty()) {
-      const std::string content = IsUrlFrame(id) ? UrlFrameContent(value)
-                                                 : FrameContent(value, IsCommentOrLyrics(id), revision_);
-      frame = SizeField(content.size());
-      if (revision_ >= 3) frame.append(2, '\0');
-      frame += content;
-    }
-    if (append) {
-      if (frame.empty()) return p;
-      area_ += id;
-      area_ += frame;
-      return area_.size();
-    }
-    const std::size_t old_size =
-        std::size_t(BytesToNumber(std::string_view(area_).substr(p + IdLength(), IdLength()), revision_ >= 4));
-    const std::size_t old_end = std::min(area_.size(), p + HeaderLength() + old_size);
-    if (frame.empty()) {
-      area_.erase(p, old_end - p);
-      return p;
-    }
-    area_.replace(p + IdLength(), old_end - (p + IdLength()), frame);
-    return p + IdLength() + frame.size();
+  // Appends `value` as frame `id`; an empty value writes nothing.
+  void PutFrame(const std::string& id, const std::u16string& value) {
+    if (value.empty()) return;
+    const std::string content =
+        IsUrlFrame(id) ? UrlFrameContent(value) : FrameContent(value, IsCommentOrLyrics(id), revision_);
+    if (content.size() > LargestFrame()) too_large_ = true;
+    area_ += id;
+    area_ += SizeField(content.size());
+    if (revision_ >= 3) area_.append(2, '\0');
+    area_ += content;
   }
 
   std::u16string ValueOf(std::string_view id) const {
@@ -303,9 +308,12 @@ class FrameAreaWriter {
 
   const clsID3& record_;
   const int revision_;
-  std::string area_;
+  const std::string_view old_;
   const bool fix_;
+  const std::optional<std::size_t> fill_to_;
+  std::string area_;
   PendingIds pending_;
+  bool too_large_ = false;
 };
 
 // The old frame area made ready for the walk: unsynchronisation and extended
@@ -355,7 +363,7 @@ std::u16string NumberAndTotalText(const std::u16string& number, const std::u16st
 }
 
 BuiltID3v2Tag BuildID3v2Tag(const clsID3& record, const std::optional<std::string>& old_header,
-                            std::string_view old_body) {
+                            std::string_view old_body, std::optional<std::size_t> fill_tag_to) {
   std::string area;
   bool fix = false;
   int revision = 3;
@@ -366,7 +374,11 @@ BuiltID3v2Tag BuildID3v2Tag(const clsID3& record, const std::optional<std::strin
     fix = revision >= 4;
   }
   // The new tag is written without unsynchronisation, extended header or footer.
-  area = FrameAreaWriter(record, revision, std::move(area), fix).Finish();
+  std::optional<std::size_t> fill_to;
+  if (old_header && fill_tag_to && *fill_tag_to >= kHeaderLength) fill_to = *fill_tag_to - kHeaderLength;
+  const auto new_area = FrameAreaWriter(record, revision, area, fix, fill_to).Finish();
+  if (!new_area) return {{}, static_cast<std::uint8_t>(revision)};
+  area = *new_area;
 
   std::string tag = "ID3";
   tag.push_back(static_cast<char>(revision));

@@ -44,6 +44,7 @@ const std::array<std::string_view, 5>& clsID3::Lyrics3FieldIds() { return kLyric
 
 void clsID3::FileName(std::u16string path) {
   file_name_ = std::move(path);
+  rolled_forward_ = false;
   ReadTags();
 }
 

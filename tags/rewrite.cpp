@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
+#include <utility>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,15 +26,13 @@
 #include "tags/id3.h"
 #include "tags/id3v2_format.h"
 #include "tags/tag_building.h"
+#include "tags/rewrite_journal.h"
+#include "tags/tag_locator.h"
 #include "text/text.h"
 
 namespace pellora::tags {
 namespace {
 
-constexpr std::int64_t kHeaderLength = 10;
-constexpr std::int64_t kID3v1Length = 128;
-constexpr std::int64_t kLyrics3v1Window = 5120;  // "LYRICSBEGIN", 5100 bytes, "LYRICSEND"
-constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
 constexpr std::size_t kCopyBuffer = 1 << 20;
 
 // Reads exactly `count` bytes at `offset` (fewer only where the file ends); false
@@ -45,95 +45,6 @@ bool ReadRange(const hosting::File& file, std::int64_t length, std::int64_t offs
   out = file.ReadAt(offset, static_cast<std::size_t>(std::min(count, length - offset)), ec);
   return !ec;
 }
-
-// Where the old tags lie in the file.
-struct OldLayout {
-  std::int64_t length = 0;
-  std::optional<std::string> id3v2_header;  // a valid ID3v2 header at the start
-  std::string id3v2_body;                   // its declared bytes, as far as the file holds them
-  std::int64_t audio_start = 0;
-  std::int64_t audio_end = 0;
-  std::string lyrics3v2_block;  // "LYRICSBEGIN" through the last field, when recognised
-};
-
-}  // namespace
-
-// Finds the old tags of a file: the ID3v2 tag (and its footer) at the front, the
-// ID3v1 record and a Lyrics3 block at the end.
-class clsID3::TagLocator {
- public:
-  TagLocator(const hosting::File& file, std::int64_t length) : file_(file) { layout_.length = length; }
-
-  std::optional<OldLayout> Locate(bool read_body) && {
-    if (!LocateID3v2(read_body)) return std::nullopt;
-    layout_.audio_end = layout_.length;
-    if (!LocateID3v1() || !LocateLyrics3()) return std::nullopt;
-    return std::move(layout_);
-  }
-
- private:
-  bool Read(std::int64_t offset, std::int64_t count, std::string& out) const {
-    return ReadRange(file_, layout_.length, offset, count, out);
-  }
-
-  bool LocateID3v2(bool read_body) {
-    std::string header;
-    if (!Read(0, kHeaderLength, header)) return false;
-    if (!detail::IsID3v2Header(header)) return true;
-    const auto flags = detail::ReadTagHeaderFlags(header);
-    const auto size = static_cast<std::int64_t>(BytesToNumber(std::string_view(header).substr(6, 4), true));
-    layout_.audio_start = kHeaderLength + size + (flags.footer ? 10 : 0);
-    if (read_body && !flags.compressed && !Read(kHeaderLength, size, layout_.id3v2_body)) return false;
-    layout_.id3v2_header = std::move(header);
-    return true;
-  }
-
-  bool LocateID3v1() {
-    if (layout_.length < kID3v1Length) return true;
-    std::string marker;
-    if (!Read(layout_.length - kID3v1Length, 3, marker)) return false;
-    if (marker == "TAG") layout_.audio_end = layout_.length - kID3v1Length;
-    return true;
-  }
-
-  bool LocateLyrics3() {
-    std::int64_t& end = layout_.audio_end;
-    std::string marker;
-    if (end < 9 || !Read(end - 9, 9, marker)) return end < 9;
-    if (marker == "LYRICS200") return LocateLyrics3v2();
-    if (marker != "LYRICSEND") return true;
-    // Lyrics3 v1: the last "LYRICSBEGIN" of the window before "LYRICSEND" opens the
-    // block; the window never reaches back into the ID3v2 tag.
-    const std::int64_t from = std::max({std::int64_t(0), layout_.audio_start, end - kLyrics3v1Window});
-    std::string window;
-    if (!Read(from, end - 9 - from, window)) return false;
-    const auto begin = window.rfind(kLyricsBegin);
-    if (begin != std::string::npos) end = from + std::int64_t(begin);
-    return true;
-  }
-
-  // A block is recognised when its six size digits point, after the ID3v2 tag, at
-  // "LYRICSBEGIN"; anything else stays part of the audio.
-  bool LocateLyrics3v2() {
-    std::int64_t& end = layout_.audio_end;
-    std::string digits, block;
-    if (end < 15 || !Read(end - 15, 6, digits)) return end < 15;
-    if (digits.size() != 6 || !IsAllDigits(digits)) return true;
-    const std::int64_t size = std::stoll(digits);
-    const std::int64_t start = end - 15 - size;
-    if (start < layout_.audio_start || start < 0) return true;
-    if (!Read(start, size, block)) return false;
-    if (!block.starts_with(kLyricsBegin)) return true;
-    layout_.lyrics3v2_block = std::move(block);
-    end = start;
-    return true;
-  }
-
-  const hosting::File& file_;
-  OldLayout layout_;
-};
-
-namespace {
 
 // Copies `count` bytes from `source` at `from` to `target` at `to`: by the kernel
 // where it can, through a large buffer otherwise.
@@ -166,15 +77,6 @@ bool CopyRange(const hosting::File& source, std::int64_t from, hosting::File& ta
   return true;
 }
 
-// TEMP, else TMPDIR, else /tmp. A variable that is set names the folder to use,
-// even when that folder is missing: then the update fails rather than write
-// somewhere the user did not choose.
-std::string TemporaryFolder() {
-  for (const char* name : {"TEMP", "TMPDIR"})
-    if (const char* value = std::getenv(name); value && *value) return value;
-  return "/tmp";
-}
-
 // "mp3" + local date and time as yyyyMMddHHmmss, then "-" and a unique part.
 std::string TemporaryPrefix() {
   const std::time_t now = std::time(nullptr);
@@ -185,28 +87,73 @@ std::string TemporaryPrefix() {
   return std::string("mp3") + stamp + "-";
 }
 
-// Deletes the temporary file when the rewrite ends, unless it is kept.
+// A temporary file that is removed when the rewrite ends, unless its name is given
+// away. Where the file system allows it, the file has no name while it is written,
+// so that a process killed meanwhile leaves nothing behind; it is named when it is
+// complete. Otherwise it is named at once and removed on SIGINT, SIGTERM and SIGHUP.
 class TemporaryFile {
  public:
-  bool Create(std::error_code& ec) {
-    file_ = hosting::File::CreateUnique(TemporaryFolder(), TemporaryPrefix(), ".mp3", path_, ec);
-    return file_.IsOpen();
-  }
   TemporaryFile() = default;
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
     file_.Close();
-    if (!path_.empty() && !keep_) ::unlink(path_.c_str());
+    if (path_.empty()) return;
+    ::unlink(path_.c_str());
+    hosting::UnregisterTemporary(path_);
   }
+
+  // In `folder`; its name will be `prefix`, a unique part and ".mp3".
+  bool Create(const std::string& folder, const std::string& prefix, std::error_code& ec) {
+    folder_ = folder;
+    prefix_ = prefix;
+    file_ = hosting::File::CreateAnonymous(folder, ec);
+    if (file_.IsOpen()) return true;
+    if (ec != std::errc::operation_not_supported && ec != std::errc::is_a_directory &&
+        ec != std::errc::invalid_argument)
+      return false;
+    file_ = hosting::File::CreateUnique(folder, prefix, ".mp3", path_, ec);
+    if (file_.IsOpen()) hosting::RegisterTemporary(path_);
+    return file_.IsOpen();
+  }
+
+  // Gives the complete file its name. `before_naming`, when given, is called with
+  // the chosen name first (and again should that name be taken meanwhile).
+  template <typename BeforeNaming>
+  bool Name(std::error_code& ec, BeforeNaming before_naming) {
+    if (!path_.empty()) return before_naming(path_);
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      char unique[16];
+      std::snprintf(unique, sizeof unique, "%08x", unsigned(random()));
+      std::string candidate = folder_ + (folder_.ends_with('/') ? "" : "/") + prefix_ + unique + ".mp3";
+      if (!before_naming(candidate)) return false;
+      file_.LinkAs(candidate, ec);
+      if (!ec) {
+        path_ = std::move(candidate);
+        hosting::RegisterTemporary(path_);
+        return true;
+      }
+      if (ec != std::errc::file_exists) return false;
+    }
+    return false;
+  }
+  bool Name(std::error_code& ec) {
+    return Name(ec, [](const std::string&) { return true; });
+  }
+
+  // The named file is no longer removed: its name now belongs to the caller.
+  std::string Release() {
+    hosting::UnregisterTemporary(path_);
+    return std::exchange(path_, std::string());
+  }
+
   hosting::File& file() { return file_; }
   const std::string& path() const { return path_; }
-  void Keep() { keep_ = true; }
 
  private:
   hosting::File file_;
-  std::string path_;
-  bool keep_ = false;
+  std::string folder_, prefix_, path_;
 };
 
 // The new content of the file: head, then the old audio range, then the tail.
@@ -232,15 +179,30 @@ bool PatchInPlace(hosting::File& file, std::int64_t length, std::int64_t offset,
   return false;
 }
 
-// Patches the head and then the tail; when the tail fails, the head is put back
-// as it was, so that the file is never left half old, half new.
+// Makes `tail` the end of the file from `offset` on.
+bool WriteTail(hosting::File& file, std::int64_t offset, const std::string& tail) {
+  std::error_code ec;
+  file.WriteAt(offset, tail, ec);
+  if (!ec) file.Truncate(offset + std::int64_t(tail.size()), ec);
+  return !ec;
+}
+
+// Rewrites the tags where they stand, when the new ID3v2 tag has the old one's
+// size: the audio stays put, and the trailer after it may change its size. Each
+// tag is written with one write of the bytes that differ; on a failure the old
+// bytes are put back.
 bool PatchTagsInPlace(hosting::File& file, std::int64_t length, const std::string& head, std::int64_t tail_offset,
                       const std::string& tail) {
-  std::string old_head;
-  if (!ReadRange(file, length, 0, std::int64_t(head.size()), old_head) || !PatchInPlace(file, length, 0, head))
-    return false;
-  if (PatchInPlace(file, length, tail_offset, tail)) return true;
-  PatchInPlace(file, length, 0, old_head);
+  std::string old_tail;
+  if (!ReadRange(file, length, tail_offset, length - tail_offset, old_tail)) return false;
+  const std::int64_t new_length = tail_offset + std::int64_t(tail.size());
+  std::error_code ec;
+  if (new_length > length) file.Reserve(new_length, ec);
+  if (ec) return false;
+  const bool tail_written =
+      tail.size() == old_tail.size() ? PatchInPlace(file, length, tail_offset, tail) : WriteTail(file, tail_offset, tail);
+  if (tail_written && PatchInPlace(file, new_length, 0, head)) return true;
+  WriteTail(file, tail_offset, old_tail);
   return false;
 }
 
@@ -249,35 +211,91 @@ struct RewriteResult {
   std::string kept_copy;
 };
 
-// Writes the new content completely to a temporary file, checks its length, and
-// only then copies it over the file (created here when `file` is not open yet).
+// Writes the whole new content into `target`, checks its length and flushes it.
+bool WriteContent(const hosting::File& source, hosting::File& target, const NewContent& content) {
+  std::error_code ec;
+  const auto head_length = std::int64_t(content.head.size());
+  const std::int64_t audio_length = content.audio_end - content.audio_start;
+  target.WriteAt(0, content.head, ec);
+  if (ec) return false;
+  if (audio_length > 0 && !CopyRange(source, content.audio_start, target, head_length, audio_length)) return false;
+  target.WriteAt(head_length + audio_length, content.tail, ec);
+  if (ec || target.Size(ec) != content.Length() || ec) return false;
+  target.Sync(ec);
+  return !ec;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+enum class ReplaceResult { Replaced, Unchanged, NotHere };
+
+// Writes the new file beside the old one, gives it the old one's owner, mode,
+// extended attributes and times, flushes it and renames it over the old one:
+// whatever kills the process or the machine, the name holds the old content or the
+// new, never a mix. NotHere when the file cannot be replaced that way (its folder
+// is not writable, its owner cannot be kept); nothing has changed then.
+ReplaceResult ReplaceByRename(const hosting::File& file, const std::string& path, const hosting::FileTimes& times,
+                              const NewContent& content) {
+  char* resolved = ::realpath(path.c_str(), nullptr);  // a symbolic link keeps pointing at the file
+  if (!resolved) return ReplaceResult::NotHere;
+  const std::string target = resolved;
+  std::free(resolved);
+  const std::string folder = FolderOf(target);
+  std::error_code ec;
+  TemporaryFile temp;
+  if (!temp.Create(folder, "." + target.substr(folder.size() + 1) + ".pellora-", ec) ||
+      !hosting::CopyOwnerModeAndAttributes(file, temp.file()))
+    return ReplaceResult::NotHere;
+  if (!WriteContent(file, temp.file(), content) || !hosting::SetFileTimes(temp.file(), times) || !temp.Name(ec))
+    return ReplaceResult::Unchanged;
+  if (::rename(temp.path().c_str(), target.c_str()) != 0) return ReplaceResult::NotHere;
+  temp.Release();
+  hosting::SyncFolder(folder, ec);
+  return ReplaceResult::Replaced;
+}
+
+// Writes the new content completely to a temporary file, names it in a journal,
+// reserves the room the file needs, and only then copies it over the file (created
+// here when `file` is not open yet). Should the process die while copying, the
+// next one rolls the copy forward from the journal.
 RewriteResult RewriteThroughTemporary(hosting::File& file, const std::string& path, const NewContent& content) {
   std::error_code ec;
   TemporaryFile temp;
-  if (!temp.Create(ec)) return {};
-  hosting::File& copy = temp.file();
-  const auto head_length = std::int64_t(content.head.size());
-  const std::int64_t audio_length = content.audio_end - content.audio_start;
-  copy.WriteAt(0, content.head, ec);
-  if (ec) return {};
-  if (audio_length > 0 && !CopyRange(file, content.audio_start, copy, head_length, audio_length)) return {};
-  copy.WriteAt(head_length + audio_length, content.tail, ec);
-  if (ec || copy.Size(ec) != content.Length() || ec) return {};
+  const std::string folder = TemporaryFolder();
+  if (!temp.Create(folder, TemporaryPrefix(), ec) || !WriteContent(file, temp.file(), content)) return {};
 
   const bool create = !file.IsOpen();
   if (create) file = hosting::File::Open(path, hosting::OpenMode::ReadWrite, ec);
-  if (!file.IsOpen()) return {};
+  const auto journal_path = file.IsOpen() ? JournalPathOf(folder, path) : std::nullopt;
+  // The journal comes first and the copy's name second, so that no complete copy
+  // is ever named by nothing; a journal whose copy is missing is stale.
+  const auto write_journal = [&](const std::string& copy_path) {
+    return WriteJournal(*journal_path, {path, copy_path, content.Length()});
+  };
+  if (!journal_path || !temp.Name(ec, write_journal)) {
+    if (journal_path) ::unlink(journal_path->c_str());
+    if (create && file.IsOpen()) ::unlink(path.c_str());
+    return {};
+  }
+  const std::string copy_path = temp.Release();  // the journal holds it now
+  hosting::File& copy = temp.file();
   file.Reserve(content.Length(), ec);
-  if (ec) {  // not enough space: nothing has been written yet
+  if (ec) {  // not enough space: nothing of the file has been overwritten
+    ::unlink(copy_path.c_str());
+    ::unlink(journal_path->c_str());
     if (create) ::unlink(path.c_str());
     return {};
   }
   // From here on the file changes; should the copy fail, the complete new content
-  // stays in the temporary file.
-  if (!CopyRange(copy, 0, file, 0, content.Length()) || (file.Truncate(content.Length(), ec), ec)) {
-    temp.Keep();
-    return {clsID3::RewriteOutcome::KeptCopy, temp.path()};
-  }
+  // stays in the copy that the journal names.
+  if (!CopyRange(copy, 0, file, 0, content.Length()) || (file.Truncate(content.Length(), ec), ec) ||
+      (file.Sync(ec), ec))
+    return {clsID3::RewriteOutcome::KeptCopy, copy_path};
+  ::unlink(copy_path.c_str());
+  ::unlink(journal_path->c_str());
   return {clsID3::RewriteOutcome::Rewritten, {}};
 }
 
@@ -292,28 +310,30 @@ void clsID3::DeleteID3Tags() {
 
 std::optional<clsID3::AudioBounds> clsID3::LocateAudio() const {
   std::error_code ec;
-  const hosting::File file = hosting::File::Open(text::Utf16ToUtf8(file_name_), hosting::OpenMode::Read, ec);
+  const hosting::File file = hosting::File::Open(text::Utf16ToPath(file_name_), hosting::OpenMode::Read, ec);
   if (ec) return std::nullopt;
-  const std::int64_t length = file.Size(ec);
-  if (ec) return std::nullopt;
-  const auto layout = TagLocator(file, length).Locate(/*read_body=*/false);
-  if (!layout) return std::nullopt;
-  const std::int64_t begin = std::min(layout->audio_start, length);
-  return AudioBounds{begin, std::max(layout->audio_end, begin)};
+  const FileReader reader(file);
+  const TagLayout layout = TagLocator(reader).Locate(/*read_body=*/false);
+  if (reader.Failed()) return std::nullopt;
+  const std::int64_t begin = std::min(layout.id3v2_end, layout.length);
+  return AudioBounds{begin, std::max(layout.AudioEnd(), begin)};
 }
 
 void clsID3::RewriteFile(bool keep_tags) {
   rewrite_outcome_ = RewriteOutcome::Unchanged;
   kept_copy_path_.clear();
-  const std::string path = text::Utf16ToUtf8(file_name_);
+  const std::string path = text::Utf16ToPath(file_name_);
   if (path.empty()) return;
 
+  rolled_forward_ |= RollForward(TemporaryFolder(), path);
   hosting::FileTimes times;
   const bool exists = hosting::GetFileTimes(path, times);
   if (!exists && !keep_tags) return;  // nothing to strip; no empty file is made up
   std::error_code ec;
   hosting::File file;
   std::int64_t length = 0;
+  // Only regular files are rewritten; opening a FIFO would block.
+  if (exists && !hosting::IsRegularFile(path)) return;
   if (exists) {
     // Opened for writing at once: a file that cannot be written is found out before
     // anything is built, and only regular files are rewritten.
@@ -323,32 +343,50 @@ void clsID3::RewriteFile(bool keep_tags) {
     length = st.st_size;
   }
 
-  auto layout = TagLocator(file, length).Locate(keep_tags);
-  if (!layout) return;
+  const FileReader reader(file);
+  const TagLayout layout = TagLocator(reader).Locate(keep_tags);
+  if (reader.Failed()) return;
   NewContent content;
-  content.audio_start = std::min(layout->audio_start, length);
-  content.audio_end = std::max(layout->audio_end, content.audio_start);
+  content.audio_start = std::min(layout.id3v2_end, length);
+  content.audio_end = std::max(layout.AudioEnd(), content.audio_start);
   if (keep_tags) {
-    auto tag = detail::BuildID3v2Tag(*this, layout->id3v2_header, layout->id3v2_body);
+    const bool version2 = layout.lyrics3_marker == TagLayout::Lyrics3Marker::Version2;
+    std::optional<std::size_t> fill_tag_to;
+    if (absorb_padding_ && layout.id3v2_header && layout.id3v2_end <= length)
+      fill_tag_to = std::size_t(layout.id3v2_end);
+    auto tag = detail::BuildID3v2Tag(*this, layout.id3v2_header, layout.id3v2_body, fill_tag_to);
+    if (tag.bytes.empty()) {
+      rewrite_outcome_ = RewriteOutcome::TagTooLarge;
+      return;
+    }
     content.head = std::move(tag.bytes);
     id3_revision_v2_ = tag.revision;
     tag_unsynchronised_ = false;
-    content.tail = detail::BuildTrailer(*this, layout->lyrics3v2_block);
-  } else if (layout->id3v2_header) {
-    id3_revision_v2_ = static_cast<std::uint8_t>((*layout->id3v2_header)[3]);
-    tag_unsynchronised_ = detail::ReadTagHeaderFlags(*layout->id3v2_header).unsynchronised;
+    content.tail = detail::BuildTrailer(*this, version2 ? std::string_view(layout.lyrics3_block) : std::string_view());
+  } else if (layout.id3v2_header) {
+    id3_revision_v2_ = static_cast<std::uint8_t>((*layout.id3v2_header)[3]);
+    tag_unsynchronised_ = detail::ReadTagHeaderFlags(*layout.id3v2_header).unsynchronised;
   }
 
-  const bool same_sizes = exists && layout->audio_start <= length &&
-                          std::int64_t(content.head.size()) == layout->audio_start &&
-                          std::int64_t(content.tail.size()) == length - layout->audio_end;
-  if (same_sizes && PatchTagsInPlace(file, length, content.head, layout->audio_end, content.tail)) {
+  const bool same_head_size = exists && layout.id3v2_end <= length &&
+                              std::int64_t(content.head.size()) == layout.id3v2_end;
+  if (same_head_size && PatchTagsInPlace(file, length, content.head, content.audio_end, content.tail)) {
     rewrite_outcome_ = RewriteOutcome::Rewritten;
   } else {
     // Also the fallback of a failed patch, which has put the old bytes back.
-    const RewriteResult result = RewriteThroughTemporary(file, path, content);
-    rewrite_outcome_ = result.outcome;
-    kept_copy_path_ = result.kept_copy;
+    struct stat st {};
+    const bool single_link = exists && ::fstat(file.Descriptor(), &st) == 0 && st.st_nlink == 1;
+    const ReplaceResult replaced =
+        single_link ? ReplaceByRename(file, path, times, content) : ReplaceResult::NotHere;
+    if (replaced == ReplaceResult::Replaced) {
+      rewrite_outcome_ = RewriteOutcome::Rewritten;
+      return;  // the new file already carries the old times
+    }
+    if (replaced == ReplaceResult::NotHere) {
+      const RewriteResult result = RewriteThroughTemporary(file, path, content);
+      rewrite_outcome_ = result.outcome;
+      kept_copy_path_ = result.kept_copy;
+    }
   }
   file.Close();
   if (exists && rewrite_outcome_ == RewriteOutcome::Rewritten) hosting::SetFileTimes(path, times);

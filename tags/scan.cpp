@@ -8,6 +8,8 @@
 #include "tags/frame_search.h"
 #include "tags/file_reader.h"
 #include "tags/id3.h"
+#include "tags/rewrite_journal.h"
+#include "tags/tag_locator.h"
 #include "tags/vbr_header.h"
 #include "text/text.h"
 
@@ -103,7 +105,11 @@ void clsID3::ReadTags() {
   // Only a regular file is scanned: a directory or device holds no tags. Anything
   // else counts as a file that cannot be opened.
   std::int64_t length = 0;
-  const auto file = OpenForScan(text::Utf16ToUtf8(file_name_), length, scan_error_);
+  const std::string path = text::Utf16ToPath(file_name_);
+  // A rewrite that an earlier process left half done is finished before anything
+  // is read.
+  rolled_forward_ |= RollForward(TemporaryFolder(), path);
+  const auto file = OpenForScan(path, length, scan_error_);
   if (!file.IsOpen()) {
     id3_revision_v2_ = 3;
     return;
@@ -113,15 +119,18 @@ void clsID3::ReadTags() {
   reader.Prefetch(0, kHeadPrefetch);
   reader.Prefetch(std::max<std::int64_t>(0, reader.Length() - kTailPrefetch), kTailPrefetch);
   const std::int64_t audio_search_start = ReadID3v2(reader);
-  const ID3v1Probe id3v1 = ProbeID3v1(reader);
-  const std::int64_t audio_end = ReadLyrics3(reader, id3v1.audio_end);
-  ReadID3v1Fields(id3v1);
+  const TagLayout layout = TagLocator(reader).Locate(/*read_body=*/false);
+  id3v1_exists_ = layout.id3v1;
+  const std::int64_t audio_end = ReadLyrics3(layout);
+  if (layout.id3v1) ReadID3v1Fields(reader.ReadUpTo(layout.length - 128, 128));
   const AudioAnalysis audio = AnalyseAudio(reader, audio_search_start, audio_end);
 
   // Positions are 1-based: AudioStart is the first byte after the frame's header.
   if (audio.last) frame_header_ = audio.last->header;
   audio_start_ = audio.frame ? audio.frame->sync + 5 : 0;
-  audio_size_ = audio_end - audio_start_ - audio.vbr.length;
+  // A VBR header cannot describe more than the audio it stands in: a VBRI table
+  // whose entry count and size claim gigabytes leaves nothing, not a negative size.
+  audio_size_ = std::max<std::int64_t>(0, audio_end - audio_start_ - audio.vbr.length);
   is_vbr_ = audio.vbr.is_vbr;
   vbr_frames_ = audio.vbr.frames;
   vbr_bytes_ = audio.vbr.bytes;

@@ -25,9 +25,13 @@ struct BuiltID3v2Tag {
 // missing ones appended in the order of the identifier tables, and the old padding
 // length kept (2048 bytes for a new tag). Text beyond Latin-1 is written as UTF-16
 // with a byte-order mark in revisions 2 and 3 and as UTF-8 in revision 4. The new
-// tag has no unsynchronisation, extended header or footer.
+// tag has no unsynchronisation, extended header or footer. `fill_tag_to`: the
+// whole length the tag is to have when its frames leave room, the padding taking
+// up the rest (clsID3::AbsorbPadding); otherwise the padding rule above. `bytes` is
+// empty when the tag cannot be declared: larger than 2^28 - 1 bytes, or a frame
+// larger than its size field can say.
 BuiltID3v2Tag BuildID3v2Tag(const clsID3& record, const std::optional<std::string>& old_header,
-                            std::string_view old_body);
+                            std::string_view old_body, std::optional<std::size_t> fill_tag_to = std::nullopt);
 // The text of the genre frame: "(17)Rock", "(255)", "Chiptune", "(RX)" ...
 std::u16string GenreFrameText(const clsID3& record);
 // "5/12" from number and total; the number alone without a total; empty without a

@@ -7,6 +7,7 @@
 #include "tags/codecs.h"
 #include "tags/file_reader.h"
 #include "tags/id3.h"
+#include "tags/tag_locator.h"
 #include "text/text.h"
 
 namespace pellora::tags {
@@ -14,13 +15,7 @@ namespace {
 
 constexpr std::int64_t kID3v1Length = 128;
 constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
-constexpr std::string_view kLyrics3v1End = "LYRICSEND";
-constexpr std::string_view kLyrics3v2End = "LYRICS200";
-constexpr std::int64_t kLyrics3EndLength = 9;
-constexpr std::int64_t kLyrics3v2SizeLength = 6;
 constexpr std::int64_t kLyrics3FieldHeaderLength = 8;  // identifier (3) + length (5)
-// A version-1 block holds at most 5100 bytes of lyrics between its markers.
-constexpr std::int64_t kLyrics3v1MaxBlock = 11 + 5100 + 9;
 
 std::string_view Slice(std::string_view bytes, std::size_t p, std::size_t count) {
   if (p >= bytes.size()) return {};
@@ -46,40 +41,21 @@ void clsID3::FillIfEmpty(TextItem item, std::u16string value) {
   if (Text(item).empty()) SetText(item, std::move(value));
 }
 
-clsID3::ID3v1Probe clsID3::ProbeID3v1(const FileReader& file) {
-  ID3v1Probe probe;
-  probe.audio_end = file.Length();
-  probe.last_bytes = file.ReadExactly(file.Length() - kID3v1Length, kID3v1Length);
-  if (probe.last_bytes && probe.last_bytes->starts_with("TAG")) {
-    id3v1_exists_ = true;
-    probe.audio_end -= kID3v1Length;
-  }
-  return probe;
-}
-
-std::int64_t clsID3::ReadLyrics3(const FileReader& file, std::int64_t audio_end) {
-  const auto end_marker = file.ReadExactly(audio_end - kLyrics3EndLength, kLyrics3EndLength);
-  if (!end_marker) return audio_end;
-  if (*end_marker == kLyrics3v2End) {
+std::int64_t clsID3::ReadLyrics3(const TagLayout& layout) {
+  using Marker = TagLayout::Lyrics3Marker;
+  if (layout.lyrics3_marker == Marker::Version2) {
     lyrics3v2_exists_ = true;
-    const std::int64_t size_at = audio_end - kLyrics3EndLength - kLyrics3v2SizeLength;
-    const auto size_digits = file.ReadExactly(size_at, kLyrics3v2SizeLength);
-    const std::int64_t size = size_digits ? DecimalCount(*size_digits).value_or(0) : 0;
-    const auto block = file.ReadExactly(size_at - size, size);
-    if (!block || !block->starts_with(kLyricsBegin)) return audio_end;
-    ReadLyrics3v2(*block);
-    return size_at - size;
+    if (!layout.lyrics3_start) return layout.lyrics3_end;
+    ReadLyrics3v2(layout.lyrics3_block);
+    return *layout.lyrics3_start;
   }
-  if (*end_marker == kLyrics3v1End) {
+  if (layout.lyrics3_marker == Marker::Version1) {
     lyrics3v1_exists_ = true;
-    const std::int64_t window_end = audio_end - kLyrics3EndLength;
-    const std::int64_t window_start = std::max<std::int64_t>(0, audio_end - kLyrics3v1MaxBlock);
-    const std::string window = file.ReadUpTo(window_start, window_end - window_start);
-    const std::size_t begin = window.rfind(kLyricsBegin);
-    if (begin != std::string::npos)
-      FillIfEmpty(TextItem::Lyrics, text::Latin1ToUtf16(std::string_view(window).substr(begin + kLyricsBegin.size())));
+    // The audio end stays after "LYRICSEND"; the lyrics run up to it.
+    if (layout.lyrics3_start)
+      FillIfEmpty(TextItem::Lyrics, text::Latin1ToUtf16(std::string_view(layout.lyrics3_block).substr(kLyricsBegin.size())));
   }
-  return audio_end;
+  return layout.lyrics3_end;
 }
 
 void clsID3::ReadLyrics3v2(std::string_view block) {
@@ -111,9 +87,8 @@ void clsID3::ParseLyrics3Field(std::string_view id, std::string_view block, std:
   }
 }
 
-void clsID3::ReadID3v1Fields(const ID3v1Probe& probe) {
-  if (!id3v1_exists_ || !probe.last_bytes) return;
-  const std::string_view record = *probe.last_bytes;
+void clsID3::ReadID3v1Fields(std::string_view record) {
+  if (record.size() != std::size_t(kID3v1Length) || !record.starts_with("TAG")) return;
   ReadV1Field(record, 3, 30, TextItem::Title);
   ReadV1Field(record, 33, 30, TextItem::Artist);
   ReadV1Field(record, 63, 30, TextItem::Album);

@@ -42,35 +42,37 @@ class Lyrics3BlockWriter {
     for (std::string_view id : clsID3::Lyrics3FieldIds()) pending_.Add(id);
   }
 
+  // The old block is only read and the new one only appended to, so the work is
+  // linear in the block's size.
   std::optional<std::string> Build(std::string_view old_block) && {
     block_ = std::string(kLyricsBegin) + std::string(kWrittenIndicator);
-    if (old_block.size() > kLyricsBegin.size()) block_ += old_block.substr(kLyricsBegin.size());
-    std::size_t p = Walk();
-    block_.resize(p);
-    for (const auto& id : pending_) p = PutField(id, p, ValueOf(id), /*append=*/true);
+    Walk(old_block);
+    for (const auto& id : pending_) PutField(id, ValueOf(id));
     if (block_.size() > kLargestBlock) return std::nullopt;
     return block_ + Digits(block_.size(), 6) + "LYRICS200";
   }
 
  private:
-  // Returns where the fields end: at the first incomplete or unreadable field.
-  std::size_t Walk() {
+  // Carries the old fields over up to the first incomplete or unreadable one. The
+  // indicator is written anew; a managed field is rewritten where it stood, once
+  // at most: a second field of an identifier already handled (also in other
+  // letter case, "ett") is carried over unchanged.
+  void Walk(std::string_view old) {
     std::size_t p = kLyricsBegin.size();
-    while (p < block_.size()) {
-      if (block_.size() - p < kFieldHeaderLength || !IsAllDigits(block_.substr(p + 3, 5))) break;
-      if (kFieldHeaderLength + FieldLength(block_, p) > block_.size() - p) break;
-      const std::string id = block_.substr(p, 3);
-      if (id == "IND") {
-        if (p == kLyricsBegin.size()) p += kFieldHeaderLength + FieldLength(block_, p);
-        else block_.erase(p, kFieldHeaderLength + FieldLength(block_, p));
-        continue;
-      }
+    while (p < old.size()) {
+      if (old.size() - p < kFieldHeaderLength || !IsAllDigits(old.substr(p + 3, 5))) break;
+      const std::size_t total = kFieldHeaderLength + FieldLength(old, p);
+      if (total > old.size() - p) break;
+      const std::string_view id = old.substr(p, 3);
       const std::string entry = pending_.Entry(id);
-      if (entry == id) pending_.Leave(id);
-      p = IsManaged(entry) ? PutField(entry, p, ValueOf(entry), /*append=*/false)
-                           : p + kFieldHeaderLength + FieldLength(block_, p);
+      if (IsManaged(entry)) {
+        PutField(entry, ValueOf(entry));
+        pending_.Leave(entry);
+      } else if (id != "IND") {
+        block_.append(old.substr(p, total));
+      }
+      p += total;
     }
-    return p;
   }
 
   static bool IsManaged(std::string_view id) {
@@ -89,20 +91,11 @@ class Lyrics3BlockWriter {
     return {};
   }
 
-  // Writes the field at p (append: at the end); an empty value writes nothing and
-  // removes the field in replace mode. Returns the position after the field.
-  std::size_t PutField(const std::string& id, std::size_t p, const std::string& value, bool append) {
-    std::string field;
-    if (!value.empty()) {
-      const std::string data = EscapeLineBreaks(value);
-      field = id + Digits(data.size(), 5) + data;
-    }
-    if (append) {
-      block_ += field;
-      return p + field.size();
-    }
-    block_.replace(p, kFieldHeaderLength + FieldLength(block_, p), field);
-    return p + field.size();
+  // Appends the field; an empty value writes nothing.
+  void PutField(const std::string& id, const std::string& value) {
+    if (value.empty()) return;
+    const std::string data = EscapeLineBreaks(value);
+    block_ += id + Digits(data.size(), 5) + data;
   }
 
   const clsID3& record_;

@@ -98,6 +98,37 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::u16string PathToUtf16(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  char32_t cp;
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (const std::size_t n = DecodeUtf8At(bytes, i, cp)) {
+      AppendUtf16(out, cp);
+      i += n;
+    } else {
+      out.push_back(static_cast<char16_t>(0xDC00 + static_cast<std::uint8_t>(bytes[i++])));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToPath(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xDC80 && c <= 0xDCFF) {  // a pair's low half is taken with its high half
+      out.push_back(static_cast<char>(c - 0xDC00));
+      continue;
+    }
+    const std::size_t run = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() ? 2 : 1;
+    out += Utf16ToUtf8(text.substr(i, run));
+    i += run - 1;
+  }
+  return out;
+}
+
 bool IsValidUtf8(std::string_view bytes) {
   char32_t cp = 0;
   for (std::size_t i = 0; i < bytes.size();) {

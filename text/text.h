@@ -21,6 +21,16 @@ bool IsLatin1(std::u16string_view text);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// File names. Linux keeps a name as bytes, which need not be UTF-8; the tag store
+// keeps it as 16-bit text. The name's valid UTF-8 is decoded, and every byte that
+// is not part of valid UTF-8 becomes U+DC80..U+DCFF (the lone low surrogate of
+// U+DC00 + byte, as Python's "surrogateescape" does), so that the way back gives
+// exactly the same bytes: Utf16ToPath(PathToUtf16(b)) == b for every b.
+std::u16string PathToUtf16(std::string_view bytes);
+// The reverse: a lone U+DC80..U+DCFF becomes its byte again; everything else is
+// written as UTF-8 (any other lone surrogate as U+FFFD).
+std::string Utf16ToPath(std::u16string_view text);
+
 // True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 

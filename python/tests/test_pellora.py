@@ -48,11 +48,11 @@ def song(tmp_path):
 
 
 def stored(name, value):
-    """What the file holds of `value`: an address is single bytes, so its
-    characters beyond Latin-1 are percent-encoded as UTF-8."""
+    """What the file holds of `value`: an address is ASCII, so its characters
+    beyond ASCII are percent-encoded as UTF-8."""
     if not VALUES[name][0].startswith("W"):
         return value
-    return "".join(c if ord(c) < 256 else "".join("%{:02X}".format(b) for b in c.encode()) for c in value)
+    return "".join(c if ord(c) < 128 else "".join("%{:02X}".format(b) for b in c.encode()) for c in value)
 
 
 def mutagen_text(tags, key):

@@ -63,7 +63,7 @@ bool Valid(const pellora_tags* tags, const char* name) { return tags && name; }
 std::u16string FromUtf8(std::string_view utf8) { return pellora::text::StreamTextToUtf16(utf8); }
 
 // The path as the store holds it; the same conversion as the command line's.
-std::u16string PathText(const char* path) { return pellora::text::StreamTextToUtf16(path); }
+std::u16string PathText(const char* path) { return pellora::text::PathToUtf16(path); }
 
 int ScanResult(const clsID3& store, int* os_error) {
   const std::error_code& ec = store.ScanError();
@@ -76,7 +76,8 @@ int RewriteResult(const clsID3& store) {
     case clsID3::RewriteOutcome::Rewritten: return kOk;
     case clsID3::RewriteOutcome::KeptCopy: return PELLORA_E_KEPT_COPY;
     case clsID3::RewriteOutcome::NotRun:
-    case clsID3::RewriteOutcome::Unchanged: break;
+    case clsID3::RewriteOutcome::Unchanged:
+    case clsID3::RewriteOutcome::TagTooLarge: break;
   }
   return PELLORA_E_UNCHANGED;
 }

@@ -167,6 +167,12 @@ TEST_F(RecordCommand, DashRecordsToStandardOutputByteForByte) {
   ASSERT_EQ(result.status, 0);
   EXPECT_TRUE(ReadFile(out) == ExpectedAudio(30001)) << ReadFile(out).size() << " bytes";
   EXPECT_FALSE(std::filesystem::exists(dir / "-"));
+  // A reader that goes away is a write failure, said as such.
+  const std::string errors = File("errors.txt");
+  const auto closed = RunCommand("bash -c '" + std::string(PELLORA_CLI) + " record " + station.url() + " -o - 2>" +
+                                 errors + " | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}'");
+  EXPECT_EQ(closed.status, 5);
+  EXPECT_THAT(ReadFile(errors), HasSubstr(": cannot write to standard output (its reader may have gone)"));
 }
 
 struct PlaylistCase {
@@ -195,6 +201,10 @@ TEST_P(PlaylistLink, RecordsTheFirstEntryThatAnswers) {
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_TRUE(ReadFile(out) == ExpectedAudio(20000)) << ReadFile(out).size() << " bytes";
   EXPECT_THAT(result.output, HasSubstr("pellora record: recording " + station.url() + " (entry 2 of 2 of the playlist "));
+  const auto probe = RunPellora("probe " + web.Url("/" + std::string(GetParam().file)));
+  ASSERT_EQ(probe.status, 0) << probe.output;
+  EXPECT_THAT(probe.output, HasSubstr("URL:        " + station.url() + "\n"));
+  EXPECT_THAT(probe.output, HasSubstr("Station:    Pellora Demo Radio\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,6 +2,7 @@
 // independent reader agrees, and every refusal is exit 1 (2 for usage) with one
 // line on stderr.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,6 +30,7 @@ class TagCommand : public ::testing::Test {
                                  "-id3v2_version 0 -write_id3v1 0 -write_xing 0 '" + song_ + "'");
     ASSERT_EQ(made.status, 0) << made.output;
     audio_ = ReadFile(song_);
+    ASSERT_EQ(::mkfifo((song_ + ".fifo").c_str(), 0600), 0);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -61,6 +63,20 @@ TEST_F(TagCommand, StripLeavesTheAudio) {
   EXPECT_TRUE(ReadFile(song_) == audio_);
 }
 
+TEST_F(TagCommand, NameThatIsNotUtf8IsTheFileWorkedOn) {
+  const fs::path latin1 = dir_ / "caf\xE9.mp3";
+  fs::rename(song_, latin1);
+  const auto tagged = RunPellora("tag '" + latin1.string() + "' --title Named");
+  ASSERT_EQ(tagged.status, 0) << tagged.output;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);  // and song.mp3.fifo
+  EXPECT_NE(ReadFile(latin1).find(audio_), std::string::npos);
+  EXPECT_NE(ReadFile(latin1).find("Named"), std::string::npos);
+  const auto listed = RunPellora("tags --json '" + latin1.string() + "'");
+  EXPECT_NE(listed.output.find("\"Title\": \"Named\""), std::string::npos) << listed.output;
+  ASSERT_EQ(RunPellora("strip '" + latin1.string() + "'").status, 0);
+  EXPECT_TRUE(ReadFile(latin1) == audio_);
+}
+
 TEST_F(TagCommand, SeveralFilesQuietlyAndAnUnchangedFileIsNotWritten) {
   const std::string other = (dir_ / "other.mp3").string();
   fs::copy_file(song_, other);
@@ -90,7 +106,15 @@ struct Refusal {
   int lines = 1;  // on stderr; a parse error adds "Run with --help ..."
 };
 
-class Refusals : public TagCommand, public ::testing::WithParamInterface<Refusal> {};
+// The song has a second link, so that it is rewritten in place through the
+// temporary folder (which MissingTempFolder takes away).
+class Refusals : public TagCommand, public ::testing::WithParamInterface<Refusal> {
+ protected:
+  void SetUp() override {
+    TagCommand::SetUp();
+    fs::create_hard_link(song_, song_ + ".link");
+  }
+};
 
 TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
   std::string args = GetParam().args;
@@ -111,7 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"GenreIdBeyondAByte", "tag SONG --title x --genre-id 300", 2, "--genre-id", 2},
                       Refusal{"MissingFile", "tag SONG.absent --title x", 1, "cannot read"},
                       Refusal{"StripMissingFile", "strip SONG.absent", 1, "cannot read"},
-                      Refusal{"StripMissingFolderOfAbsentFile", "strip SONG.absent/x", 1, "cannot read"}),
+                      Refusal{"StripMissingFolderOfAbsentFile", "strip SONG.absent/x", 1, "cannot read"},
+                      Refusal{"TagFifo", "tag SONG.fifo --title x", 1, "not a regular file"},
+                      Refusal{"StripFifo", "strip SONG.fifo", 1, "not a regular file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

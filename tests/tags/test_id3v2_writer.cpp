@@ -78,10 +78,13 @@ TEST_F(WriterTest, NewTagIsRevision3WithFramesInTableOrderAnd2048BytesOfPadding)
 TEST_F(WriterTest, UrlFramesHoldTheBareAddressAndReadBack) {
   id3_.AudioURL(u"http://a/b");
   id3_.PaymentURL(u"http://p/\U0001F3B5");
+  id3_.PublisherURL(u"http://caf\u00E9/\u0159");
   const std::string tag = Build(std::nullopt, "");
   const std::string area = AreaOf(tag, 3);
   EXPECT_NE(area.find(Frame(3, "WOAF", "http://a/b"s)), std::string::npos);
   EXPECT_NE(area.find(Frame(3, "WPAY", "http://p/%F0%9F%8E%B5"s)), std::string::npos);
+  // Every character beyond ASCII the same way, as UTF-8.
+  EXPECT_NE(area.find(Frame(3, "WPUB", "http://caf%C3%A9/%C5%99"s)), std::string::npos);
 }
 
 struct TitleLayout {

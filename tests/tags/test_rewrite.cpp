@@ -4,12 +4,19 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <random>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 
@@ -230,6 +237,39 @@ TEST_F(RewriteTest, SecondUpdateGivesTheSameFileInPlace) {
   EXPECT_TRUE(SameBytes(ReadFile(path), ReadFile(fresh)));
 }
 
+// Another tool's tag (mutagen writes TXXX, its own padding and TIT2 in UTF-8):
+// re-rendering it changes its size. Off, the old padding length is kept and the
+// audio moves; on, the padding absorbs the difference and the audio stays put.
+TEST_F(RewriteTest, AbsorbPaddingEditsAForeignTagInPlace) {
+  const fs::path path = File(Audio());
+  const auto made = RunCommand("/usr/bin/python3 -c \"import sys; from mutagen.id3 import ID3, TIT2, TXXX; "
+                               "t = ID3(); t.add(TIT2(encoding=3, text='Fifteen chars!!')); "
+                               "t.add(TXXX(encoding=3, desc='mine', text='kept')); t.save(sys.argv[1], v2_version=3)\" '" +
+                               path.string() + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string before = ReadFile(path);
+  const std::size_t audio_at = before.find(Audio());
+  struct stat old_stat {};
+  ASSERT_EQ(::stat(path.c_str(), &old_stat), 0);
+  for (const bool absorb : {true, false}) {
+    WriteAll(path, before);
+    clsID3 id3;
+    Open(id3, path);
+    id3.AbsorbPadding(absorb);
+    id3.Title(u"Another fifteen");
+    id3.UpdateID3Tags();
+    const std::string after = ReadFile(path);
+    EXPECT_EQ(after.find(Audio()) == audio_at, absorb);
+    EXPECT_EQ(after.size() == before.size() + 128, absorb);  // and a new ID3v1 record
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino == old_stat.st_ino, absorb);
+    clsID3 check;
+    Open(check, path);
+    EXPECT_EQ(check.Title(), u"Another fifteen");
+  }
+}
+
 TEST_F(RewriteTest, OldTagsAreCutOffAndForeignLyrics3FieldsCarried) {
   const std::string body = "TIT2\0\0\0\x04\0\0\0Old"s + std::string(100, '\0');
   const std::string lyrics = "LYRICSBEGININD0000200INF00003abc";
@@ -279,6 +319,85 @@ INSTANTIATE_TEST_SUITE_P(
                     StripCase{"LyricsV1ID3v1", "", kLyrics3v1 + kID3v1, 0},
                     StripCase{"EmptyLyricsV1", "", "LYRICSBEGINLYRICSEND", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What the scan reads as tags is exactly what a removal cuts off, also for trailers
+// that only look like tags.
+struct AgreeCase {
+  const char* name;
+  std::string before, after;  // around the audio
+  std::u16string title_read;
+  std::string kept_after;  // what the removal leaves after the audio
+};
+
+class ReadAndStrip : public RewriteTest, public testing::WithParamInterface<AgreeCase> {};
+
+TEST_P(ReadAndStrip, Agree) {
+  const auto& param = GetParam();
+  // "SIZE" stands for six digits that point back at offset 10, inside an ID3v2 tag.
+  char size[8];
+  std::snprintf(size, sizeof size, "%06zu", param.before.size() + Audio().size() - 10);
+  const auto resolve = [&](std::string bytes) { return bytes.starts_with("SIZE") ? size + bytes.substr(4) : bytes; };
+  const fs::path path = File(param.before + Audio() + resolve(param.after));
+  clsID3 id3;
+  Open(id3, path);
+  EXPECT_EQ(id3.Title(), param.title_read);
+  id3.DeleteID3Tags();
+  EXPECT_TRUE(SameBytes(ReadFile(path), Audio() + resolve(param.kept_after)));
+}
+
+// An ID3v2 tag whose padding holds the start of a Lyrics3 block.
+const std::string kTagHidingLyrics = "ID3\x03\0\0"s + Synchsafe(40) + "LYRICSBEGINETT00003abc" + std::string(18, '\0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Trailers, ReadAndStrip,
+    testing::Values(AgreeCase{"Lyrics3v2SizeWithBlanks", "", "LYRICSBEGINETT00005Blank    24LYRICS200", u"Blank", ""},
+                    AgreeCase{"Lyrics3v2StartOnlyInsideTheID3v2Tag", kTagHidingLyrics, "SIZELYRICS200", u"",
+                              "SIZELYRICS200"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Output and memory are bounded by the input and the values set.
+TEST_F(RewriteTest, DuplicatesOfAManagedFrameAreWrittenOnceAtMost) {
+  std::string frames;
+  for (int i = 0; i < 200; ++i) frames += "tit2\0\0\0\x02\0\0\0x"s;
+  const std::string head = "ID3\x03\0\0"s + Synchsafe(frames.size()) + frames;
+  const fs::path path = File(head + Audio());
+  clsID3 id3;
+  Open(id3, path);
+  const std::u16string title(10000, u'T');
+  id3.Title(title);
+  id3.UpdateID3Tags();
+  const std::string after = ReadFile(path);
+  EXPECT_LE(after.size(), head.size() + Audio().size() + title.size() + 2048 + 128 + 400);
+  const std::string value(title.size(), 'T');
+  EXPECT_EQ(after.find(value), after.rfind(value));
+  EXPECT_NE(after.find(value), std::string::npos);
+}
+
+TEST_F(RewriteTest, TagThatCannotBeDeclaredIsRefused) {
+  // Revision 2 says a frame's size in three bytes: 16 MiB - 1 at most.
+  const std::string before = "ID3\x02\0\0"s + Synchsafe(20) + std::string(20, '\0') + Audio();
+  const fs::path path = File(before);
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(std::u16string(std::size_t(1) << 24, u'L'));
+  id3.UpdateID3Tags();
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::TagTooLarge);
+  EXPECT_TRUE(SameBytes(ReadFile(path), before));
+  EXPECT_TRUE(TemporaryFolderEmpty());
+}
+
+TEST_F(RewriteTest, FifoIsNeitherOpenedNorReplaced) {
+  const fs::path fifo = dir_ / "pipe.mp3";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  clsID3 id3;
+  Open(id3, fifo);
+  id3.Title(u"x");
+  id3.UpdateID3Tags();
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+  id3.DeleteID3Tags();
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
 
 TEST_F(RewriteTest, UpdateRemovesAnID3v1RecordThatWouldSayNothing) {
   const fs::path path = File(Audio() + kID3v1);
@@ -332,8 +451,15 @@ TEST_F(RewriteTest, FileTimesAreRestoredToTheNanosecond) {
 }
 
 // Every fault below must leave the file exactly as it was and no temporary file.
+// The file has a second link, so that it is rewritten in place through the
+// temporary folder rather than replaced by a new file beside it.
 class Fault : public RewriteTest {
  protected:
+  fs::path File(const std::string& bytes) {
+    const fs::path path = RewriteTest::File(bytes);
+    fs::create_hard_link(path, path.string() + ".link");
+    return path;
+  }
   void ExpectUnchangedAfterUpdateAndStrip(const fs::path& path, const std::string& before) {
     clsID3 id3;
     Open(id3, path);
@@ -427,6 +553,139 @@ TEST_F(RewriteTest, FileInAReadOnlyFolderIsRewrittenInPlace) {
   Open(check, path);
   EXPECT_EQ(check.Title(), u"Locked");
 }
+
+// A file system without fallocate (ext2): a file that must grow on a full device is
+// left whole, whichever way it is rewritten.
+TEST_F(Fault, FullExt2DeviceWithoutFallocate) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting an ext2 image needs root";
+  const fs::path image = dir_ / "ext2.img", mount_point = dir_ / "ext2";
+  fs::create_directories(mount_point);
+  if (RunCommand("truncate -s 2M '" + image.string() + "' && mkfs.ext2 -q -F '" + image.string() + "' 2>&1").status != 0 ||
+      RunCommand("mount -o loop '" + image.string() + "' '" + mount_point.string() + "' 2>&1").status != 0)
+    GTEST_SKIP() << "cannot make and mount an ext2 image here (mkfs.ext2, loop devices)";
+  const std::string before = kV3Tag + Audio() + Audio();
+  const fs::path path = mount_point / "song.mp3";
+  WriteAll(path, before);
+  {
+    std::ofstream filler(mount_point / "filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {}
+  }
+  clsID3 id3;
+  Open(id3, path);
+  id3.Title(std::u16string(4000, u'G'));
+  id3.UpdateID3Tags();  // one link: a new file beside the old one, which does not fit
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+  EXPECT_TRUE(SameBytes(ReadFile(path), before));
+  fs::create_hard_link(path, mount_point / "link.mp3");
+  id3.UpdateID3Tags();  // two links: in place, and the room cannot be reserved
+  EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Unchanged);
+  EXPECT_TRUE(SameBytes(ReadFile(path), before));
+  EXPECT_TRUE(TemporaryFolderEmpty());
+  RunCommand("umount '" + mount_point.string() + "'");
+}
+
+// Replaced by a new file: the name keeps the file's owner, mode, extended
+// attributes and times; a symbolic link keeps pointing at it; other names of a
+// hard-linked file see the change too, as it is then rewritten in place.
+TEST_F(RewriteTest, ReplacementKeepsWhatTheFileWasAndHardLinksStayLinked) {
+  const std::string before = kV3Tag + Audio();
+  const fs::path path = File(before);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+  }
+  const bool xattrs = ::setxattr(path.c_str(), "user.pellora", "kept", 4, 0) == 0;
+  hosting::FileTimes set{1000000000, 5, 1100000000, 7};
+  ASSERT_TRUE(hosting::SetFileTimes(path.string(), set));
+  fs::create_symlink(path, dir_ / "alias.mp3");
+  struct stat old_stat {};
+  ASSERT_EQ(::stat(path.c_str(), &old_stat), 0);
+
+  clsID3 id3;
+  Open(id3, dir_ / "alias.mp3");
+  id3.Title(std::u16string(4000, u'G'));
+  id3.UpdateID3Tags();
+  ASSERT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Rewritten);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "alias.mp3"));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_NE(st.st_ino, old_stat.st_ino);
+  EXPECT_EQ(st.st_mode, old_stat.st_mode);
+  EXPECT_EQ(st.st_uid, old_stat.st_uid);
+  EXPECT_EQ(st.st_gid, old_stat.st_gid);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1100000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 7);
+  char value[8] = {};
+  if (xattrs) {
+    EXPECT_EQ(::getxattr(path.c_str(), "user.pellora", value, sizeof value), 4);
+  }
+  EXPECT_EQ(fs::directory_iterator(dir_)->path().filename().string().find(".pellora-"), std::string::npos);
+
+  const fs::path link = dir_ / "link.mp3";
+  fs::create_hard_link(path, link);
+  id3.Title(u"Linked");
+  id3.UpdateID3Tags();
+  ASSERT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::Rewritten);
+  EXPECT_TRUE(SameBytes(ReadFile(link), ReadFile(path)));
+  EXPECT_TRUE(TemporaryFolderEmpty());
+}
+
+// SIGKILL at random points of a rewrite that moves the audio, in a child process:
+// the file always holds its old content or its whole new content (after the roll
+// forward that the next reader does, for the in-place way), and no partial
+// temporary file is left anywhere.
+class Killed : public RewriteTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(Killed, RewriteLeavesOldOrNewContent) {
+  const bool hard_linked = GetParam();
+  std::string before = kV3Tag;
+  while (before.size() < (16u << 20)) before += Audio();
+  const fs::path path = File(before);
+  if (hard_linked) fs::create_hard_link(path, dir_ / "link.mp3");
+  const auto rewrite = [&] {
+    clsID3 id3;
+    Open(id3, path);
+    id3.Title(std::u16string(4000, u'G'));
+    id3.UpdateID3Tags();
+    return id3.LastRewriteOutcome();
+  };
+  const fs::path reference = File(before, "reference.mp3");
+  const auto started = std::chrono::steady_clock::now();
+  {
+    clsID3 id3;
+    Open(id3, reference);
+    id3.Title(std::u16string(4000, u'G'));
+    id3.UpdateID3Tags();
+  }
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const std::string after = ReadFile(reference);
+  fs::remove(reference);
+  ASSERT_NE(after, before);
+
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<long> delay(0, 2 * took.count() + 1000);
+  for (int kill = 0; kill < 10; ++kill) {
+    const pid_t child = ::fork();
+    if (child == 0) _exit(rewrite() == clsID3::RewriteOutcome::Rewritten ? 0 : 1);
+    ASSERT_GT(child, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    clsID3 reader;
+    Open(reader, path);  // rolls an interrupted in-place rewrite forward
+    const std::string now = ReadFile(path);
+    EXPECT_TRUE(now == before || now == after) << "kill " << kill << ": " << SameBytes(now, after).message();
+    EXPECT_TRUE(TemporaryFolderEmpty()) << "kill " << kill;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      EXPECT_EQ(entry.path().filename().string().find(".pellora-"), std::string::npos) << entry.path();
+    WriteAll(path, before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, Killed, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "InPlaceWithJournal" : "ReplacedByRename"; });
 
 }  // namespace
 }  // namespace pellora::tags

@@ -148,6 +148,11 @@ TEST_F(Scan, VbriHeaderWithItsTable) {
   EXPECT_EQ(id3.AudioSize(), 5000 - 5 - 226);
 }
 
+TEST_F(Scan, VbriTableLargerThanTheAudioLeavesNoAudioRatherThanANegativeSize) {
+  const Bytes frame = VbriFrame(65535, 65535);
+  EXPECT_EQ(ScanOf(frame + Zeros(5000 - frame.size())).AudioSize(), 0);
+}
+
 TEST_F(Scan, VbrHeaderWithoutFramesMakesFrameSizeFail) {
   const Bytes frame = Frame() + Zeros(32) + "Xing" + BigEndian(0, 4);
   const clsID3& id3 = ScanOf(frame + Zeros(1000));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace pellora::text;
 
 TEST(Latin1, EveryByteRoundTrips) {
@@ -56,6 +58,17 @@ TEST(Utf16ToUtf8, PairsJoinAndLoneSurrogatesBecomeReplacement) {
   const std::u16string lone = {u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
   EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
   EXPECT_EQ(Latin1ToUtf8("\xFF"), "\xC3\xBF");
+}
+
+TEST(Path, AnyBytesRoundTripAndValidUtf8IsDecoded) {
+  EXPECT_EQ(PathToUtf16("caf\xC3\xA9/\xF0\x9F\x8E\xB5"), u"caf\u00E9/\U0001F3B5");
+  EXPECT_EQ(PathToUtf16("caf\xE9"), u"caf\xDCE9");
+  std::mt19937 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes(random() % 12, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() % 4 == 0 ? 0xC0 + random() % 0x40 : random());
+    ASSERT_EQ(Utf16ToPath(PathToUtf16(bytes)), bytes) << round;
+  }
 }
 
 struct EscapeCase {
