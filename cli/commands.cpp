@@ -19,6 +19,7 @@ void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterTagsCommand(app, commands);
   RegisterTagCommand(app, commands);
   RegisterStripCommand(app, commands);
+  RegisterServe(app, commands);
   RegisterAbout(app, commands);
   RegisterCompletions(app, commands);
 }

@@ -30,6 +30,7 @@ void RegisterStation(CLI::App& app, CommandList& commands);
 void RegisterDemo(CLI::App& app, CommandList& commands);
 void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
 void RegisterAbout(CLI::App& app, CommandList& commands);
+void RegisterServe(CLI::App& app, CommandList& commands);
 void RegisterCompletions(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli

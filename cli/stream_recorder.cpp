@@ -251,7 +251,8 @@ void StreamRecorder::CommitOutput() {
 
 std::string StreamRecorder::ChooseFile() {
   if (!settings_.output_file.empty()) return settings_.output_file;
-  const std::string base = SafeFileName(torvane_->StreamName(), url_);
+  const std::string& name = settings_.name_base.empty() ? torvane_->StreamName() : settings_.name_base;
+  const std::string base = SafeFileName(name, url_);
   const std::string extension = ExtensionForContentType(content_type_);
   const std::filesystem::path folder(settings_.output_folder);
   for (int n = 1;; ++n) {

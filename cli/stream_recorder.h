@@ -48,6 +48,7 @@ class EventPrinter;
 struct RecordingSettings {
   std::string output_file;    // the file ("-": standard output); empty: named after the station
   std::string output_folder;  // for station-named files ("" = current folder)
+  std::string name_base;      // names those files instead of the station's name (made safe)
   bool append = false;        // append to an existing file instead of replacing it
   bool tag = false;
   std::string comments, encoded_by, copyright, languages;

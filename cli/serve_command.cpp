@@ -1,0 +1,41 @@
+// `pellora serve`: the recording service (schedules, history, HTTP API, dashboard,
+// metrics) of the stations named in a configuration file.
+#include <cstdio>
+#include <memory>
+
+#include "cli/commands.h"
+#include "hosting/event_loop.h"
+#include "service/service.h"
+
+namespace pellora::cli {
+namespace {
+
+int RunServe(const service::ServeOptions& options) {
+  hosting::EventLoop loop;
+  service::Service service(loop, options);
+  std::string error;
+  if (!service.Start(error)) {
+    std::fprintf(stderr, "pellora serve: %s\n", error.c_str());
+    return 1;
+  }
+  const auto endpoint = service.endpoint();
+  const std::string host = endpoint.address().is_v6() ? "[" + endpoint.address().to_string() + "]"
+                                                       : endpoint.address().to_string();
+  std::printf("pellora serve: %zu stations; dashboard and API on http://%s:%u/\n", service.stations().size(),
+              host.c_str(), unsigned(endpoint.port()));
+  std::fflush(stdout);
+  return service.Run();
+}
+
+}  // namespace
+
+void RegisterServe(CLI::App& app, CommandList& commands) {
+  auto options = std::make_shared<service::ServeOptions>();
+  auto* sub = app.add_subcommand("serve", "Record the stations of a configuration file on schedule, with a dashboard");
+  sub->add_option("--config", options->config_path, "the TOML configuration file")->required();
+  sub->add_option("--listen", options->listen, "address and port of the API and dashboard (default 127.0.0.1:8716)");
+  sub->add_option("--token-file", options->token_file, "file holding the token requests must carry");
+  commands.push_back({sub, [options] { return RunServe(*options); }});
+}
+
+}  // namespace pellora::cli

@@ -1,0 +1,198 @@
+#include "service/config.h"
+
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace pellora::service {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMaxConfigBytes = 1 << 20;
+constexpr std::size_t kMaxNameBytes = 100;
+
+// A refusal: the line (0 when unknown) and the reason.
+struct Refusal {
+  std::uint32_t line = 0;
+  std::string reason;
+};
+
+std::uint32_t LineOf(const toml::node& node) { return node.source().begin.line; }
+
+std::string Absolute(const std::string& path, const std::string& base) {
+  const fs::path p(path);
+  return (p.is_absolute() ? p : fs::path(base) / p).lexically_normal().string();
+}
+
+class TableReader {
+ public:
+  TableReader(const toml::table& table, std::set<std::string> known) : table_(table), known_(std::move(known)) {}
+
+  std::optional<Refusal> UnknownKey() const {
+    for (const auto& [key, node] : table_)
+      if (!known_.count(std::string(key.str())))
+        return Refusal{LineOf(node), "unknown key \"" + std::string(key.str()) + "\""};
+    return std::nullopt;
+  }
+
+  std::optional<Refusal> String(const char* key, std::string& out) const {
+    const toml::node* node = table_.get(key);
+    if (!node) return std::nullopt;
+    if (!node->is_string()) return Refusal{LineOf(*node), std::string(key) + " must be a text"};
+    out = node->as_string()->get();
+    return std::nullopt;
+  }
+
+  std::optional<Refusal> Bool(const char* key, bool& out) const {
+    const toml::node* node = table_.get(key);
+    if (!node) return std::nullopt;
+    if (!node->is_boolean()) return Refusal{LineOf(*node), std::string(key) + " must be true or false"};
+    out = node->as_boolean()->get();
+    return std::nullopt;
+  }
+
+  std::optional<Refusal> PositiveNumber(const char* key, double& out) const {
+    const toml::node* node = table_.get(key);
+    if (!node) return std::nullopt;
+    const auto value = node->value<double>();
+    if (!value || !(*value > 0) || *value > 86400)
+      return Refusal{LineOf(*node), std::string(key) + " must be a number of seconds above 0"};
+    out = *value;
+    return std::nullopt;
+  }
+
+  std::uint32_t Line() const { return LineOf(table_); }
+
+ private:
+  const toml::table& table_;
+  std::set<std::string> known_;
+};
+
+// `when` is one text or a list of texts, each one or more windows.
+std::optional<Refusal> ReadWhen(const toml::table& table, StationConfig& station) {
+  const toml::node* node = table.get("when");
+  if (!node) {
+    station.when = "always";
+    station.schedule.always = true;
+    return std::nullopt;
+  }
+  std::vector<std::string> texts;
+  if (node->is_string()) {
+    texts.push_back(node->as_string()->get());
+  } else if (const auto* list = node->as_array()) {
+    for (const auto& item : *list) {
+      if (!item.is_string()) return Refusal{LineOf(item), "when must list texts such as \"Mon 20:00-22:00\""};
+      texts.push_back(item.as_string()->get());
+    }
+  }
+  if (texts.empty()) return Refusal{LineOf(*node), "when must be \"always\" or windows such as \"Mon 20:00-22:00\""};
+  std::string joined;
+  for (const auto& text : texts) {
+    if (texts.size() > 1 && ParseSchedule(text).schedule.value_or(Schedule{}).always)
+      return Refusal{LineOf(*node), "when: \"always\" stands alone"};
+    joined += (joined.empty() ? "" : "; ") + text;
+  }
+  const auto parsed = ParseSchedule(joined);
+  if (!parsed.schedule) return Refusal{LineOf(*node), "when: " + parsed.error};
+  station.when = joined;
+  station.schedule = *parsed.schedule;
+  return std::nullopt;
+}
+
+std::optional<Refusal> CheckName(const std::string& name, std::uint32_t line) {
+  if (name.empty()) return Refusal{line, "every station needs a name"};
+  if (name.size() > kMaxNameBytes) return Refusal{line, "the name is longer than 100 bytes"};
+  for (const unsigned char c : name)
+    if (c < 0x20 || c == 0x7F || c == '/') return Refusal{line, "the name holds a control character or '/'"};
+  return std::nullopt;
+}
+
+std::optional<Refusal> ReadStation(const toml::table& table, const std::string& base, StationConfig& station) {
+  const TableReader reader(table, {"name", "url", "folder", "when", "mode", "tag", "comments", "encoded_by",
+                                   "copyright", "languages", "follow_redirects", "strict", "stall_timeout"});
+  if (auto refusal = reader.UnknownKey()) return refusal;
+  std::string mode = "continuous";
+  for (auto refusal : {reader.String("name", station.name), reader.String("url", station.url),
+                       reader.String("folder", station.folder), reader.String("mode", mode),
+                       reader.String("comments", station.comments), reader.String("encoded_by", station.encoded_by),
+                       reader.String("copyright", station.copyright), reader.String("languages", station.languages),
+                       reader.Bool("tag", station.tag), reader.Bool("follow_redirects", station.follow_redirects),
+                       reader.Bool("strict", station.strict),
+                       reader.PositiveNumber("stall_timeout", station.stall_timeout_seconds)})
+    if (refusal) return refusal;
+  if (auto refusal = CheckName(station.name, reader.Line())) return refusal;
+  if (station.url.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a url"};
+  if (station.folder.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a folder"};
+  station.folder = Absolute(station.folder, base);
+  if (mode == "split")
+    return Refusal{LineOf(*table.get("mode")),
+                   "mode \"split\" (one file per song) is not available in this build; use \"continuous\""};
+  if (mode != "continuous") return Refusal{LineOf(*table.get("mode")), "mode must be \"continuous\""};
+  return ReadWhen(table, station);
+}
+
+std::optional<Refusal> ReadConfig(const toml::table& root, const std::string& base, ServiceConfig& config) {
+  const TableReader reader(root, {"listen", "token_file", "state_dir", "station"});
+  if (auto refusal = reader.UnknownKey()) return refusal;
+  for (auto refusal : {reader.String("listen", config.listen), reader.String("token_file", config.token_file),
+                       reader.String("state_dir", config.state_dir)})
+    if (refusal) return refusal;
+  if (!config.token_file.empty()) config.token_file = Absolute(config.token_file, base);
+  if (!config.state_dir.empty()) config.state_dir = Absolute(config.state_dir, base);
+  const toml::node* stations = root.get("station");
+  if (!stations) return std::nullopt;
+  const auto* list = stations->as_array();
+  if (!list) return Refusal{LineOf(*stations), "stations are written as [[station]] tables"};
+  std::set<std::string> names;
+  for (const auto& item : *list) {
+    const auto* table = item.as_table();
+    if (!table) return Refusal{LineOf(item), "stations are written as [[station]] tables"};
+    StationConfig station;
+    if (auto refusal = ReadStation(*table, base, station)) return refusal;
+    if (!names.insert(station.name).second)
+      return Refusal{LineOf(*table), "two stations are named \"" + station.name + "\""};
+    config.stations.push_back(std::move(station));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ConfigLoad ParseConfig(std::string_view text, const std::string& origin, const std::string& base_folder) {
+  auto parsed = toml::parse(text, origin);
+  if (!parsed) {
+    const auto& error = parsed.error();
+    return {std::nullopt, origin + ":" + std::to_string(error.source().begin.line) + ": " +
+                              std::string(error.description())};
+  }
+  ServiceConfig config;
+  if (const auto refusal = ReadConfig(parsed.table(), base_folder, config))
+    return {std::nullopt, origin + ":" + std::to_string(refusal->line) + ": " + refusal->reason};
+  return {std::move(config), {}};
+}
+
+ConfigLoad LoadConfig(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {std::nullopt, path + ": cannot be read"};
+  std::string text(kMaxConfigBytes + 1, '\0');
+  in.read(text.data(), std::streamsize(text.size()));
+  text.resize(std::size_t(in.gcount()));
+  if (text.size() > kMaxConfigBytes) return {std::nullopt, path + ": larger than 1 MiB"};
+  const fs::path absolute = fs::absolute(path);
+  return ParseConfig(text, path, absolute.parent_path().string());
+}
+
+std::string DefaultStateFolder() {
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+    return (fs::path(state) / "pellora").string();
+  const char* home = std::getenv("HOME");
+  return (fs::path(home && *home ? home : "/tmp") / ".local/state/pellora").string();
+}
+
+}  // namespace pellora::service

@@ -1,0 +1,65 @@
+#pragma once
+// The configuration of `pellora serve`: a TOML file naming the service's own
+// settings and the stations it records.
+//
+//   listen = "127.0.0.1:8716"        # the HTTP API and dashboard
+//   token_file = "/etc/pellora/token" # required when listening beyond loopback
+//   state_dir = "/var/lib/pellora"    # the history; default $XDG_STATE_HOME/pellora
+//
+//   [[station]]
+//   name = "Evening show"             # unique; names the station in the API
+//   url = "http://radio.example:8000/live"
+//   folder = "recordings/evening"     # relative paths start at the file's folder
+//   when = "Mon,Wed 20:00-22:00"      # or "always", or a list of such texts
+//   tag = true                        # and the other `record` options below
+//
+// Unknown keys are refused, so that a misspelt option does not pass unnoticed.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/schedule.h"
+
+namespace pellora::service {
+
+enum class RecordingMode { kContinuous, kSplit };
+
+struct StationConfig {
+  std::string name;
+  std::string url;
+  std::string folder;  // absolute
+  std::string when;    // as written (windows joined by "; ")
+  Schedule schedule;
+  RecordingMode mode = RecordingMode::kContinuous;
+  bool tag = false;
+  std::string comments, encoded_by, copyright, languages;
+  bool follow_redirects = true;
+  bool strict = false;
+  double stall_timeout_seconds = 15;
+
+  bool operator==(const StationConfig&) const = default;
+};
+
+struct ServiceConfig {
+  std::string listen = "127.0.0.1:8716";
+  std::string token_file;  // absolute, or empty
+  std::string state_dir;   // absolute, or empty for the default
+  std::vector<StationConfig> stations;
+};
+
+struct ConfigLoad {
+  std::optional<ServiceConfig> config;
+  std::string error;  // "FILE:LINE: reason"
+};
+
+ConfigLoad LoadConfig(const std::string& path);
+// The same from a text (`origin` names it in errors; relative folders start at
+// `base_folder`).
+ConfigLoad ParseConfig(std::string_view text, const std::string& origin, const std::string& base_folder);
+
+// $XDG_STATE_HOME/pellora, else ~/.local/state/pellora.
+std::string DefaultStateFolder();
+
+}  // namespace pellora::service

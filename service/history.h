@@ -1,0 +1,56 @@
+#pragma once
+// The history: every recording the service saved, in an SQLite database in the
+// state folder (`history.sqlite`). It outlives the process, so that a restart in
+// the middle of a window goes on with that window's recording instead of starting
+// a second one, and the dashboard can list what was saved. Only the loop thread
+// uses it.
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace pellora::service {
+
+struct SavedEntry {
+  std::int64_t id = 0;
+  std::string station;
+  std::string path;
+  std::string title;            // the title playing when it began
+  std::time_t window_start = 0;  // the window it belongs to
+  std::time_t started = 0;
+  std::time_t ended = 0;  // 0 while it goes on
+  std::uint64_t bytes = 0;
+};
+
+class History {
+ public:
+  // Opens (creating when needed) `folder`/history.sqlite; nullptr and `error` when
+  // it cannot.
+  static std::unique_ptr<History> Open(const std::string& folder, std::string& error);
+  ~History();
+  History(const History&) = delete;
+  History& operator=(const History&) = delete;
+
+  // A new recording; returns its id.
+  std::int64_t Begin(const std::string& station, const std::string& path, const std::string& title,
+                     std::time_t window_start, std::time_t started);
+  // Its size and end; `title` fills in a title that was not known when it began.
+  void Update(std::int64_t id, std::uint64_t bytes, const std::string& title, std::time_t ended);
+  // The recording already saved for a station's window, if any.
+  std::optional<SavedEntry> ForWindow(const std::string& station, std::time_t window_start);
+  // The newest first; `station` empty: every station.
+  std::vector<SavedEntry> Recent(const std::string& station, int limit, int offset);
+  std::int64_t Count(const std::string& station);
+  // Whether `path` is a recording the history knows.
+  bool Knows(const std::string& path);
+
+ private:
+  explicit History(sqlite3* db) : db_(db) {}
+  sqlite3* db_;
+};
+
+}  // namespace pellora::service

@@ -1,0 +1,36 @@
+#pragma once
+// The routes of the service's HTTP side:
+//
+//   GET  /                          the dashboard
+//   GET  /healthz                   "ok"
+//   GET  /metrics                   Prometheus text
+//   GET  /api/stations              every station: state, title, bytes, rate, errors, window
+//   POST /api/stations/NAME/start   records now (NAME percent-encoded)
+//   POST /api/stations/NAME/stop    stops now
+//   POST /api/reload                reads the configuration file again
+//   GET  /api/songs?station=&limit=&offset=   what was saved, newest first
+//   GET  /api/events                Server-Sent Events: "stations" (all, at once),
+//                                   "station" (one that changed), "tick" (bytes and
+//                                   rate of each, every second)
+//   GET  /files/NAME/FILE           a recording, only from inside that station's folder
+//
+// Access: with a token (required beyond loopback) every request must carry it, as
+// "Authorization: Bearer TOKEN", the cookie set after the first "?token=TOKEN", or
+// that query parameter. Without one, only loopback host names are answered (a web
+// page elsewhere cannot reach the API through DNS rebinding). A POST whose Origin
+// is not this host is refused, so another site's page cannot press the buttons.
+#include "service/http_server.h"
+
+namespace pellora::service {
+
+class Service;
+
+HttpServer::Router MakeApi(Service& service);
+
+// The dashboard page (HTML with its CSS and JavaScript).
+std::string_view DashboardPage();
+
+// The Prometheus text of every station's counters.
+std::string MetricsText(Service& service);
+
+}  // namespace pellora::service
