@@ -1,4 +1,4 @@
-# Pellora's entry point.  `make test` is all a fresh machine needs.
+# Pellora's entry point.  `make demo` and `make test` are all a fresh machine needs.
 BUILD        ?= build
 SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR     ?= build-fuzz
@@ -6,6 +6,8 @@ BENCH_DIR    ?= build
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS  ?=
+# Compiler warnings as errors: .ci/run sets WERROR=ON.
+WERROR       ?= OFF
 
 .PHONY: all deps build test test-sanitize demo fuzz bench clean
 
@@ -14,24 +16,30 @@ all: build
 deps:
 	@scripts/install-deps
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
-
-build: deps $(BUILD)/CMakeCache.txt
+# Configured every time, so that a build tree first made by `make demo` (tests
+# and benchmarks off) gets them, and WERROR takes effect.
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORA_BUILD_TESTS=ON -DPELLORA_BUILD_BENCH=ON \
+	  -DPELLORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
-	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DPELLORA_SANITIZE=ON -DPELLORA_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DPELLORA_SANITIZE=ON -DPELLORA_BUILD_BENCH=OFF \
+	  -DPELLORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
-# Builds the command alone, then records the built-in station with tags into
+# Installs what the command needs and builds the command alone (a new build tree
+# gets no tests or benchmarks), then records the built-in station with tags into
 # demo.mp3 and shows its tags.
-demo: deps $(BUILD)/CMakeCache.txt
+demo:
+	@scripts/install-deps --demo
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPELLORA_BUILD_TESTS=OFF -DPELLORA_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target pellora
 	$(BUILD)/cli/pellora demo
 

@@ -1,5 +1,9 @@
 #include "cli/commands.h"
 
+#include <cstdio>
+
+#include "cli/exit_codes.h"
+
 #include "cli/tag_command.h"
 #include "cli/tags_command.h"
 
@@ -17,6 +21,19 @@ void RegisterCommands(CLI::App& app, CommandList& commands) {
   RegisterStripCommand(app, commands);
   RegisterServe(app, commands);
   RegisterAbout(app, commands);
+  RegisterCompletions(app, commands);
+}
+
+void PrintFailure(std::string_view sub, std::string_view message) {
+  std::fprintf(stderr, "pellora %.*s: %.*s\n", static_cast<int>(sub.size()), sub.data(),
+               static_cast<int>(message.size()), message.data());
+}
+
+int UsageError(std::string_view sub, std::string_view message) {
+  PrintFailure(sub, message);
+  std::fprintf(stderr, "Run 'pellora %.*s --help' for more information.\n", static_cast<int>(sub.size()),
+               sub.data());
+  return kExitUsage;
 }
 
 }  // namespace pellora::cli

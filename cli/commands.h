@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace pellora::cli {
@@ -16,6 +17,12 @@ using CommandList = std::vector<Command>;
 
 void RegisterCommands(CLI::App& app, CommandList& commands);
 
+// Every message of a subcommand has one prefix: "pellora SUB: MESSAGE" on stderr.
+void PrintFailure(std::string_view sub, std::string_view message);
+// A usage error found by a subcommand itself (a value out of range): prints it as
+// CLI11's own usage errors are printed and returns kExitUsage.
+int UsageError(std::string_view sub, std::string_view message);
+
 // One per subcommand, each defined in that subcommand's source.
 void RegisterRecord(CLI::App& app, CommandList& commands);
 void RegisterProbe(CLI::App& app, CommandList& commands);
@@ -24,5 +31,6 @@ void RegisterDemo(CLI::App& app, CommandList& commands);
 void RegisterDownloadCommand(CLI::App& app, CommandList& commands);
 void RegisterAbout(CLI::App& app, CommandList& commands);
 void RegisterServe(CLI::App& app, CommandList& commands);
+void RegisterCompletions(CLI::App& app, CommandList& commands);
 
 }  // namespace pellora::cli

@@ -1,18 +1,24 @@
-// `pellora download URL FILE [--quiet]`: one Downloader on the command line's own
-// container. On a terminal a progress line is redrawn as the data arrives; in any
-// case one line reports the outcome. Exit 0 when the download completed without an
-// error, 1 otherwise.
+// `pellora download URL FILE`: one download on the command line's own loop,
+// through the container's download service. On a terminal a progress line is
+// redrawn as the data arrives; in any case one line reports the outcome, with
+// its reason and the URL or file concerned, and the exit status says what kind of
+// fault it was (cli/exit_codes.h). `-o -` writes the data to standard output and
+// every message to stderr. Ctrl-C or SIGTERM removes the spool file and ends the
+// process by that signal.
 #include <unistd.h>
 
+#include <boost/asio/signal_set.hpp>
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/download_progress.h"
-#include "download/downloader.h"
-#include "hosting/container.h"
+#include "cli/exit_codes.h"
 #include "hosting/download_service.h"
 #include "hosting/event_loop.h"
 
@@ -20,86 +26,149 @@ namespace pellora::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr const char* kCommand = "download";
 
 struct DownloadOptions {
   std::string url;
   std::string file;
+  std::string output;
   bool quiet = false;
+  int timeout_seconds = 30;
+
+  const std::string& Target() const { return output.empty() ? file : output; }
+  bool ToStandardOutput() const { return Target() == "-"; }
 };
 
-// Watches the control's events: draws the progress line and remembers the outcome.
-class DownloadReport : public download::DownloaderEvents {
+// The one download of the command: draws the progress line, saves the data and
+// keeps the outcome.
+class DownloadRun : public hosting::DownloadListener {
  public:
-  DownloadReport(hosting::EventLoop& loop, bool show_progress)
-      : loop_(loop), show_progress_(show_progress) {}
+  DownloadRun(hosting::EventLoop& loop, const DownloadOptions& options, bool show_progress)
+      : loop_(loop), options_(options), show_progress_(show_progress) {}
 
-  void DownloadProgress(std::int32_t& CurBytes, std::int32_t& MaxBytes, std::string&) override {
+  void OnDownloadProgress(const std::string&, std::int32_t bytes, std::int32_t total) override {
+    bytes_ = bytes;
     if (!show_progress_) return;
     const auto now = Clock::now();
-    // Redraw ten times a second at most; the final state is drawn by Finish.
+    // Redraw ten times a second at most.
     if (drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
     drawn_ = true;
     last_draw_ = now;
-    std::fprintf(stderr, "\r%s\033[K",
-                 FormatProgressLine(CurBytes, MaxBytes, Seconds(now), kBarWidth).c_str());
+    std::fprintf(stderr, "\r%s\033[K", FormatProgressLine(bytes, total, Seconds(now), kBarWidth).c_str());
     std::fflush(stderr);
   }
-  void DownloadError(std::string&) override { failed_ = true; }
-  void DownloadComplete(std::int32_t& MaxBytes, std::string&) override {
+  void OnDownloadFailed(const std::string&, const hosting::DownloadFailure& failure) override {
+    failure_ = failure;
+  }
+  void OnDownloadComplete(const std::string&, hosting::DownloadData data, std::int32_t total,
+                          bool succeeded) override {
     completed_ = true;
-    bytes_ = MaxBytes;
     loop_.stop();
+    if (!succeeded) return;
+    bytes_ = options_.ToStandardOutput() ? total : data.Size();
+    if (options_.ToStandardOutput()) return;
+    std::error_code ec;
+    data.SaveAs(options_.Target(), ec);
+    if (ec)
+      failure_ = hosting::DownloadFailure{hosting::DownloadFailureKind::File, 0,
+                                          "cannot write " + options_.Target() + ": " + ec.message()};
   }
 
-  bool Succeeded() const { return completed_ && !failed_; }
-  std::int32_t Bytes() const { return bytes_; }
+  bool Completed() const { return completed_; }
+  const std::optional<hosting::DownloadFailure>& Failure() const { return failure_; }
+  std::int64_t Bytes() const { return bytes_; }
   double Seconds(Clock::time_point now = Clock::now()) const {
     return std::chrono::duration<double>(now - start_).count();
   }
   // Ends the progress line, so that the outcome gets a line of its own.
-  void Finish() const {
+  void ClearProgress() const {
     if (drawn_) std::fprintf(stderr, "\r\033[K");
   }
 
  private:
   static constexpr int kBarWidth = 30;
   hosting::EventLoop& loop_;
+  const DownloadOptions& options_;
   bool show_progress_;
   Clock::time_point start_ = Clock::now();
   Clock::time_point last_draw_;
   bool drawn_ = false;
   bool completed_ = false;
-  bool failed_ = false;
-  std::int32_t bytes_ = 0;
+  std::optional<hosting::DownloadFailure> failure_;
+  std::int64_t bytes_ = 0;
 };
 
+int ExitCodeOf(hosting::DownloadFailureKind kind) {
+  switch (kind) {
+    case hosting::DownloadFailureKind::Network:
+      return kExitNetwork;
+    case hosting::DownloadFailureKind::Refused:
+      return kExitRefused;
+    case hosting::DownloadFailureKind::File:
+      return kExitFile;
+  }
+  return kExitFailure;
+}
+
+// Reports the outcome; returns the exit status.
+int Report(const DownloadRun& run, const DownloadOptions& options) {
+  run.ClearProgress();
+  if (const auto& failure = run.Failure()) {
+    PrintFailure(kCommand, options.url + ": " + failure->description);
+    return ExitCodeOf(failure->kind);
+  }
+  if (options.quiet) return kExitOk;
+  const double seconds = run.Seconds();
+  const std::string where = options.ToStandardOutput() ? "standard output" : options.Target();
+  std::fprintf(options.ToStandardOutput() ? stderr : stdout, "%s: %s (%lld bytes) in %.2f s, %s/s\n",
+               where.c_str(), FormatBytes(run.Bytes()).c_str(), static_cast<long long>(run.Bytes()), seconds,
+               FormatBytes(seconds > 0 ? static_cast<std::int64_t>(static_cast<double>(run.Bytes()) / seconds) : 0)
+                   .c_str());
+  return kExitOk;
+}
+
 int RunDownload(const DownloadOptions& options) {
+  if (options.Target().empty()) return UsageError(kCommand, "name the file to write: FILE or -o FILE (- for standard output)");
+  if (!options.file.empty() && !options.output.empty())
+    return UsageError(kCommand, "name the file once: FILE or -o FILE, not both");
   hosting::EventLoop loop;
-  hosting::DownloadService service(loop);
-  hosting::Site site(loop);  // its message boxes go to stderr
-  const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  DownloadReport report(loop, terminal && !options.quiet);
+  int signal_number = 0;
+  boost::asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
+  signals.async_wait([&](const boost::system::error_code& ec, int number) {
+    if (ec) return;
+    signal_number = number;
+    loop.stop();
+  });
+  int status = kExitOk;
   {
-    const auto downloader = site.Create<download::Downloader>(service);
-    downloader->SetEvents(&report);
-    downloader->BeginDownload(options.url, options.file);
-    // Returns at DownloadComplete, or at once when the download was refused.
+    hosting::DownloadService service(loop);
+    const auto run =
+        std::make_shared<DownloadRun>(loop, options, ::isatty(STDERR_FILENO) == 1 && !options.quiet);
+    hosting::DownloadRequest request;
+    request.url = options.url;
+    request.tag = options.Target();
+    request.newest_copy = true;
+    request.spool_directory = hosting::DownloadData::FolderOf(options.Target());
+    request.listener = run;
+    request.connect_timeout = request.stall_timeout = std::chrono::seconds(options.timeout_seconds);
+    if (options.ToStandardOutput()) request.output_descriptor = STDOUT_FILENO;
+    if (const auto refused = service.Start(request)) {
+      if (refused->BadUrl())
+        return UsageError(kCommand, options.url + ": " + refused->description);
+      PrintFailure(kCommand, options.url + ": " + refused->description);
+      return kExitFile;
+    }
     loop.run();
-    site.TerminateControl();
+    if (run->Completed()) status = Report(*run, options);
+    // Leaving the scope abandons an interrupted download: its spool file goes.
   }
-  report.Finish();
-  if (!report.Succeeded()) {
-    std::fprintf(stderr, "pellora download: could not download %s to %s\n", options.url.c_str(),
-                 options.file.c_str());
-    return 1;
+  signals.cancel();
+  if (signal_number != 0) {
+    std::fflush(stderr);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
   }
-  if (!options.quiet) {
-    const double seconds = report.Seconds();
-    std::printf("%s: %s (%d bytes) in %.2f s, %s/s\n", options.file.c_str(),
-                FormatBytes(report.Bytes()).c_str(), report.Bytes(), seconds,
-                FormatBytes(seconds > 0 ? static_cast<std::int64_t>(report.Bytes() / seconds) : 0).c_str());
-  }
-  return 0;
+  return status;
 }
 
 }  // namespace
@@ -108,8 +177,12 @@ void RegisterDownloadCommand(CLI::App& app, CommandList& commands) {
   auto options = std::make_shared<DownloadOptions>();
   CLI::App* sub = app.add_subcommand("download", "Download a URL (http, https, file) into a file");
   sub->add_option("URL", options->url, "what to download")->required();
-  sub->add_option("FILE", options->file, "where to save it (replaced when it exists)")->required();
+  sub->add_option("FILE", options->file, "where to save it (replaced when it exists; - for standard output)");
+  sub->add_option("-o,--output", options->output, "where to save it, as FILE; - writes to standard output");
   sub->add_flag("-q,--quiet", options->quiet, "no progress line and no summary; failures are still reported");
+  sub->add_option("--timeout", options->timeout_seconds,
+                  "seconds to wait for the connection, and for the next byte once connected (default 30)")
+      ->check(CLI::Range(1, 86400));
   commands.push_back({sub, [options] { return RunDownload(*options); }});
 }
 

@@ -34,10 +34,10 @@ std::string FormatDuration(double seconds) {
 
 std::string FormatProgressLine(std::int64_t bytes, std::int64_t total, double elapsed_seconds,
                                int bar_width) {
-  const double fraction =
-      total > 0 ? std::clamp(static_cast<double>(bytes) / static_cast<double>(total), 0.0, 1.0) : 0.0;
-  const int filled = static_cast<int>(fraction * bar_width);
   const double rate = elapsed_seconds > 0 ? static_cast<double>(bytes) / elapsed_seconds : 0.0;
+  if (total <= 0) return FormatBytes(bytes) + "  " + FormatBytes(static_cast<std::int64_t>(rate)) + "/s";
+  const double fraction = std::clamp(static_cast<double>(bytes) / static_cast<double>(total), 0.0, 1.0);
+  const int filled = static_cast<int>(fraction * bar_width);
   const double left =
       rate > 0 && total > 0 ? static_cast<double>(std::max<std::int64_t>(total - bytes, 0)) / rate : -1.0;
   char head[32];

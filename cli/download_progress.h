@@ -14,6 +14,7 @@ std::string FormatDuration(double seconds);
 
 // One line for a terminal: a bar of `bar_width` cells, the percentage, the bytes
 // of the total, the mean rate since the start and the time left at that rate.
+// Without a known total (0), only the bytes and the rate.
 std::string FormatProgressLine(std::int64_t bytes, std::int64_t total, double elapsed_seconds,
                                int bar_width);
 

@@ -1,19 +1,9 @@
 #include "download/downloader.h"
 
-#include <filesystem>
 #include <system_error>
 #include <utility>
 
 namespace pellora::download {
-namespace {
-
-// The folder the data is spooled to: the target's own, so that saving is a rename.
-std::string FolderOf(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  return parent.empty() ? std::string(".") : parent.string();
-}
-
-}  // namespace
 
 std::string WarningText(const char* method, std::int32_t number, const std::string& description) {
   return std::to_string(number) + ":Error in call to " + method + "().\r\n\r\nError Description: " +
@@ -22,6 +12,8 @@ std::string WarningText(const char* method, std::int32_t number, const std::stri
 
 Downloader::Downloader(hosting::Site& site, hosting::DownloadService& service)
     : site_(site), service_(service) {}
+
+Downloader::~Downloader() { service_.AbandonFor(this); }
 
 void Downloader::Initialize() { SizeIt(); }
 
@@ -38,7 +30,7 @@ void Downloader::BeginDownload(const std::string& url, const std::string& SaveFi
   request.result_kind = hosting::DownloadResultKind::ByteArray;
   request.tag = SaveFile;
   request.newest_copy = true;
-  request.spool_directory = FolderOf(SaveFile);
+  request.spool_directory = hosting::DownloadData::FolderOf(SaveFile);
   request.listener = weak_from_this();
   if (const auto refused = service_.Start(request))
     ShowWarning("BeginDownload", refused->number, refused->description);

@@ -42,6 +42,9 @@ class Downloader : public hosting::Control,
 
   // Created by `site.Create<Downloader>(service)`; both must outlive the control.
   Downloader(hosting::Site& site, hosting::DownloadService& service);
+  // Abandons the downloads still running for this control at once: their sockets
+  // close and their spool files go, whether or not the source is sending.
+  ~Downloader() override;
 
   // Sets the sink of the events (nullptr: none). The sink must outlive the control
   // or be reset first.

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -67,13 +69,40 @@ void CopyThroughBuffer(const File& in, std::int64_t from, std::int64_t count, Fi
   }
 }
 
+// Copies bytes [from, from + count) of `in` to the start of `out`, in the kernel
+// where it can.
+void CopyRange(const File& in, std::int64_t from, std::int64_t count, File& out, std::error_code& ec) {
+  loff_t in_at = from, out_at = 0;
+  const loff_t end = from + count;
+  while (in_at < end) {
+    const ssize_t n = ::copy_file_range(in.Descriptor(), &in_at, out.Descriptor(), &out_at,
+                                        static_cast<std::size_t>(end - in_at), 0);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+      ::lseek(out.Descriptor(), out_at, SEEK_SET);
+      CopyThroughBuffer(in, in_at, end - in_at, out, ec);
+      return;
+    }
+    ec = LastError();
+    return;
+  }
+}
+
 }  // namespace
+
+std::string DownloadData::FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 DownloadData::DownloadData(DownloadData&& other) noexcept
     : file_(std::move(other.file_)),
       path_(std::exchange(other.path_, {})),
       size_(std::exchange(other.size_, 0)),
-      pending_(std::move(other.pending_)) {}
+      pending_(std::move(other.pending_)),
+      mode_(std::exchange(other.mode_, std::nullopt)) {}
 
 DownloadData& DownloadData::operator=(DownloadData&& other) noexcept {
   if (this != &other) {
@@ -82,6 +111,7 @@ DownloadData& DownloadData::operator=(DownloadData&& other) noexcept {
     path_ = std::exchange(other.path_, {});
     size_ = std::exchange(other.size_, 0);
     pending_ = std::move(other.pending_);
+    mode_ = std::exchange(other.mode_, std::nullopt);
   }
   return *this;
 }
@@ -134,53 +164,86 @@ void DownloadData::SaveAs(const std::string& path, std::error_code& ec) {
   }
   Flush(ec);
   if (ec) return;
-  if (TryReplaceByRename(path, ec)) return;
-  CopyInto(path, ec);
+  // A symbolic link stays a link: the file it leads to is what gets replaced.
+  const std::string target = FinalTarget(path);
+  switch (HowToReplace(target, ec)) {
+    case Replacement::Refused:
+      return;
+    case Replacement::InPlace:
+      return CopyInto(target, ec);
+    case Replacement::ByRename:
+      if (TryRename(target, ec) || ec) return;
+      if (ReplaceThroughSibling(target, ec) || ec) return;
+      return CopyInto(target, ec);
+  }
 }
 
-bool DownloadData::TryReplaceByRename(const std::string& path, std::error_code& ec) {
-  if (path_.empty()) return false;
-  struct stat target {};
-  if (::lstat(path.c_str(), &target) == 0) {
-    // Only a plain file of ours is replaced; links and others' files are written
-    // in place, so they keep being what they are.
-    if (!S_ISREG(target.st_mode) || target.st_nlink != 1 || target.st_uid != ::geteuid())
-      return false;
-    if (::access(path.c_str(), W_OK) != 0) {
-      ec = LastError();
-      return true;
-    }
-    if (::fchmod(file_.Descriptor(), target.st_mode & 07777) != 0) return false;
-  } else if (errno != ENOENT) {
+std::string DownloadData::FinalTarget(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char resolved[PATH_MAX];
+  // A link to nothing yet is written through, which creates what it names.
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+DownloadData::Replacement DownloadData::HowToReplace(const std::string& target, std::error_code& ec) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0) {
+    if (errno == ENOENT) return Replacement::ByRename;
     ec = LastError();
-    return true;
+    return Replacement::Refused;
   }
-  if (::rename(path_.c_str(), path.c_str()) == 0) {
+  // Hard links, others' files and anything but a plain file are written in
+  // place, so that they keep being what they are.
+  if (!S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_uid != ::geteuid())
+    return Replacement::InPlace;
+  if (::access(target.c_str(), W_OK) != 0) {
+    ec = LastError();
+    return Replacement::Refused;
+  }
+  mode_ = info.st_mode & 07777;
+  return Replacement::ByRename;
+}
+
+bool DownloadData::TryRename(const std::string& target, std::error_code& ec) {
+  if (path_.empty()) return false;
+  if (mode_ && ::fchmod(file_.Descriptor(), *mode_) != 0) return false;
+  if (::rename(path_.c_str(), target.c_str()) == 0) {
     path_.clear();
     return true;
   }
-  if (errno == EXDEV) return false;
+  // Another file system, or a folder we may not write: other ways remain.
+  if (errno == EXDEV || errno == EACCES || errno == EPERM) return false;
   ec = LastError();
   return true;
 }
 
+bool DownloadData::ReplaceThroughSibling(const std::string& target, std::error_code& ec) {
+  std::string sibling_path;
+  File sibling = CreateExclusive(FolderOf(target), sibling_path, ec);
+  if (ec) {
+    ec.clear();
+    return false;
+  }
+  CopyRange(file_, 0, size_, sibling, ec);
+  if (!ec && mode_ && ::fchmod(sibling.Descriptor(), *mode_) != 0) ec = LastError();
+  if (!ec) sibling.Close(ec);
+  if (!ec && ::rename(sibling_path.c_str(), target.c_str()) != 0) ec = LastError();
+  if (ec) ::unlink(sibling_path.c_str());
+  return true;
+}
+
 void DownloadData::CopyInto(const std::string& path, std::error_code& ec) {
-  File target = File::Open(path, OpenMode::WriteTruncate, ec);
+  File target = File::Open(path, OpenMode::ReadWrite, ec);
   if (ec) return;
-  loff_t from = 0;
-  while (from < size_) {
-    const ssize_t n = ::copy_file_range(file_.Descriptor(), &from, target.Descriptor(), nullptr,
-                                        static_cast<std::size_t>(size_ - from), 0);
-    if (n > 0) continue;
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
-      ::lseek(target.Descriptor(), from, SEEK_SET);
-      CopyThroughBuffer(file_, from, size_ - from, target, ec);
-      break;
-    }
+  // The old content stays until the space for the new is known to be there.
+  if (::fallocate(target.Descriptor(), FALLOC_FL_KEEP_SIZE, 0, std::max<off_t>(size_, 1)) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS) {
     ec = LastError();
     return;
   }
+  CopyRange(file_, 0, size_, target, ec);
+  if (!ec && ::ftruncate(target.Descriptor(), size_) != 0) ec = LastError();
   if (ec) return;
   target.Close(ec);
 }

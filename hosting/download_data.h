@@ -6,7 +6,10 @@
 // written, so that saving the data there is a rename; elsewhere (the system's
 // temporary folder) it is copied. A spool that is not saved is removed when the
 // DownloadData goes.
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <system_error>
@@ -29,6 +32,9 @@ class DownloadData {
   // `directory` cannot take one. The file gets the permissions a newly created file
   // would get (0666 less the umask), since it may become the target itself.
   static DownloadData CreateSpool(const std::string& directory, std::error_code& ec);
+  // The folder of `path` ("." for a bare name): where to spool a download that
+  // will be saved there, so that saving is a rename.
+  static std::string FolderOf(const std::string& path);
 
   bool IsOpen() const { return file_.IsOpen(); }
   // Where the spool lives (empty once it was saved or removed).
@@ -48,16 +54,23 @@ class DownloadData {
   // Flushes, then makes `path` hold exactly the data, replacing what it held (an older, longer
   // file keeps no bytes beyond the data). Writing must be allowed as for an
   // in-place write: a read-only file, a missing folder or a path that is a folder
-  // fail with `ec` and leave `path` as it was. A single-link regular file (or a new
-  // one) on the spool's file system is replaced by renaming the spool over it with
-  // the old file's permissions, so it holds either its old or its new content at
-  // every moment; otherwise (other file system, symbolic or hard links, another
-  // owner) the data is copied into the file itself. The spool is gone afterwards
+  // fail with `ec` and leave `path` as it was. A symbolic link is followed and
+  // stays a link; what it leads to is replaced. A single-link regular file of
+  // ours (or a new one) is replaced by a rename, with the old file's permissions:
+  // of the spool itself on the same file system, else of a full copy made beside
+  // it first; so it holds either its old or its whole new content at every moment,
+  // whatever fails (a full disk included). Only a file that a rename would change
+  // into another (hard links, another owner) or a folder we may not write is
+  // written in place, after its space was reserved. The spool is gone afterwards
   // when the rename was taken.
   void SaveAs(const std::string& path, std::error_code& ec);
 
  private:
-  bool TryReplaceByRename(const std::string& path, std::error_code& ec);
+  enum class Replacement { ByRename, InPlace, Refused };
+  static std::string FinalTarget(const std::string& path);
+  Replacement HowToReplace(const std::string& target, std::error_code& ec);
+  bool TryRename(const std::string& target, std::error_code& ec);
+  bool ReplaceThroughSibling(const std::string& target, std::error_code& ec);
   void CopyInto(const std::string& path, std::error_code& ec);
   void RemoveSpool();
 
@@ -65,6 +78,7 @@ class DownloadData {
   std::string path_;
   std::int64_t size_ = 0;  // bytes in the file
   std::vector<char> pending_;
+  std::optional<mode_t> mode_;  // of the file being replaced
 };
 
 }  // namespace pellora::hosting

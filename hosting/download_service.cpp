@@ -2,11 +2,14 @@
 
 #include <curl/curl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <limits>
 #include <map>
@@ -65,21 +68,54 @@ std::optional<DownloadStartFailure> CheckUrl(const std::string& url) {
   return std::nullopt;
 }
 
+// The local path a file:// URL names (empty for other schemes).
+std::string LocalPathOf(const std::string& url) {
+  std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
+  char* raw = nullptr;
+  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &raw, 0) != CURLUE_OK) return {};
+  const std::unique_ptr<char, CurlFree> scheme(raw);
+  if (std::string_view(scheme.get()) != "file") return {};
+  if (curl_url_get(parsed.get(), CURLUPART_PATH, &raw, CURLU_URLDECODE) != CURLUE_OK) return {};
+  const std::unique_ptr<char, CurlFree> path(raw);
+  return path.get();
+}
+
 // One download in flight.
 struct Transfer {
   std::uint64_t id = 0;
   std::string tag;
   std::weak_ptr<DownloadListener> listener;
+  const DownloadListener* owner = nullptr;  // for AbandonFor, once the listener is gone
   std::unique_ptr<CURL, EasyCleanup> easy;
   std::unique_ptr<curl_slist, SlistCleanup> headers;
   DownloadData data;
+  int output_descriptor = -1;
+  std::int64_t streamed = 0;  // bytes written to output_descriptor
   std::error_code spool_error;
   bool progress_pending = false;
+  std::string local_path;  // of a file:// URL
+  std::chrono::seconds connect_timeout{0}, stall_timeout{0};
+  char error_text[CURL_ERROR_SIZE] = {};
+
+  std::int64_t Received() const { return output_descriptor >= 0 ? streamed : data.Size(); }
 };
 
 // Only a 2xx answer is the resource (file:// has no status): not an error page,
 // nor the body of a redirection that was not followed.
 bool IsResourceStatus(long status) { return status == 0 || (status >= 200 && status < 300); }
+
+void WriteAll(int fd, std::span<const char> bytes, std::error_code& ec) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ec = {n < 0 ? errno : EIO, std::generic_category()};
+      return;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+}
 
 std::size_t WriteToSpool(char* bytes, std::size_t size, std::size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
@@ -87,10 +123,58 @@ std::size_t WriteToSpool(char* bytes, std::size_t size, std::size_t count, void*
   long status = 0;
   curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &status);
   if (!IsResourceStatus(status)) return 0;  // ends the transfer before anything is kept
-  transfer.data.Append(std::span<const char>(bytes, length), transfer.spool_error);
+  const std::span<const char> piece(bytes, length);
+  if (transfer.output_descriptor >= 0) {
+    WriteAll(transfer.output_descriptor, piece, transfer.spool_error);
+    if (!transfer.spool_error) transfer.streamed += static_cast<std::int64_t>(length);
+  } else {
+    transfer.data.Append(piece, transfer.spool_error);
+  }
   if (transfer.spool_error) return 0;  // libcurl then ends the transfer with a write error
   transfer.progress_pending = true;
   return length;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// One line that says why a finished transfer is not the resource.
+DownloadFailure DescribeFailure(const Transfer& transfer, CURLcode result, long status) {
+  using Kind = DownloadFailureKind;
+  if (transfer.spool_error) {
+    const char* what = transfer.output_descriptor >= 0 ? "cannot write the output: " : "cannot write the spool file: ";
+    return {Kind::File, 0, what + transfer.spool_error.message()};
+  }
+  const std::string detail = transfer.error_text[0] ? transfer.error_text : curl_easy_strerror(result);
+  if (result == CURLE_TOO_MANY_REDIRECTS) return {Kind::Refused, status, detail};
+  if (!IsResourceStatus(status) || result == CURLE_HTTP_RETURNED_ERROR) {
+    const std::string text = "the server answered HTTP status " + std::to_string(status);
+    if (status < 300 || status >= 400) return {Kind::Refused, status, text};
+    if (result == CURLE_UNSUPPORTED_PROTOCOL)
+      return {Kind::Refused, status, text + ", a redirection to a scheme other than http or https (not followed)"};
+    return {Kind::Refused, status, text + " (a redirection without a Location to follow)"};
+  }
+  switch (result) {
+    case CURLE_OK:
+      return {Kind::File, 0, "cannot read " + transfer.local_path + ": Is a directory"};
+    case CURLE_UNSUPPORTED_PROTOCOL:  // a redirection to another scheme
+      return {Kind::Refused, status, detail};
+    case CURLE_FILE_COULDNT_READ_FILE:
+    case CURLE_READ_ERROR:
+      return {Kind::File, 0, detail};
+    case CURLE_OPERATION_TIMEDOUT: {
+      // libcurl's text tells the low-speed limit from the connect timeout.
+      const bool connected = status != 0 || transfer.Received() > 0 || detail.find("too slow") != std::string::npos;
+      if (!connected)
+        return {Kind::Network, 0, "no connection within " + std::to_string(transfer.connect_timeout.count()) + " s"};
+      return {Kind::Network, 0,
+              "stalled: less than a byte a second for " + std::to_string(transfer.stall_timeout.count()) + " s"};
+    }
+    default:
+      return {Kind::Network, 0, detail};
+  }
 }
 
 }  // namespace
@@ -101,6 +185,7 @@ class DownloadService::Engine {
   ~Engine();
   std::optional<DownloadStartFailure> Start(const DownloadRequest& request);
   std::size_t RunningCount() const { return transfers_.size(); }
+  void AbandonFor(const DownloadListener* listener);
 
  private:
   enum class Direction { Read, Write };
@@ -175,6 +260,10 @@ std::unique_ptr<CURL, EasyCleanup> DownloadService::Engine::NewEasy(Transfer& tr
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteToSpool);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_PRIVATE, &transfer);
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, transfer.error_text);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(request.connect_timeout.count()));
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request.stall_timeout.count()));
   if (request.newest_copy) {
     curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
     if (list) list = curl_slist_append(list, "Pragma: no-cache");
@@ -191,9 +280,16 @@ std::optional<DownloadStartFailure> DownloadService::Engine::Start(const Downloa
   transfer->id = next_id_++;
   transfer->tag = request.tag;
   transfer->listener = request.listener;
-  std::error_code ec;
-  transfer->data = DownloadData::CreateSpool(request.spool_directory, ec);
-  if (ec) return DownloadStartFailure{CURLE_WRITE_ERROR, "Cannot create a spool file: " + ec.message()};
+  transfer->owner = request.listener.lock().get();
+  transfer->local_path = LocalPathOf(request.url);
+  transfer->connect_timeout = request.connect_timeout;
+  transfer->stall_timeout = request.stall_timeout;
+  transfer->output_descriptor = request.output_descriptor;
+  if (request.output_descriptor < 0) {
+    std::error_code ec;
+    transfer->data = DownloadData::CreateSpool(request.spool_directory, ec);
+    if (ec) return DownloadStartFailure{CURLE_WRITE_ERROR, "Cannot create a spool file: " + ec.message()};
+  }
   transfer->easy = NewEasy(*transfer, request);
   if (!transfer->easy) return FailureOf(CURLE_OUT_OF_MEMORY);
   if (const CURLMcode rc = curl_multi_add_handle(multi_.get(), transfer->easy.get()); rc != CURLM_OK)
@@ -313,7 +409,7 @@ void DownloadService::Engine::NotifyProgress(Transfer& transfer) {
   curl_off_t announced = -1;
   curl_easy_getinfo(transfer.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   const std::string tag = transfer.tag;
-  listener->OnDownloadProgress(tag, SaturateToInt32(transfer.data.Size()), SaturateToInt32(announced));
+  listener->OnDownloadProgress(tag, SaturateToInt32(transfer.Received()), SaturateToInt32(announced));
 }
 
 void DownloadService::Engine::Complete(CURL* easy, CURLcode result) {
@@ -322,15 +418,22 @@ void DownloadService::Engine::Complete(CURL* easy, CURLcode result) {
   auto node = transfers_.extract(finished->id);
   if (node.empty()) return;
   const std::unique_ptr<Transfer> transfer = std::move(node.mapped());
-  curl_multi_remove_handle(multi_.get(), easy);
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-  if (!transfer->spool_error) transfer->data.Flush(transfer->spool_error);
-  const bool succeeded = result == CURLE_OK && IsResourceStatus(status) && !transfer->spool_error;
+  if (!transfer->spool_error && transfer->data.IsOpen()) transfer->data.Flush(transfer->spool_error);
+  // libcurl reads a folder named by a file:// URL as an empty file.
+  const bool folder = !transfer->local_path.empty() && IsFolder(transfer->local_path);
+  const bool succeeded = result == CURLE_OK && IsResourceStatus(status) && !transfer->spool_error && !folder;
+  std::optional<DownloadFailure> failure;
+  if (!succeeded) failure = DescribeFailure(*transfer, result, status);
+  curl_multi_remove_handle(multi_.get(), easy);
   const auto listener = transfer->listener.lock();
   if (!listener) return;
-  if (!succeeded) return listener->OnDownloadComplete(transfer->tag, DownloadData(), 0, false);
-  const std::int32_t total = SaturateToInt32(transfer->data.Size());
+  if (failure) {
+    listener->OnDownloadFailed(transfer->tag, *failure);
+    return listener->OnDownloadComplete(transfer->tag, DownloadData(), 0, false);
+  }
+  const std::int32_t total = SaturateToInt32(transfer->Received());
   listener->OnDownloadComplete(transfer->tag, std::move(transfer->data), total, true);
 }
 
@@ -339,6 +442,13 @@ void DownloadService::Engine::Abandon(std::uint64_t id) {
   if (found == transfers_.end()) return;
   curl_multi_remove_handle(multi_.get(), found->second->easy.get());
   transfers_.erase(found);
+}
+
+void DownloadService::Engine::AbandonFor(const DownloadListener* listener) {
+  std::vector<std::uint64_t> ids;
+  for (const auto& [id, transfer] : transfers_)
+    if (transfer->owner == listener) ids.push_back(id);
+  for (const std::uint64_t id : ids) Abandon(id);
 }
 
 std::int32_t SaturateToInt32(std::int64_t count) {
@@ -356,5 +466,7 @@ std::optional<DownloadStartFailure> DownloadService::Start(const DownloadRequest
 }
 
 std::size_t DownloadService::RunningCount() const { return engine_->RunningCount(); }
+
+void DownloadService::AbandonFor(const DownloadListener* listener) { engine_->AbandonFor(listener); }
 
 }  // namespace pellora::hosting

@@ -12,6 +12,7 @@
 //
 // This is the only part of the platform that uses libcurl; it is a target of its
 // own so that a library without downloads never links it.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,11 +31,29 @@ std::int32_t SaturateToInt32(std::int64_t count);
 // How the data of a completion is handed over. A byte array is the only kind.
 enum class DownloadResultKind : int { ByteArray = 2 };
 
+// What kind of fault ended a download, for hosts that tell people why.
+enum class DownloadFailureKind {
+  Network,  // no connection, a timeout, a transfer cut short, a TLS failure
+  Refused,  // the server answered with an error status or a redirection not followed
+  File,     // the source file (file://) or the spool could not be read or written
+};
+
+// Why a download failed: the kind, the server's HTTP status where it answered
+// one (else 0), and one line of description.
+struct DownloadFailure {
+  DownloadFailureKind kind = DownloadFailureKind::Network;
+  long http_status = 0;
+  std::string description;
+};
+
 // Receives the notifications of the downloads started for it. Totals and counts
 // are 32-bit and saturate at 2,147,483,647.
 class DownloadListener {
  public:
   virtual ~DownloadListener() = default;
+  // Why the download failed; sent just before its failed completion. A listener
+  // that does not tell anyone why may leave it out.
+  virtual void OnDownloadFailed(const std::string& /*tag*/, const DownloadFailure& /*failure*/) {}
   // Bytes received so far, and the size the source announced (0 while it announced
   // none). Sent whenever more bytes have arrived.
   virtual void OnDownloadProgress(const std::string& tag, std::int32_t bytes_read,
@@ -59,14 +78,25 @@ struct DownloadRequest {
   // is then a rename. Falls back to the temporary folder when it cannot be used.
   std::string spool_directory;
   // Receives the notifications. The download is abandoned once the listener has
-  // gone.
+  // gone (see also AbandonFor).
   std::weak_ptr<DownloadListener> listener;
+  // A connection not made within this time fails the download, as does a transfer
+  // that receives less than a byte a second for `stall_timeout`.
+  std::chrono::seconds connect_timeout{30};
+  std::chrono::seconds stall_timeout{60};
+  // When not -1, the data is written to this descriptor as it arrives (standard
+  // output, a pipe) instead of to a spool, and a completion carries no data. A
+  // failed write there is a failure of kind File.
+  int output_descriptor = -1;
 };
 
 // Why a download could not be started: a number and its description.
 struct DownloadStartFailure {
   std::int32_t number;
   std::string description;
+  // The URL itself is unusable: malformed, or of a scheme the service does not read
+  // (libcurl's numbers 3 and 1).
+  bool BadUrl() const { return number == 1 || number == 3; }
 };
 
 class DownloadService {
@@ -86,6 +116,10 @@ class DownloadService {
 
   // Downloads started and not yet completed.
   std::size_t RunningCount() const;
+
+  // Abandons at once, without notifications, every download of `listener`, so
+  // that its socket and spool go with it. A listener calls it as it ends.
+  void AbandonFor(const DownloadListener* listener);
 
  private:
   class Engine;

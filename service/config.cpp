@@ -115,7 +115,8 @@ std::optional<Refusal> CheckName(const std::string& name, std::uint32_t line) {
 
 std::optional<Refusal> ReadStation(const toml::table& table, const std::string& base, StationConfig& station) {
   const TableReader reader(table, {"name", "url", "folder", "when", "mode", "tag", "comments", "encoded_by",
-                                   "copyright", "languages", "follow_redirects", "strict", "stall_timeout"});
+                                   "copyright", "languages", "follow_redirects", "strict", "stall_timeout",
+                                   "ca_file", "insecure"});
   if (auto refusal = reader.UnknownKey()) return refusal;
   std::string mode = "continuous";
   for (auto refusal : {reader.String("name", station.name), reader.String("url", station.url),
@@ -123,13 +124,15 @@ std::optional<Refusal> ReadStation(const toml::table& table, const std::string& 
                        reader.String("comments", station.comments), reader.String("encoded_by", station.encoded_by),
                        reader.String("copyright", station.copyright), reader.String("languages", station.languages),
                        reader.Bool("tag", station.tag), reader.Bool("follow_redirects", station.follow_redirects),
-                       reader.Bool("strict", station.strict),
+                       reader.Bool("strict", station.strict), reader.String("ca_file", station.ca_file),
+                       reader.Bool("insecure", station.insecure),
                        reader.PositiveNumber("stall_timeout", station.stall_timeout_seconds)})
     if (refusal) return refusal;
   if (auto refusal = CheckName(station.name, reader.Line())) return refusal;
   if (station.url.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a url"};
   if (station.folder.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a folder"};
   station.folder = Absolute(station.folder, base);
+  if (!station.ca_file.empty()) station.ca_file = Absolute(station.ca_file, base);
   if (mode == "split")
     return Refusal{LineOf(*table.get("mode")),
                    "mode \"split\" (one file per song) is not available in this build; use \"continuous\""};

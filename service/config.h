@@ -37,6 +37,8 @@ struct StationConfig {
   std::string comments, encoded_by, copyright, languages;
   bool follow_redirects = true;
   bool strict = false;
+  std::string ca_file;    // https: trust these authorities instead of the system's (absolute)
+  bool insecure = false;  // https: accept any certificate
   double stall_timeout_seconds = 15;
 
   bool operator==(const StationConfig&) const = default;

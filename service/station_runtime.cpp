@@ -126,6 +126,8 @@ void StationRuntime::Begin(std::time_t now) {
   settings.languages = config_.languages;
   settings.follow_redirects = config_.follow_redirects;
   settings.strict = config_.strict;
+  settings.ca_file = config_.ca_file;
+  settings.insecure = config_.insecure;
   settings.reconnect = true;
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(config_.stall_timeout_seconds * 1000));
   std::error_code ignored;

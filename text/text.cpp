@@ -181,7 +181,7 @@ std::string Utf16ToPath(std::u16string_view text) {
 }
 
 bool IsValidUtf8(std::string_view bytes) {
-  char32_t cp;
+  char32_t cp = 0;
   for (std::size_t i = 0; i < bytes.size();) {
     const std::size_t n = DecodeUtf8At(bytes, i, cp);
     if (n == 0) return false;
@@ -192,7 +192,7 @@ bool IsValidUtf8(std::string_view bytes) {
 
 bool IsMultiByteUtf8(std::string_view bytes) {
   bool multi = false;
-  char32_t cp;
+  char32_t cp = 0;
   for (std::size_t i = 0; i < bytes.size();) {
     const std::size_t n = DecodeUtf8At(bytes, i, cp);
     if (n == 0) return false;
@@ -206,7 +206,7 @@ std::u16string StreamTextToUtf16(std::string_view bytes) {
   if (!IsMultiByteUtf8(bytes)) return Latin1ToUtf16(bytes);
   std::u16string out;
   out.reserve(bytes.size());
-  char32_t cp;
+  char32_t cp = 0;
   for (std::size_t i = 0; i < bytes.size();) {
     i += DecodeUtf8At(bytes, i, cp);
     AppendUtf16(out, cp);

@@ -18,6 +18,7 @@
 #include "tests/support/icy_server.h"
 #include "tests/support/process.h"
 #include "tests/support/recorded_file.h"
+#include "tests/support/temp_path.h"
 
 namespace pellora::capture {
 namespace {
@@ -70,7 +71,7 @@ class RecordingTags : public ::testing::Test {
     control->SetEvents(&log);
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '_');
-    path = ::testing::TempDir() + "tagged_" + name + ".mp3";
+    path = pellora::testing_support::UniqueTempPath("tagged_" + name + ".mp3");
     std::filesystem::remove(path);
   }
   ~RecordingTags() override { control->Disconnect(); }

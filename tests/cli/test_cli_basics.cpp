@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
 #include "tests/support/process.h"
+#include "tests/support/station_runner.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 
+using pellora::testing_support::ReadWholeFile;
+using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
+using pellora::testing_support::TestFolder;
 
 TEST(Cli, VersionAndHelp) {
   const auto version = RunPellora("--version");
@@ -15,6 +23,63 @@ TEST(Cli, VersionAndHelp) {
   EXPECT_NE(help.output.find("Usage"), std::string::npos);
 }
 
-TEST(Cli, UnknownOptionIsAUsageError) { EXPECT_EQ(RunPellora("--no-such-option").status, 2); }
+TEST(Cli, HelpOfEverySubcommandListsTheExitStatuses) {
+  for (const char* args : {"--help", "download --help", "record --help", "tag --help"}) {
+    const auto help = RunPellora(args);
+    EXPECT_EQ(help.status, 0) << args;
+    EXPECT_NE(help.output.find("Exit status: 0 success, 1 failure, 2 usage error, 3 network failure"),
+              std::string::npos)
+        << help.output;
+  }
+}
+
+TEST(Cli, UsageErrorsNameTheSubcommandAndExitWithTwo) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"--no-such-option", "pellora: "}, {"tags --no-such-option", "pellora tags: "},
+      {"record --no-such-option", "pellora record: "}};
+  for (const auto& [args, prefix] : cases) {
+    const auto result = RunPellora(args);
+    EXPECT_EQ(result.status, 2) << args;
+    EXPECT_EQ(result.output.rfind(prefix, 0), 0u) << result.output;
+  }
+}
+
+// Whatever a subcommand fails to catch ends with one line and a failure status,
+// never an abort: here a folder whose path leaves no room for a file name in it.
+TEST(Cli, UnexpectedFailureIsALineNotACrash) {
+  pellora::testing_support::StationRunner station(pellora::cli::StationOptions{});
+  TestFolder folder("long-");
+  std::string deep = folder.Path().string();
+  while (deep.size() < 3870) deep += "/" + std::string(200, 'd');
+  deep += "/" + std::string(4069 - deep.size() - 1, 'e');
+  std::error_code ec;
+  std::filesystem::create_directories(deep, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  const auto result = RunPellora("record " + station.url() + " " + station.url() + " --duration 1 -o " + deep);
+  EXPECT_GT(result.status, 0) << result.output;
+  EXPECT_EQ(result.output.rfind("pellora record: ", 0), 0u) << result.output.substr(0, 300);
+}
+
+// `cmake --install` puts the manual pages and the completion scripts, made from
+// the built command, where man, bash and zsh look for them.
+TEST(Cli, InstallsManualPagesAndCompletions) {
+  TestFolder prefix("install-");
+  const auto install = RunCommand("cmake --install " + std::string(PELLORA_BINARY_DIR) +
+                                  " --component docs --prefix " + prefix.Path().string() + " 2>&1");
+  ASSERT_EQ(install.status, 0) << install.output;
+  const auto man = prefix.Path() / "share" / "man" / "man1";
+  for (const char* page : {"pellora.1", "pellora-record.1", "pellora-download.1", "pellora-tag.1"})
+    EXPECT_TRUE(std::filesystem::exists(man / page)) << page;
+  EXPECT_NE(ReadWholeFile(man / "pellora-download.1").find("\\-\\-timeout"), std::string::npos);
+  const auto bash = prefix.Path() / "share" / "bash-completion" / "completions" / "pellora";
+  const auto completed = RunCommand("bash -c 'source " + bash.string() +
+                                    "; COMP_WORDS=(pellora download --ti); COMP_CWORD=2; _pellora; "
+                                    "echo ${COMPREPLY[@]}; COMP_WORDS=(pellora dow); COMP_CWORD=1; "
+                                    "_pellora; echo ${COMPREPLY[@]}'");
+  EXPECT_EQ(completed.output, "--timeout\ndownload\n");
+  EXPECT_NE(ReadWholeFile(prefix.Path() / "share" / "zsh" / "site-functions" / "_pellora")
+                .find("'--timeout[seconds to wait"),
+            std::string::npos);
+}
 
 }  // namespace

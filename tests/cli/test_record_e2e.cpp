@@ -19,6 +19,7 @@
 #include "tests/support/process.h"
 #include "tests/support/recorded_file.h"
 #include "tests/support/station_runner.h"
+#include "tests/support/temp_path.h"
 
 namespace {
 
@@ -85,8 +86,7 @@ class StaticWebServer {
 class RecordCommand : public ::testing::Test {
  protected:
   RecordCommand() {
-    dir = std::filesystem::path(::testing::TempDir()) /
-          ("record_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir = pellora::testing_support::TempPathForCurrentTest("record_", "");
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
   }
@@ -407,7 +407,7 @@ TEST(ProbeCommand, AnErrorStatusGivesItsExitCodeAndStatusLine) {
 }
 
 TEST(DemoCommand, RecordsTheBuiltInStationWithTagsAndShowsThem) {
-  const std::string out = ::testing::TempDir() + "demo_test.mp3";
+  const std::string out = pellora::testing_support::UniqueTempPath("demo_test.mp3");
   const auto result = RunPellora("demo --seconds 1 -o " + out);
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_THAT(result.output, HasSubstr("$ pellora tags " + out + "\n"));

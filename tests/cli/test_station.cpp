@@ -17,6 +17,7 @@
 #include "cli/silent_frames.h"
 #include "tests/support/process.h"
 #include "tests/support/station_runner.h"
+#include "tests/support/temp_path.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST_P(FramesAtBitRate, AverageRateIsExactlyTheBitRate) {
 
 TEST_P(FramesAtBitRate, FfmpegDecodesTheStreamWithoutErrors) {
   const int kbps = GetParam();
-  const std::string path = ::testing::TempDir() + "silence_" + std::to_string(kbps) + ".mp3";
+  const std::string path = pellora::testing_support::UniqueTempPath("silence_" + std::to_string(kbps) + ".mp3");
   std::ofstream(path, std::ios::binary) << ExpectedAudio(kbps, std::size_t(kbps) * 125 * 3);
   const auto probe = RunCommand("ffprobe -v error -show_entries stream=codec_name,sample_rate,bit_rate -of csv=p=0 " +
                                 path + " 2>&1");

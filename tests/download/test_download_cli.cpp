@@ -1,6 +1,8 @@
 // `pellora download` end to end against the loopback server, and its progress line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
@@ -17,6 +19,7 @@ namespace fs = std::filesystem;
 using testing_support::HttpPeer;
 using testing_support::RunCommand;
 using testing_support::RunPellora;
+using testing_support::Spawned;
 using testing_support::ReadWholeFile;
 using testing_support::TestFolder;
 
@@ -48,21 +51,78 @@ TEST_F(DownloadCommand, QuietSaysNothingOnSuccess) {
   EXPECT_EQ(ReadWholeFile(Target()), HttpPeer::Body(5000));
 }
 
-TEST_F(DownloadCommand, FailuresExitWithOne) {
+// One line with the reason and the URL or file, and an exit status by kind.
+TEST_F(DownloadCommand, FailuresSayWhyOnOneLineAndExitByKind) {
+  std::string ended_url;
+  {
+    HttpPeer ended;
+    ended_url = ended.Url("/sized/10");
+  }
   struct Case {
-    std::string url, file, says;
+    std::string url, file;
+    int status;
+    std::string says;
   };
+  const std::string missing_folder = (folder / "none" / "x").string();
   const Case cases[] = {
-      {peer.Url("/missing"), Target(), "could not download"},
-      {peer.Url("/sized/10"), (folder / "none" / "x").string(), "could not download"},
-      {"gopher://127.0.0.1/x", Target(),
-       "Warning: 1:Error in call to BeginDownload().\r\n\r\nError Description: Unsupported protocol"},
+      {peer.Url("/missing"), Target(), 4,
+       "pellora download: " + peer.Url("/missing") + ": the server answered HTTP status 404\n"},
+      {ended_url, Target(), 3, "pellora download: " + ended_url + ": Failed to connect to 127.0.0.1 port"},
+      {peer.Url("/stall/1000"), Target(), 3, "stalled: less than a byte a second for 1 s\n"},
+      {peer.Url("/sized/10"), missing_folder, 5,
+       "pellora download: " + peer.Url("/sized/10") + ": cannot write " + missing_folder +
+           ": No such file or directory\n"},
+      {"file://" + folder.string(), Target(), 5, "Is a directory\n"},
+      {"gopher://127.0.0.1/x", Target(), 2,
+       "pellora download: gopher://127.0.0.1/x: Unsupported protocol\nRun 'pellora download --help'"},
   };
   for (const Case& c : cases) {
-    const auto result = RunPellora("download --quiet '" + c.url + "' '" + c.file + "'");
-    EXPECT_EQ(result.status, 1) << c.url;
+    const auto result = RunPellora("download --quiet --timeout 1 '" + c.url + "' '" + c.file + "'");
+    EXPECT_EQ(result.status, c.status) << c.url << "\n" << result.output;
     EXPECT_NE(result.output.find(c.says), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("Warning"), std::string::npos) << result.output;
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), c.status == 2 ? 2 : 1)
+        << result.output;
     EXPECT_FALSE(fs::exists(c.file)) << c.url;
+  }
+}
+
+TEST_F(DownloadCommand, UsageErrorsShareThePrefixAndExitWithTwo) {
+  const std::string cases[] = {"download", "download " + peer.Url("/sized/1"),
+                               "download " + peer.Url("/sized/1") + " a -o b",
+                               "download --timeout 0 " + peer.Url("/sized/1") + " a", "download --bogus x y"};
+  for (const std::string& args : cases) {
+    const auto result = RunPellora(args);
+    EXPECT_EQ(result.status, 2) << args;
+    EXPECT_EQ(result.output.rfind("pellora download: ", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find("Run 'pellora download --help' for more information.\n"), std::string::npos)
+        << result.output;
+  }
+  EXPECT_FALSE(fs::exists(folder / "a"));
+}
+
+TEST_F(DownloadCommand, DashWritesToStandardOutputAndMessagesToStderr) {
+  const std::string messages = (folder / "messages.txt").string();
+  const auto result = RunCommand(std::string(PELLORA_CLI) + " download " + peer.Url("/chunked/70000") +
+                                 " -o - 2>" + messages);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, HttpPeer::Body(70000));
+  EXPECT_NE(ReadWholeFile(messages).find("standard output: 68.4 KiB (70000 bytes) in "), std::string::npos);
+  EXPECT_FALSE(fs::exists("-"));
+}
+
+// Ctrl-C or SIGTERM in the middle of a download removes its spool file; the
+// process ends by the signal, as a shell expects.
+TEST_F(DownloadCommand, InterruptedDownloadLeavesNoSpool) {
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    Spawned download({PELLORA_CLI, "download", "--quiet", peer.Url("/stall/100000"), Target()});
+    ASSERT_TRUE(download.Started());
+    const auto spooled = [&] { return !fs::is_empty(folder); };
+    for (int i = 0; i < 1000 && !spooled(); ++i) ::usleep(10000);
+    ASSERT_TRUE(spooled()) << "no spool file appeared";
+    ::usleep(100000);  // the first bytes reach the spool
+    EXPECT_EQ(download.Signal(signal_number), signal_number);
+    EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
   }
 }
 
@@ -94,6 +154,8 @@ TEST(DownloadProgress, LineShowsBarBytesRateAndTimeLeft) {
             "[##      ]  25%  256.0 KiB / 1.0 MiB  128.0 KiB/s  ETA 0:06");
   EXPECT_EQ(FormatProgressLine(0, 1000, 0.0, 4), "[    ]   0%  0 B / 1000 B  0 B/s  ETA --:--");
   EXPECT_EQ(FormatProgressLine(1000, 1000, 1.0, 4), "[####] 100%  1000 B / 1000 B  1000 B/s  ETA 0:00");
+  // No size announced: the bytes and the rate.
+  EXPECT_EQ(FormatProgressLine(3 << 20, 0, 2.0, 4), "3.0 MiB  1.5 MiB/s");
 }
 
 }  // namespace

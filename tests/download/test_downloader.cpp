@@ -154,6 +154,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyResource", "/sized/0", {"Complete 0"}, 0, true}),
     [](const auto& info) { return info.param.name; });
 
+TEST_F(DownloaderTest, DestroyedMidDownloadAbandonsItAtOnce) {
+  const std::string file = Target("stalled.bin");
+  control->BeginDownload(peer.Url("/stall/5000"), file);
+  ASSERT_TRUE(RunUntil(loop, [&] { return !ProgressOf(file).empty(); }));
+  ASSERT_EQ(service.RunningCount(), 1u);
+  site.TerminateControl();
+  control.reset();
+  EXPECT_EQ(service.RunningCount(), 0u);
+  EXPECT_TRUE(fs::is_empty(folder)) << "the spool file stayed";
+  EXPECT_EQ(recorder.completions, 0);
+}
+
 TEST_F(DownloaderTest, ChunkedDownloadRaisesNoProgress) {
   const std::string file = Target("chunked.bin");
   Download("/chunked/300000", file);

@@ -1,9 +1,11 @@
 #include "hosting/download_data.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -102,6 +104,32 @@ TEST_P(SaveAs, WritesThroughASymbolicLink) {
   EXPECT_FALSE(ec) << ec.message();
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadWholeFile(real), "new");
+}
+
+// A write that cannot complete (a file-size limit stands in for a full disk) leaves
+// the file that a symbolic link leads to with its old content, or the whole new.
+TEST_P(SaveAs, LinkedTargetKeepsOldOrWholeNewContentWhenWritesFail) {
+  const fs::path real = fs::path(SpoolFolder()) / ("linked-" + std::to_string(::getpid()) + ".bin");
+  const fs::path link = folder / "link.bin";
+  const std::string old_content(100000, 'o'), new_content(300000, 'n');
+  std::ofstream(real, std::ios::binary) << old_content;
+  fs::create_symlink(real, link);
+  DownloadData data = Spool(folder.string(), new_content);
+  std::error_code ec;
+  data.Flush(ec);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = 200000;
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  data.SaveAs(link.string(), ec);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, saved_handler);
+  const std::string now = ReadWholeFile(real);
+  fs::remove(real);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(now == old_content || (now == new_content && !ec)) << now.size() << " bytes, " << ec.message();
 }
 
 TEST_P(SaveAs, FailsForAMissingFolderOrAFolder) {

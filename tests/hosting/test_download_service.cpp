@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -29,6 +31,10 @@ class Recorder : public DownloadListener {
     tags.push_back(tag);
     progress.push_back({bytes, total});
   }
+  void OnDownloadFailed(const std::string& tag, const DownloadFailure& why) override {
+    tags.push_back(tag);
+    failures.push_back(why);
+  }
   void OnDownloadComplete(const std::string& tag, DownloadData d, std::int32_t total,
                           bool ok) override {
     tags.push_back(tag);
@@ -46,6 +52,7 @@ class Recorder : public DownloadListener {
 
   std::vector<std::string> tags;
   std::vector<Progress> progress;
+  std::vector<DownloadFailure> failures;
   int completions = 0;
   DownloadData data;
   std::int32_t completed_total = -1;
@@ -54,10 +61,12 @@ class Recorder : public DownloadListener {
 
 class DownloadServiceTest : public ::testing::Test {
  protected:
-  std::shared_ptr<Recorder> Download(const std::string& url, bool newest_copy = true) {
+  std::shared_ptr<Recorder> Download(const std::string& url, bool newest_copy = true,
+                                     std::chrono::seconds stall_timeout = std::chrono::seconds(60)) {
     auto recorder = std::make_shared<Recorder>();
     DownloadRequest request{url, DownloadResultKind::ByteArray, "tag", newest_copy, ::testing::TempDir(),
                             recorder};
+    request.stall_timeout = stall_timeout;
     EXPECT_FALSE(service.Start(request).has_value()) << url;
     EXPECT_TRUE(RunUntil(loop, [&] { return recorder->completions > 0; })) << url;
     return recorder;
@@ -98,6 +107,7 @@ TEST_P(DownloadOutcome, NotifiesProgressThenOneCompletion) {
   if (!o.succeeded) {
     EXPECT_TRUE(r->progress.empty());
   }
+  EXPECT_EQ(r->failures.size(), o.succeeded ? 0u : 1u);
   if (o.succeeded && o.bytes > 0) {
     ASSERT_FALSE(r->progress.empty());
     EXPECT_EQ(r->progress.back().bytes, static_cast<std::int32_t>(o.bytes));
@@ -142,6 +152,61 @@ TEST_F(DownloadServiceTest, NoServerIsAFailure) {
   EXPECT_EQ(r->completed_total, 0);
 }
 
+// Each failure says what kind of fault it was, and why, in one line.
+TEST_F(DownloadServiceTest, FailuresSayWhy) {
+  std::string ended_url;
+  {
+    HttpPeer ended;
+    ended_url = ended.Url("/sized/10");
+  }
+  struct Case {
+    std::string url;
+    DownloadFailureKind kind;
+    long status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {peer.Url("/missing"), DownloadFailureKind::Refused, 404, "the server answered HTTP status 404"},
+      {peer.Url("/choices"), DownloadFailureKind::Refused, 300, "HTTP status 300 (a redirection without"},
+      {peer.Url("/redirect-to-file"), DownloadFailureKind::Refused, 302, "HTTP status 302, a redirection to a scheme other than http or https"},
+      {ended_url, DownloadFailureKind::Network, 0, "Failed to connect to 127.0.0.1 port"},
+      {peer.Url("/stall/1000"), DownloadFailureKind::Network, 0, "stalled: less than a byte a second for 1 s"},
+      {"file://" + ::testing::TempDir(), DownloadFailureKind::File, 0, "Is a directory"},
+      {"file:///no/such/file", DownloadFailureKind::File, 0, "Couldn't open file /no/such/file"},
+  };
+  for (const Case& c : cases) {
+    const auto r = Download(c.url, true, std::chrono::seconds(1));
+    ASSERT_EQ(r->failures.size(), 1u) << c.url;
+    EXPECT_FALSE(r->succeeded) << c.url;
+    EXPECT_EQ(r->failures[0].kind, c.kind) << c.url;
+    if (c.status) {
+      EXPECT_EQ(r->failures[0].http_status, c.status) << c.url;
+    }
+    EXPECT_NE(r->failures[0].description.find(c.says), std::string::npos) << r->failures[0].description;
+    EXPECT_EQ(r->failures[0].description.find('\n'), std::string::npos) << c.url;
+  }
+}
+
+TEST_F(DownloadServiceTest, StreamsToADescriptorInsteadOfASpool) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  auto recorder = std::make_shared<Recorder>();
+  DownloadRequest request{peer.Url("/sized/20000"), DownloadResultKind::ByteArray, "tag", true,
+                          ::testing::TempDir(), recorder};
+  request.output_descriptor = pipe_ends[1];
+  ASSERT_FALSE(service.Start(request).has_value());
+  ASSERT_TRUE(RunUntil(loop, [&] { return recorder->completions > 0; }));
+  ::close(pipe_ends[1]);
+  std::string streamed(30000, '\0');
+  std::size_t got = 0;
+  for (ssize_t n; (n = ::read(pipe_ends[0], streamed.data() + got, streamed.size() - got)) > 0;) got += n;
+  ::close(pipe_ends[0]);
+  EXPECT_TRUE(recorder->succeeded);
+  EXPECT_EQ(recorder->completed_total, 20000);
+  EXPECT_FALSE(recorder->data.IsOpen());
+  EXPECT_EQ(streamed.substr(0, got), HttpPeer::Body(20000));
+}
+
 struct Refusal {
   const char* url;
   std::int32_t number;
@@ -180,6 +245,17 @@ TEST_F(DownloadServiceTest, AbandonsTheDownloadsOfAListenerThatHasGone) {
   recorder.reset();
   EXPECT_TRUE(RunUntil(loop, [&] { return service.RunningCount() == 0; }));
   EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(DownloadServiceTest, AbandonForEndsAStalledDownloadAtOnce) {
+  auto recorder = std::make_shared<Recorder>();
+  DownloadRequest request{peer.Url("/stall/5000"), DownloadResultKind::ByteArray, "tag", true,
+                          ::testing::TempDir(), recorder};
+  ASSERT_FALSE(service.Start(request).has_value());
+  ASSERT_TRUE(RunUntil(loop, [&] { return !recorder->progress.empty(); }));
+  service.AbandonFor(recorder.get());
+  EXPECT_EQ(service.RunningCount(), 0u);
+  EXPECT_EQ(recorder->completions, 0);
 }
 
 TEST(DownloadCounts, SaturateAtTheLargest32BitNumber) {

@@ -19,6 +19,7 @@ when = ["Mon,Wed 20:00-22:00", "Fri 23:00-01:00"]
 tag = true
 comments = "kept"
 stall_timeout = 5
+ca_file = "ca.pem"
 [[station]]
 name = "All day"
 url = "http://radio.example:8000/other"
@@ -37,6 +38,7 @@ folder = "/srv/all"
   EXPECT_TRUE(evening.tag);
   EXPECT_EQ(evening.comments, "kept");
   EXPECT_EQ(evening.stall_timeout_seconds, 5);
+  EXPECT_EQ(evening.ca_file, "/etc/pellora/ca.pem");
   EXPECT_TRUE(config.stations[1].schedule.always);
   EXPECT_EQ(config.stations[1].folder, "/srv/all");
   EXPECT_FALSE(config.stations[0] == config.stations[1]);
@@ -53,6 +55,7 @@ TEST(ServiceConfig, RefusesABadFileWithTheLineAndTheReason) {
       {station + "stall_timeout = 0\n", "c.toml:5: stall_timeout must be a number of seconds above 0"},
       {station + "mode = \"split\"\n", "c.toml:5: mode \"split\""},
       {station + "colour = 1\n", "c.toml:5: unknown key \"colour\""},
+      {station + "insecure = 1\n", "c.toml:5: insecure must be true or false"},
       {"[[station]]\nname = \"A\"\nfolder = \"r\"\n", "c.toml:1: station \"A\" needs a url"},
       {"[[station]]\nname = \"a/b\"\nurl = \"u\"\nfolder = \"r\"\n", "c.toml:1: the name holds a control character"},
       {station + station, "c.toml:5: two stations are named \"A\""},

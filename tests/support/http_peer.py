@@ -4,6 +4,7 @@ Prints the port it listens on (127.0.0.1 only), then serves until terminated:
   /sized/N          N bytes with a Content-Length
   /chunked/N        N bytes in chunked transfer coding, no size announced
   /slow/N           like /sized/N, in 16 KiB pieces with short pauses
+  /stall/N          announces 2N bytes, sends N, then nothing until the client leaves
   /missing          404 with an HTML error page
   /redirect/N       302 to /sized/N
   /redirect-to-file 302 to file:///etc/hostname (must be refused)
@@ -34,6 +35,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         kind, n = parts[0], int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0
         if kind in ("sized", "slow"):
             self.send_sized(body(n), pause=0.01 if kind == "slow" else 0)
+        elif kind == "stall":
+            self.send_stalled(body(2 * n)[:n], 2 * n)
         elif kind == "chunked":
             self.send_chunked(body(n))
         elif kind == "redirect":
@@ -67,6 +70,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             if pause:
                 time.sleep(pause)
+
+    def send_stalled(self, data, announced):
+        self.send_response(200)
+        self.send_header("Content-Length", str(announced))
+        self.end_headers()
+        self.wfile.write(data)
+        self.wfile.flush()
+        # Holds the connection open, sending nothing, until the client closes it.
+        self.connection.recv(1)
 
     def send_chunked(self, data):
         self.send_response(200)

@@ -1,10 +1,17 @@
 #pragma once
 // Running a command (the built pellora binary, an independent tool) from a test.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace pellora::testing_support {
 
@@ -28,5 +35,44 @@ inline CommandResult RunCommand(const std::string& command) {
 inline CommandResult RunPellora(const std::string& args) {
   return RunCommand(std::string(PELLORA_CLI) + " " + args + " 2>&1");
 }
+
+// A command run in the background (no shell; its output goes to /dev/null),
+// killed when the object goes if it is still running.
+class Spawned {
+ public:
+  explicit Spawned(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Spawned() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Spawned(const Spawned&) = delete;
+  Spawned& operator=(const Spawned&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // Sends `signal_number` and waits for the end: the signal that ended the
+  // process, 0 when it exited by itself, -1 when it could not be waited for.
+  int Signal(int signal_number) {
+    ::kill(pid_, signal_number);
+    int raw = 0;
+    const pid_t waited = ::waitpid(pid_, &raw, 0);
+    pid_ = -1;
+    if (waited <= 0) return -1;
+    return WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
 
 }  // namespace pellora::testing_support
