@@ -38,7 +38,7 @@ std::string BuildCueSheet(std::string_view file_name, std::string_view station, 
   if (!station.empty()) sheet += "TITLE " + Quoted(station) + "\n";
   sheet += "FILE " + Quoted(file_name) + " " + FileType(file_name) + "\n";
   for (std::size_t i = 0; i < std::min(tracks.size(), kMaxTracks); ++i) {
-    char number[8];
+    char number[24];  // room for any size_t, though a sheet stops at 99 tracks
     std::snprintf(number, sizeof number, "%02zu", i + 1);
     sheet += std::string("  TRACK ") + number + " AUDIO\n";
     sheet += "    TITLE " + Quoted(tracks[i].title) + "\n";
