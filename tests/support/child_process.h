@@ -2,12 +2,9 @@
 // A server a test starts (stunnel, nginx ...): spawned with its output discarded,
 // ended with SIGTERM when the object goes. `WaitForPort` waits until it listens.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,35 +13,14 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/process.h"
 
 namespace pellora::testing_support {
 
-class ChildProcess {
+// A server ends by SIGTERM, so that it can remove what it made.
+class ChildProcess : public Spawned {
  public:
-  explicit ChildProcess(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~ChildProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
+  explicit ChildProcess(const std::vector<std::string>& args) : Spawned(args, SIGTERM) {}
 };
 
 // A port on 127.0.0.1 that was free a moment ago.

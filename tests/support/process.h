@@ -40,7 +40,9 @@ inline CommandResult RunPellora(const std::string& args) {
 // killed when the object goes if it is still running.
 class Spawned {
  public:
-  explicit Spawned(const std::vector<std::string>& args) {
+  // `stop_signal` ends the command when the object goes; a name without a slash
+  // is looked up in PATH.
+  explicit Spawned(const std::vector<std::string>& args, int stop_signal = SIGKILL) : stop_signal_(stop_signal) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -48,12 +50,12 @@ class Spawned {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Spawned() {
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
+    ::kill(pid_, stop_signal_);
     ::waitpid(pid_, nullptr, 0);
   }
   Spawned(const Spawned&) = delete;
@@ -73,6 +75,7 @@ class Spawned {
 
  private:
   pid_t pid_ = -1;
+  int stop_signal_;
 };
 
 }  // namespace pellora::testing_support
