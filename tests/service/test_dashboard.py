@@ -2,6 +2,7 @@
 the page of `pellora serve`, sees the station and its live title change, presses
 Stop and Start, plays nothing but finds a player for the saved recording, fits a
 phone's width, and keeps screenshots (desktop and phone) as test artefacts."""
+import datetime
 import os
 import pathlib
 import re
@@ -12,6 +13,8 @@ import pytest
 
 PELLORA = os.environ["PELLORA_CLI"]
 ARTEFACTS = pathlib.Path(os.environ.get("PELLORA_ARTEFACTS", "."))
+# A weekday two days from now: the evening window is closed whenever the test runs.
+LATER_DAY = ["Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"][(datetime.datetime.now().weekday() + 2) % 7]
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync", "--no-first-run", "--window-size=1280,900"]
 
@@ -32,7 +35,7 @@ def dashboard_url(tmp_path):
     config.write_text(f'state_dir = "state"\n[[station]]\nname = "Demo"\nurl = "{station_url}"\n'
                       f'folder = "demo"\nwhen = "always"\n'
                       f'[[station]]\nname = "Evening show"\nurl = "{station_url}evening"\n'
-                      f'folder = "evening"\nwhen = "Mon,Wed 20:00-22:00"\n')
+                      f'folder = "evening"\nwhen = "{LATER_DAY} 20:00-22:00"\n')
     serve, url = launch([PELLORA, "serve", "--config", str(config), "--listen", "127.0.0.1:0"],
                         r"(http://127\.0\.0\.1:\d+/)")
     yield url
