@@ -178,7 +178,9 @@ void SplitRecorder::Name(Song& song, const std::string& stream_title) {
   if (!song.complete_start && settings_.complete_only) song.keep = false;
   if (song.keep && settings_.skip_existing) {
     std::error_code ignored;
-    if (fs::exists(fs::path(Folder(song.complete_start)) / (BaseName(song) + extension_), ignored)) song.keep = false;
+    if (fs::exists(fs::path(Folder(song.complete_start)) / (BaseName(song) + extension_), ignored) ||
+        (settings_.saved_before && settings_.saved_before(song.names.artist, song.names.title)))
+      song.keep = false;
   }
   if (!song.keep) {
     song.pending.clear();

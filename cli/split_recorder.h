@@ -23,7 +23,8 @@
 //    by the end or by a broken connection are incomplete: they go into
 //    "incomplete/" inside the folder, or nowhere with complete_only.
 //  - Songs with an empty title, titles matching `skip` or not matching `only`,
-//    and, with skip_existing, songs whose file exists already, are not saved.
+//    and, with skip_existing, songs whose file exists already (or that the
+//    host's `saved_before` knows), are not saved.
 // Everything runs on the loop's thread.
 #include <chrono>
 #include <cstdint>
@@ -58,6 +59,10 @@ struct SplitSettings {
   // `pellora record` with several streams: each station's songs go into a folder of
   // their own inside `folder`, named after the station.
   bool folder_per_station = false;
+  // With skip_existing, also asked before a song is saved: true when the host
+  // saved this song (artist and title, UTF-8) before, in a file that may have
+  // moved since (the service asks its history). Unset: only files count.
+  std::function<bool(const std::string& artist, const std::string& title)> saved_before;
 };
 
 // What the response header says of the station (bytes as received).

@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "text/text.h"
+
 namespace pellora::service {
 namespace {
 
@@ -67,6 +69,45 @@ class TableReader {
     return std::nullopt;
   }
 
+  std::optional<Refusal> Seconds(const char* key, double largest, double& out) const {
+    const toml::node* node = table_.get(key);
+    if (!node) return std::nullopt;
+    const auto value = node->value<double>();
+    if (!value || !(*value >= 0) || *value > largest)
+      return Refusal{LineOf(*node), std::string(key) + " must be a number of seconds from 0 to " +
+                                        std::to_string(int(largest))};
+    out = *value;
+    return std::nullopt;
+  }
+
+  // One text or a list of texts.
+  std::optional<Refusal> Texts(const char* key, std::vector<std::string>& out) const {
+    const toml::node* node = table_.get(key);
+    if (!node) return std::nullopt;
+    const Refusal refusal{LineOf(*node), std::string(key) + " must be a pattern or a list of patterns"};
+    if (node->is_string()) {
+      out = {node->as_string()->get()};
+      return std::nullopt;
+    }
+    const auto* list = node->as_array();
+    if (!list) return refusal;
+    for (const auto& item : *list) {
+      if (!item.is_string()) return refusal;
+      out.push_back(item.as_string()->get());
+    }
+    return std::nullopt;
+  }
+
+  // The first of `keys` given, if any.
+  const toml::node* AnyOf(std::initializer_list<const char*> keys, std::string& which) const {
+    for (const char* key : keys)
+      if (const toml::node* node = table_.get(key)) {
+        which = key;
+        return node;
+      }
+    return nullptr;
+  }
+
   std::uint32_t Line() const { return LineOf(table_); }
 
  private:
@@ -113,10 +154,40 @@ std::optional<Refusal> CheckName(const std::string& name, std::uint32_t line) {
   return std::nullopt;
 }
 
+constexpr double kMaxPadSeconds = 60;
+
+// mode = "split": the song options, refused on a continuous station.
+std::optional<Refusal> ReadSplit(const TableReader& reader, RecordingMode mode, StationConfig& station) {
+  if (mode != RecordingMode::kSplit) {
+    std::string key;
+    if (const toml::node* node = reader.AnyOf({"name_template", "pad_before", "pad_after", "only", "skip",
+                                                "skip_existing", "complete_only", "title_charset"},
+                                               key))
+      return Refusal{LineOf(*node), key + " applies to mode = \"split\" only"};
+    return std::nullopt;
+  }
+  for (auto refusal : {reader.String("name_template", station.name_template),
+                       reader.Seconds("pad_before", kMaxPadSeconds, station.pad_before),
+                       reader.Seconds("pad_after", kMaxPadSeconds, station.pad_after),
+                       reader.Texts("only", station.only), reader.Texts("skip", station.skip),
+                       reader.Bool("skip_existing", station.skip_existing),
+                       reader.Bool("complete_only", station.complete_only),
+                       reader.String("title_charset", station.title_charset)})
+    if (refusal) return refusal;
+  std::string key;
+  if (station.name_template.empty())
+    return Refusal{LineOf(*reader.AnyOf({"name_template"}, key)), "name_template must not be empty"};
+  if (!station.title_charset.empty() && !text::IsKnownCharset(station.title_charset))
+    return Refusal{LineOf(*reader.AnyOf({"title_charset"}, key)),
+                   "title_charset: unknown charset \"" + station.title_charset + "\""};
+  return std::nullopt;
+}
+
 std::optional<Refusal> ReadStation(const toml::table& table, const std::string& base, StationConfig& station) {
   const TableReader reader(table, {"name", "url", "folder", "when", "mode", "tag", "comments", "encoded_by",
                                    "copyright", "languages", "follow_redirects", "strict", "stall_timeout",
-                                   "ca_file", "insecure"});
+                                   "ca_file", "insecure", "name_template", "pad_before", "pad_after", "only",
+                                   "skip", "skip_existing", "complete_only", "title_charset"});
   if (auto refusal = reader.UnknownKey()) return refusal;
   std::string mode = "continuous";
   for (auto refusal : {reader.String("name", station.name), reader.String("url", station.url),
@@ -133,10 +204,10 @@ std::optional<Refusal> ReadStation(const toml::table& table, const std::string& 
   if (station.folder.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a folder"};
   station.folder = Absolute(station.folder, base);
   if (!station.ca_file.empty()) station.ca_file = Absolute(station.ca_file, base);
-  if (mode == "split")
-    return Refusal{LineOf(*table.get("mode")),
-                   "mode \"split\" (one file per song) is not available in this build; use \"continuous\""};
-  if (mode != "continuous") return Refusal{LineOf(*table.get("mode")), "mode must be \"continuous\""};
+  if (mode != "continuous" && mode != "split")
+    return Refusal{LineOf(*table.get("mode")), "mode must be \"continuous\" or \"split\""};
+  station.mode = mode == "split" ? RecordingMode::kSplit : RecordingMode::kContinuous;
+  if (auto refusal = ReadSplit(reader, station.mode, station)) return refusal;
   return ReadWhen(table, station);
 }
 

@@ -12,6 +12,8 @@
 //   folder = "recordings/evening"     # relative paths start at the file's folder
 //   when = "Mon,Wed 20:00-22:00"      # or "always", or a list of such texts
 //   tag = true                        # and the other `record` options below
+//   mode = "split"                    # one file per song; "continuous" (the default): one per window
+//   name_template = "{artist} - {title}"  # and the other options of `record --split`
 //
 // Unknown keys are refused, so that a misspelt option does not pass unnoticed.
 #include <chrono>
@@ -40,6 +42,13 @@ struct StationConfig {
   std::string ca_file;    // https: trust these authorities instead of the system's (absolute)
   bool insecure = false;  // https: accept any certificate
   double stall_timeout_seconds = 15;
+  // mode = "split": the options of `pellora record --split` (cli/split_recorder.h).
+  std::string name_template = "{artist} - {title}";
+  double pad_before = 0, pad_after = 0;  // seconds
+  std::vector<std::string> only, skip;   // patterns on the stream title
+  bool skip_existing = false;            // also songs the history knows, across restarts
+  bool complete_only = false;
+  std::string title_charset;
 
   bool operator==(const StationConfig&) const = default;
 };

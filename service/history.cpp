@@ -24,7 +24,20 @@ CREATE INDEX IF NOT EXISTS saved_by_window ON saved (station, window_start);
 CREATE INDEX IF NOT EXISTS saved_by_path ON saved (path);
 )sql";
 
-constexpr const char* kColumns = "id, station, path, title, window_start, started, ended, bytes";
+// Version 1 adds songs; a database of version 0 (recordings only) gains the columns.
+constexpr const char* kSongColumns = R"sql(
+BEGIN;
+ALTER TABLE saved ADD COLUMN kind TEXT NOT NULL DEFAULT 'recording';
+ALTER TABLE saved ADD COLUMN artist TEXT NOT NULL DEFAULT '';
+ALTER TABLE saved ADD COLUMN seconds REAL NOT NULL DEFAULT 0;
+ALTER TABLE saved ADD COLUMN complete INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX saved_by_song ON saved (station, title, artist);
+PRAGMA user_version = 1;
+COMMIT;
+)sql";
+
+constexpr const char* kColumns =
+    "id, station, path, title, window_start, started, ended, bytes, kind, artist, seconds, complete";
 
 // A prepared statement, finalised when it goes out of scope.
 class Statement {
@@ -42,6 +55,10 @@ class Statement {
     sqlite3_bind_int64(statement_, index, value);
     return *this;
   }
+  Statement& Bind(int index, double value) {
+    sqlite3_bind_double(statement_, index, value);
+    return *this;
+  }
   bool Step() { return statement_ && sqlite3_step(statement_) == SQLITE_ROW; }
   std::int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
   std::string Text(int column) {
@@ -49,13 +66,28 @@ class Statement {
     return text ? std::string(text, std::size_t(sqlite3_column_bytes(statement_, column))) : std::string();
   }
   SavedEntry Entry() {
-    return {Integer(0),   Text(1),          Text(2),          Text(3), std::time_t(Integer(4)),
-            std::time_t(Integer(5)), std::time_t(Integer(6)), std::uint64_t(Integer(7))};
+    return {Integer(0),
+            Text(1),
+            Text(2),
+            Text(3),
+            std::time_t(Integer(4)),
+            std::time_t(Integer(5)),
+            std::time_t(Integer(6)),
+            std::uint64_t(Integer(7)),
+            Text(8) == "song" ? SavedKind::kSong : SavedKind::kRecording,
+            Text(9),
+            sqlite3_column_double(statement_, 10),
+            Integer(11) != 0};
   }
 
  private:
   sqlite3_stmt* statement_ = nullptr;
 };
+
+std::int64_t Version(sqlite3* db) {
+  Statement version(db, "PRAGMA user_version");
+  return version.Step() ? version.Integer(0) : -1;
+}
 
 }  // namespace
 
@@ -69,7 +101,8 @@ std::unique_ptr<History> History::Open(const std::string& folder, std::string& e
   const std::string path = (std::filesystem::path(folder) / "history.sqlite").string();
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
-      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      (Version(db) == 0 && sqlite3_exec(db, kSongColumns, nullptr, nullptr, nullptr) != SQLITE_OK)) {
     error = path + ": " + (db ? sqlite3_errmsg(db) : "cannot be opened");
     sqlite3_close(db);
     return nullptr;
@@ -96,9 +129,29 @@ void History::Update(std::int64_t id, std::uint64_t bytes, const std::string& ti
   update.Step();
 }
 
+std::int64_t History::AddSong(const SavedEntry& song) {
+  Statement insert(db_,
+                   "INSERT INTO saved (station, path, title, window_start, started, ended, bytes, kind, artist, "
+                   "seconds, complete) VALUES (?, ?, ?, ?, ?, ?, ?, 'song', ?, ?, ?)");
+  insert.Bind(1, song.station).Bind(2, song.path).Bind(3, song.title).Bind(4, std::int64_t(song.window_start));
+  insert.Bind(5, std::int64_t(song.started)).Bind(6, std::int64_t(song.ended)).Bind(7, std::int64_t(song.bytes));
+  insert.Bind(8, song.artist).Bind(9, song.seconds).Bind(10, std::int64_t(song.complete));
+  insert.Step();
+  return sqlite3_last_insert_rowid(db_);
+}
+
+bool History::HasSong(const std::string& station, const std::string& artist, const std::string& title) {
+  Statement select(db_,
+                   "SELECT 1 FROM saved WHERE station = ? AND title = ? AND artist = ? AND kind = 'song' "
+                   "AND complete = 1 LIMIT 1");
+  select.Bind(1, station).Bind(2, title).Bind(3, artist);
+  return select.Step();
+}
+
 std::optional<SavedEntry> History::ForWindow(const std::string& station, std::time_t window_start) {
   Statement select(db_, (std::string("SELECT ") + kColumns +
-                         " FROM saved WHERE station = ? AND window_start = ? ORDER BY id DESC LIMIT 1")
+                         " FROM saved WHERE station = ? AND window_start = ? AND kind = 'recording' "
+                         "ORDER BY id DESC LIMIT 1")
                             .c_str());
   select.Bind(1, station).Bind(2, std::int64_t(window_start));
   if (!select.Step()) return std::nullopt;

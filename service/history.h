@@ -1,9 +1,10 @@
 #pragma once
-// The history: every recording the service saved, in an SQLite database in the
-// state folder (`history.sqlite`). It outlives the process, so that a restart in
-// the middle of a window goes on with that window's recording instead of starting
-// a second one, and the dashboard can list what was saved. Only the loop thread
-// uses it.
+// The history: every recording and every song the service saved, in an SQLite
+// database in the state folder (`history.sqlite`). It outlives the process, so
+// that a restart in the middle of a window goes on with that window's recording
+// instead of starting a second one, a split station with skip_existing does not
+// save a song twice, and the dashboard can list what was saved. Only the loop
+// thread uses it.
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -15,15 +16,22 @@ struct sqlite3;
 
 namespace pellora::service {
 
+enum class SavedKind { kRecording, kSong };
+
 struct SavedEntry {
   std::int64_t id = 0;
   std::string station;
   std::string path;
-  std::string title;            // the title playing when it began
+  std::string title;            // a recording: the title playing when it began; a song: its title
   std::time_t window_start = 0;  // the window it belongs to
   std::time_t started = 0;
   std::time_t ended = 0;  // 0 while it goes on
   std::uint64_t bytes = 0;
+  SavedKind kind = SavedKind::kRecording;
+  // Songs only.
+  std::string artist;
+  double seconds = 0;
+  bool complete = false;
 };
 
 class History {
@@ -40,6 +48,10 @@ class History {
                      std::time_t window_start, std::time_t started);
   // Its size and end; `title` fills in a title that was not known when it began.
   void Update(std::int64_t id, std::uint64_t bytes, const std::string& title, std::time_t ended);
+  // A song saved whole (ended and bytes given); returns its id.
+  std::int64_t AddSong(const SavedEntry& song);
+  // Whether the station saved this song complete before.
+  bool HasSong(const std::string& station, const std::string& artist, const std::string& title);
   // The recording already saved for a station's window, if any.
   std::optional<SavedEntry> ForWindow(const std::string& station, std::time_t window_start);
   // The newest first; `station` empty: every station.

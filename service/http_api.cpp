@@ -189,20 +189,31 @@ std::string FileUrl(Service& service, const SavedEntry& entry) {
   return url;
 }
 
+nlohmann::json SavedView(Service& service, const SavedEntry& entry) {
+  nlohmann::json view = {{"id", entry.id},
+                         {"kind", entry.kind == SavedKind::kSong ? "song" : "recording"},
+                         {"station", entry.station},
+                         {"title", entry.title},
+                         {"file", fs::path(entry.path).filename().string()},
+                         {"started", entry.started},
+                         {"ended", entry.ended},
+                         {"bytes", entry.bytes},
+                         {"url", FileUrl(service, entry)}};
+  if (entry.kind == SavedKind::kSong) {
+    view["artist"] = entry.artist;
+    view["seconds"] = entry.seconds;
+    view["complete"] = entry.complete;
+  }
+  return view;
+}
+
 Reply Songs(Service& service, const Target& target) {
   const auto station = target.query.count("station") ? target.query.at("station") : std::string();
   const int limit = Number(target.query, "limit", kDefaultPage, kLargestPage);
   const int offset = Number(target.query, "offset", 0, 1 << 30);
   nlohmann::json songs = nlohmann::json::array();
   for (const auto& entry : service.history().Recent(station, limit, offset))
-    songs.push_back({{"id", entry.id},
-                     {"station", entry.station},
-                     {"title", entry.title},
-                     {"file", fs::path(entry.path).filename().string()},
-                     {"started", entry.started},
-                     {"ended", entry.ended},
-                     {"bytes", entry.bytes},
-                     {"url", FileUrl(service, entry)}});
+    songs.push_back(SavedView(service, entry));
   const nlohmann::json page = {{"total", service.history().Count(station)}, {"offset", offset}, {"songs", songs}};
   return Json(status::ok, page.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
@@ -278,6 +289,10 @@ Reply Route(Service& service, const Request& request, const Target& target) {
 }
 
 }  // namespace
+
+std::string SavedJson(Service& service, const SavedEntry& entry) {
+  return SavedView(service, entry).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 HttpServer::Router MakeApi(Service& service) {
   return [&service](const Request& request) -> Reply {

@@ -8,11 +8,12 @@
 //   POST /api/stations/NAME/start   records now (NAME percent-encoded)
 //   POST /api/stations/NAME/stop    stops now
 //   POST /api/reload                reads the configuration file again
-//   GET  /api/songs?station=&limit=&offset=   what was saved, newest first
+//   GET  /api/songs?station=&limit=&offset=   what was saved (recordings and songs), newest first
 //   GET  /api/events                Server-Sent Events: "stations" (all, at once),
 //                                   "station" (one that changed), "tick" (bytes and
-//                                   rate of each, every second)
-//   GET  /files/NAME/FILE           a recording, only from inside that station's folder
+//                                   rate of each, every second), "song" (one saved,
+//                                   as /api/songs lists it)
+//   GET  /files/NAME/FILE           a recording or song, only from inside that station's folder
 //
 // Access: with a token (required beyond loopback) every request must carry it, as
 // "Authorization: Bearer TOKEN", the cookie set after the first "?token=TOKEN", or
@@ -26,6 +27,11 @@ namespace pellora::service {
 class Service;
 
 HttpServer::Router MakeApi(Service& service);
+
+struct SavedEntry;
+
+// A history entry as /api/songs and the "song" event show it (JSON).
+std::string SavedJson(Service& service, const SavedEntry& entry);
 
 // The dashboard page (HTML with its CSS and JavaScript).
 std::string_view DashboardPage();

@@ -40,7 +40,7 @@ std::string MetricsText(Service& service) {
   out.reserve(512 + service.stations().size() * 600);
   Family(out, "pellora_stations", "gauge", "Stations in the configuration.");
   out += "pellora_stations " + std::to_string(service.stations().size()) + "\n";
-  Family(out, "pellora_saved_recordings", "gauge", "Recordings in the history.");
+  Family(out, "pellora_saved_recordings", "gauge", "Recordings and songs in the history.");
   out += "pellora_saved_recordings " + std::to_string(service.history().Count("")) + "\n";
   PerStation(out, service, "pellora_station_recording", "gauge", "1 while the station records.",
              [](const StationRuntime& s) { return int(s.state() == StationState::kRecording); });
@@ -50,6 +50,8 @@ std::string MetricsText(Service& service) {
              [](const StationRuntime& s) { return s.rate(); });
   PerStation(out, service, "pellora_station_recordings_total", "counter", "Recordings begun since the start.",
              [](const StationRuntime& s) { return s.recordings(); });
+  PerStation(out, service, "pellora_station_songs_total", "counter", "Songs saved since the start (split stations).",
+             [](const StationRuntime& s) { return s.songs(); });
   PerStation(out, service, "pellora_station_reconnects_total", "counter", "Connections made again after a drop.",
              [](const StationRuntime& s) { return s.reconnects(); });
   Family(out, "pellora_station_errors_total", "counter", "Errors reported by the stream, by kind.");

@@ -155,8 +155,9 @@ void Service::Apply(ServiceConfig config) {
   for (std::size_t i = 0; i < config.stations.size(); ++i) {
     if (!kept[i]) {
       const std::string name = config.stations[i].name;
-      kept[i] = std::make_unique<StationRuntime>(loop_, config.stations[i], history_.get(),
-                                                 [this, name] { changed_.insert(name); });
+      kept[i] = std::make_unique<StationRuntime>(
+          loop_, config.stations[i], history_.get(), [this, name] { changed_.insert(name); },
+          [this](const SavedEntry& song) { server_->Publish("song", SavedJson(*this, song)); });
       kept[i]->Tick(now);
     }
   }
@@ -219,7 +220,9 @@ nlohmann::json StationView(const StationRuntime& station) {
       {"file", station.file()},
       {"bytes", station.bytes()},
       {"rate", station.rate()},
+      {"mode", config.mode == RecordingMode::kSplit ? "split" : "continuous"},
       {"recordings", station.recordings()},
+      {"songs", station.songs()},
       {"reconnects", station.reconnects()},
       {"errors", errors},
       {"last_error", station.last_error()},

@@ -46,12 +46,13 @@ const char* StateName(StationState state) {
 }
 
 StationRuntime::StationRuntime(hosting::EventLoop& loop, StationConfig config, History* history,
-                               std::function<void()> changed)
+                               std::function<void()> changed, std::function<void(const SavedEntry&)> song_saved)
     : cli::EventPrinter(false),
       loop_(loop),
       config_(std::move(config)),
       history_(history),
-      changed_(std::move(changed)) {}
+      changed_(std::move(changed)),
+      song_saved_(std::move(song_saved)) {}
 
 StationRuntime::~StationRuntime() { End(); }
 
@@ -130,11 +131,12 @@ void StationRuntime::Begin(std::time_t now) {
   settings.insecure = config_.insecure;
   settings.reconnect = true;
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(config_.stall_timeout_seconds * 1000));
+  if (config_.mode == RecordingMode::kSplit) settings.split = SongSettings();
   std::error_code ignored;
   std::filesystem::create_directories(config_.folder, ignored);
 
   history_id_ = 0;
-  if (history_ && in_window) {
+  if (history_ && in_window && !settings.split) {
     const auto saved = history_->ForWindow(config_.name, recording_window_);
     if (saved && std::filesystem::exists(saved->path)) {
       settings.output_file = saved->path;
@@ -189,6 +191,44 @@ void StationRuntime::End() {
   history_id_ = 0;
   file_.clear();
   title_.clear();
+  changed_();
+}
+
+cli::SplitSettings StationRuntime::SongSettings() const {
+  cli::SplitSettings split;
+  split.folder = config_.folder;
+  split.name_template = config_.name_template;
+  split.pad_before = config_.pad_before;
+  split.pad_after = config_.pad_after;
+  split.complete_only = config_.complete_only;
+  split.skip_existing = config_.skip_existing;
+  split.only = config_.only;
+  split.skip = config_.skip;
+  split.title_charset = config_.title_charset;
+  if (history_)
+    split.saved_before = [history = history_, station = config_.name](const std::string& artist,
+                                                                       const std::string& title) {
+      return history->HasSong(station, artist, title);
+    };
+  return split;
+}
+
+void StationRuntime::SongSaved(const std::string&, const cli::SavedSong& song) {
+  ++songs_;
+  SavedEntry entry;
+  entry.kind = SavedKind::kSong;
+  entry.station = config_.name;
+  entry.path = song.path;
+  entry.artist = song.artist;
+  entry.title = song.title;
+  entry.window_start = recording_window_;
+  entry.ended = std::time(nullptr);
+  entry.started = entry.ended - std::time_t(song.seconds);
+  entry.bytes = song.bytes;
+  entry.seconds = song.seconds;
+  entry.complete = song.complete;
+  if (history_) entry.id = history_->AddSong(entry);
+  song_saved_(entry);
   changed_();
 }
 

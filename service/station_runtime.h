@@ -11,6 +11,10 @@
 //  - Each window is one recording, a file named after the station and the
 //    window's start. A window that already has a recording in the history (the
 //    service was restarted during it) goes on appending to that recording.
+//  - A split station saves a run of songs instead, a file each (see
+//    cli/split_recorder.h), every one entered in the history; with
+//    skip_existing a song the history holds complete is not saved again, also
+//    after a restart and when its file was moved away.
 //  - A recorder that gave up (a refused stream, too many fruitless reconnects, a
 //    file failure) leaves the station failed; it tries again after kRetryDelay
 //    while it should still record.
@@ -35,6 +39,7 @@ class EventLoop;
 namespace pellora::service {
 
 class History;
+struct SavedEntry;
 
 enum class StationState { kWaiting, kRecording, kStopped, kFailed };
 const char* StateName(StationState state);
@@ -48,8 +53,10 @@ inline constexpr std::size_t kRateSamples = 60;
 
 class StationRuntime : private cli::EventPrinter {
  public:
-  // `changed` is called when what a viewer sees changed (state, title, file).
-  StationRuntime(hosting::EventLoop& loop, StationConfig config, History* history, std::function<void()> changed);
+  // `changed` is called when what a viewer sees changed (state, title, file);
+  // `song_saved` with every song saved, as the history holds it.
+  StationRuntime(hosting::EventLoop& loop, StationConfig config, History* history, std::function<void()> changed,
+                 std::function<void(const SavedEntry&)> song_saved);
   ~StationRuntime() override;
   StationRuntime(const StationRuntime&) = delete;
   StationRuntime& operator=(const StationRuntime&) = delete;
@@ -70,6 +77,7 @@ class StationRuntime : private cli::EventPrinter {
   std::uint64_t rate() const { return rates_.empty() ? 0 : rates_.back(); }
   const std::deque<std::uint64_t>& rates() const { return rates_; }
   std::uint64_t recordings() const { return recordings_; }
+  std::uint64_t songs() const { return songs_; }
   std::uint64_t reconnects() const { return reconnects_; }
   const std::array<std::uint64_t, 4>& errors() const { return errors_; }
   const std::string& last_error() const { return last_error_; }
@@ -83,6 +91,8 @@ class StationRuntime : private cli::EventPrinter {
              const std::string& description) override;
   void StateChanged(const std::string&) override {}
   void MetaChanged(const std::string&, const std::string&) override {}
+  void SongSaved(const std::string& url, const cli::SavedSong& song) override;
+  cli::SplitSettings SongSettings() const;
 
   void Decide(std::time_t now);
   void Begin(std::time_t now);
@@ -94,6 +104,7 @@ class StationRuntime : private cli::EventPrinter {
   StationConfig config_;
   History* history_;
   std::function<void()> changed_;
+  std::function<void(const SavedEntry&)> song_saved_;
   std::unique_ptr<cli::StreamRecorder> recorder_;
   std::optional<Interval> window_;
   bool scheduled_open_ = false;
@@ -111,6 +122,7 @@ class StationRuntime : private cli::EventPrinter {
   std::uint64_t bytes_at_sample_ = 0;
   std::deque<std::uint64_t> rates_;
   std::uint64_t recordings_ = 0;
+  std::uint64_t songs_ = 0;
   std::uint64_t reconnects_ = 0;
   std::array<std::uint64_t, 4> errors_{};
 };

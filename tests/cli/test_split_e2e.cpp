@@ -10,12 +10,10 @@
 #include <set>
 #include <sstream>
 
-#include "cli/silent_frames.h"
 #include "cli/station.h"
-#include "songs/frame_assembler.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
-#include "tests/support/recorded_file.h"
+#include "tests/support/song_file.h"
 #include "tests/support/station_runner.h"
 
 namespace {
@@ -24,11 +22,15 @@ namespace fs = std::filesystem;
 using pellora::testing_support::ReadFile;
 using pellora::testing_support::RunCommand;
 using pellora::testing_support::RunPellora;
+using pellora::testing_support::FrameAt;
+using pellora::testing_support::ParseSong;
+using pellora::testing_support::SongFile;
 using pellora::testing_support::StationRunner;
 
-constexpr int kBytesPerSecond = 16000;  // 128 kbit/s
 constexpr std::uint32_t kMetaint = 4096;
 constexpr std::uint64_t kMaxBytes = 96000;  // six titles of one second each
+
+std::uint64_t CutPosition(int n) { return pellora::testing_support::CutPosition(n, kMetaint); }
 
 pellora::cli::StationOptions Station() {
   pellora::cli::StationOptions options;
@@ -37,68 +39,6 @@ pellora::cli::StationOptions Station() {
   options.metaint = kMetaint;
   options.fast = true;
   return options;
-}
-
-// Where the stream's frame k begins, in audio bytes.
-std::uint64_t FrameStart(std::uint64_t k) {
-  static std::vector<std::uint64_t> starts{0};
-  const pellora::cli::SilentFrames frames(128);
-  while (starts.size() <= k) starts.push_back(starts.back() + frames.FrameSize(starts.size() - 1));
-  return starts[k];
-}
-
-// The frame in which audio byte `position` lies.
-std::uint64_t FrameAt(std::uint64_t position) {
-  std::uint64_t k = 0;
-  while (FrameStart(k + 1) <= position) ++k;
-  return k;
-}
-
-// The audio byte at which the metadata block announcing title change `n` falls.
-std::uint64_t CutPosition(int n) {
-  const std::uint64_t change = std::uint64_t(n) * kBytesPerSecond;
-  return (change + kMetaint - 1) / kMetaint * kMetaint;
-}
-
-// A song file: the numbers of its audio frames and what its Info frame says.
-struct SongFile {
-  std::vector<std::uint32_t> frames;
-  std::string info_tag;  // "Info" or "Xing"
-  std::uint32_t info_frames = 0;
-};
-
-std::uint32_t BigEndian(const std::string& s, std::size_t at) {
-  std::uint32_t v = 0;
-  for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(s.at(at + i));
-  return v;
-}
-
-// Parses a song file as whole frames between its tags; fails the test on any
-// byte that is not part of a whole frame.
-SongFile ParseSong(const fs::path& path) {
-  std::string bytes = ReadFile(path);
-  bytes.erase(0, pellora::testing_support::Id3v2Size(bytes));
-  if (bytes.size() >= 128 && bytes.compare(bytes.size() - 128, 3, "TAG") == 0) bytes.resize(bytes.size() - 128);
-  SongFile song;
-  for (std::size_t at = 0; at < bytes.size();) {
-    EXPECT_EQ(static_cast<unsigned char>(bytes[at]), 0xFF) << path << " at " << at;
-    const pellora::tags::mpeg::HeaderBytes header{static_cast<std::uint8_t>(bytes[at + 1]),
-                                                   static_cast<std::uint8_t>(bytes[at + 2]),
-                                                   static_cast<std::uint8_t>(bytes[at + 3])};
-    const auto length = pellora::songs::MpegFrameLength(header);
-    if (!length || at + *length > bytes.size()) {
-      ADD_FAILURE() << path << ": no whole frame at " << at;
-      break;
-    }
-    if (at == 0) {
-      song.info_tag = bytes.substr(36, 4);
-      song.info_frames = BigEndian(bytes, 44);
-    } else {
-      song.frames.push_back(BigEndian(bytes, at + 36));
-    }
-    at += *length;
-  }
-  return song;
 }
 
 std::vector<nlohmann::json> SavedEvents(const std::string& output) {

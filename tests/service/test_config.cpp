@@ -24,13 +24,26 @@ ca_file = "ca.pem"
 name = "All day"
 url = "http://radio.example:8000/other"
 folder = "/srv/all"
+[[station]]
+name = "Songs"
+url = "http://radio.example:8000/songs"
+folder = "songs"
+mode = "split"
+name_template = "{n} {title}"
+pad_before = 0.5
+pad_after = 2
+only = "*Live*"
+skip = ["*Jingle*", "News*"]
+skip_existing = true
+complete_only = true
+title_charset = "windows-1251"
 )",
                                 "pellora.toml", "/etc/pellora");
   ASSERT_TRUE(load.config) << load.error;
   const auto& config = *load.config;
   EXPECT_EQ(config.listen, "0.0.0.0:9000");
   EXPECT_EQ(config.token_file, "/etc/pellora/token");
-  ASSERT_EQ(config.stations.size(), 2u);
+  ASSERT_EQ(config.stations.size(), 3u);
   const auto& evening = config.stations[0];
   EXPECT_EQ(evening.folder, "/etc/pellora/rec/evening");
   EXPECT_EQ(evening.when, "Mon,Wed 20:00-22:00; Fri 23:00-01:00");
@@ -42,6 +55,19 @@ folder = "/srv/all"
   EXPECT_TRUE(config.stations[1].schedule.always);
   EXPECT_EQ(config.stations[1].folder, "/srv/all");
   EXPECT_FALSE(config.stations[0] == config.stations[1]);
+  EXPECT_EQ(evening.mode, pellora::service::RecordingMode::kContinuous);
+  const auto& songs = config.stations[2];
+  EXPECT_EQ(songs.mode, pellora::service::RecordingMode::kSplit);
+  EXPECT_EQ(songs.name_template, "{n} {title}");
+  EXPECT_EQ(songs.pad_before, 0.5);
+  EXPECT_EQ(songs.pad_after, 2);
+  EXPECT_EQ(songs.only, std::vector<std::string>{"*Live*"});
+  EXPECT_EQ(songs.skip, (std::vector<std::string>{"*Jingle*", "News*"}));
+  EXPECT_TRUE(songs.skip_existing);
+  EXPECT_TRUE(songs.complete_only);
+  EXPECT_EQ(songs.title_charset, "windows-1251");
+  EXPECT_EQ(config.stations[1].name_template, "{artist} - {title}");
+  EXPECT_FALSE(config.stations[1].skip_existing);
 }
 
 TEST(ServiceConfig, RefusesABadFileWithTheLineAndTheReason) {
@@ -53,7 +79,15 @@ TEST(ServiceConfig, RefusesABadFileWithTheLineAndTheReason) {
       {station + "when = [\"always\", \"Mon 20:00-21:00\"]\n", "c.toml:5: when: \"always\" stands alone"},
       {station + "tag = \"yes\"\n", "c.toml:5: tag must be true or false"},
       {station + "stall_timeout = 0\n", "c.toml:5: stall_timeout must be a number of seconds above 0"},
-      {station + "mode = \"split\"\n", "c.toml:5: mode \"split\""},
+      {station + "mode = \"songs\"\n", "c.toml:5: mode must be \"continuous\" or \"split\""},
+      {station + "skip_existing = true\n", "c.toml:5: skip_existing applies to mode = \"split\" only"},
+      {station + "mode = \"split\"\npad_before = -1\n", "c.toml:6: pad_before must be a number of seconds from 0 to 60"},
+      {station + "mode = \"split\"\npad_after = 61\n", "c.toml:6: pad_after must be a number of seconds from 0 to 60"},
+      {station + "mode = \"split\"\nonly = [\"a\", 2]\n", "c.toml:6: only must be a pattern or a list of patterns"},
+      {station + "mode = \"split\"\nskip = 3\n", "c.toml:6: skip must be a pattern or a list of patterns"},
+      {station + "mode = \"split\"\nname_template = \"\"\n", "c.toml:6: name_template must not be empty"},
+      {station + "mode = \"split\"\ntitle_charset = \"klingon\"\n", "c.toml:6: title_charset: unknown charset"},
+      {station + "mode = \"split\"\ncomplete_only = \"yes\"\n", "c.toml:6: complete_only must be true or false"},
       {station + "colour = 1\n", "c.toml:5: unknown key \"colour\""},
       {station + "insecure = 1\n", "c.toml:5: insecure must be true or false"},
       {"[[station]]\nname = \"A\"\nfolder = \"r\"\n", "c.toml:1: station \"A\" needs a url"},

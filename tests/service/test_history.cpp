@@ -1,6 +1,9 @@
 // The history database: what is saved survives reopening, and a window's recording
 // is found again.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
 
 #include "service/history.h"
 #include "tests/support/test_folder.h"
@@ -38,6 +41,60 @@ TEST(ServiceHistory, KeepsRecordingsAcrossReopeningNewestFirst) {
   EXPECT_FALSE(history->ForWindow("A", 2000));
   EXPECT_TRUE(history->Knows("/r/b1.mp3"));
   EXPECT_FALSE(history->Knows("/r/c.mp3"));
+}
+
+// A database written before songs were kept (no song columns) keeps its
+// recordings and takes songs; a song counts for skip-existing only when it was
+// saved complete by the same station.
+TEST(ServiceHistory, KeepsSongsAlsoInADatabaseOfRecordingsOnly) {
+  TestFolder folder("history-");
+  std::filesystem::create_directories(folder / "state");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder / "state/history.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE saved (id INTEGER PRIMARY KEY, station TEXT NOT NULL, path TEXT NOT NULL,"
+                         " title TEXT NOT NULL DEFAULT '', window_start INTEGER NOT NULL, started INTEGER NOT NULL,"
+                         " ended INTEGER NOT NULL DEFAULT 0, bytes INTEGER NOT NULL DEFAULT 0);"
+                         "INSERT INTO saved (station, path, window_start, started) VALUES ('A', '/r/a.mp3', 10, 11);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::string error;
+  {
+    auto history = History::Open(folder / "state", error);
+    ASSERT_TRUE(history) << error;
+    pellora::service::SavedEntry song;
+    song.station = "A";
+    song.path = "/r/Beta - Two.mp3";
+    song.artist = "Beta";
+    song.title = "Two";
+    song.window_start = 10;
+    song.bytes = 777;
+    song.seconds = 1.5;
+    song.complete = true;
+    history->AddSong(song);
+    song.path = "/r/incomplete/Gamma - Three.mp3";
+    song.artist = "Gamma";
+    song.title = "Three";
+    song.complete = false;
+    history->AddSong(song);
+  }
+  auto history = History::Open(folder / "state", error);
+  ASSERT_TRUE(history) << error;
+  EXPECT_TRUE(history->HasSong("A", "Beta", "Two"));
+  EXPECT_FALSE(history->HasSong("B", "Beta", "Two"));
+  EXPECT_FALSE(history->HasSong("A", "", "Beta - Two"));
+  EXPECT_FALSE(history->HasSong("A", "Gamma", "Three"));  // saved incomplete
+  const auto recent = history->Recent("A", 10, 0);
+  ASSERT_EQ(recent.size(), 3u);
+  EXPECT_EQ(recent[1].kind, pellora::service::SavedKind::kSong);
+  EXPECT_EQ(recent[1].bytes, 777u);
+  EXPECT_EQ(recent[1].seconds, 1.5);
+  EXPECT_TRUE(recent[1].complete);
+  EXPECT_EQ(recent[2].kind, pellora::service::SavedKind::kRecording);
+  EXPECT_EQ(recent[2].path, "/r/a.mp3");
+  // A window's recording is never one of its songs.
+  EXPECT_EQ(history->ForWindow("A", 10)->path, "/r/a.mp3");
 }
 
 TEST(ServiceHistory, ReportsAFolderThatCannotBeMade) {

@@ -1,7 +1,7 @@
 // `pellora serve` end to end: the built binary records the demo station (run in
-// this process) on schedule, answers its API and event stream, reloads on SIGHUP,
-// keeps the history across a restart, closes its files on SIGTERM, and guards its
-// HTTP side.
+// this process) on schedule, whole or split into songs, answers its API and event
+// stream, reloads on SIGHUP, keeps the history across a restart, closes its files
+// on SIGTERM, and guards its HTTP side.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,9 +11,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "cli/silent_frames.h"
 #include "tests/service/serve_client.h"
+#include "tests/support/song_file.h"
 #include "tests/support/station_runner.h"
 #include "tests/support/test_folder.h"
 
@@ -199,6 +201,108 @@ TEST_F(Serve, ARestartInsideAWindowGoesOnWithItsRecording) {
   const auto songs = Songs();
   EXPECT_EQ(songs["total"], 1);
   EXPECT_GE(songs["songs"][0]["bytes"].get<std::size_t>(), audio.size());
+}
+
+// A split station's songs, each exactly the frames of its title's span (the
+// stream starts afresh with every connection, titles change every second).
+class SplitServe : public Serve {
+ protected:
+  static constexpr std::uint32_t kMetaint = 4096;
+  static StationOptions SongStation() {
+    StationOptions options;
+    options.titles = {"Alpha - One", "Beta - Two", "Gamma - Three", "Station Jingle"};
+    options.title_seconds = 1;
+    options.metaint = kMetaint;
+    return options;
+  }
+  // The song files in the station's folder, by name.
+  std::set<std::string> SongFiles() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_.Path() / "Split"))
+      if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), folder_.Path() / "Split").string());
+    return names;
+  }
+  // The first frame of the song that title change `n` began.
+  static std::uint64_t CutFrame(int n) {
+    return pellora::testing_support::FrameAt(pellora::testing_support::CutPosition(n, kMetaint));
+  }
+  // `path` holds the frames from the cut of its title to the next cut, no more, no less.
+  static void ExpectTitleSpan(const fs::path& path) {
+    const auto song = pellora::testing_support::ParseSong(path);
+    ASSERT_FALSE(song.frames.empty()) << path;
+    int n = 1;
+    while (CutFrame(n) < song.frames.front()) ++n;
+    EXPECT_EQ(song.frames.front(), CutFrame(n)) << path;
+    EXPECT_EQ(song.frames.back() + 1, CutFrame(n + 1)) << path;
+    EXPECT_EQ(song.frames.size(), song.frames.back() - song.frames.front() + 1) << path;
+    EXPECT_EQ(path.filename().string(), SongStation().titles[std::size_t(n) % 4] + ".mp3");
+  }
+  static std::string SplitBlock(const std::string& url) {
+    return StationBlock("Split", url, "always") + "mode = \"split\"\ncomplete_only = true\nskip_existing = true\n";
+  }
+};
+
+// Songs saved as files of their own, listed by the API and pushed as events;
+// after a restart the songs the history holds are not saved again, even though
+// their files were moved away.
+TEST_F(SplitServe, SavesEverySongOnceAcrossRestarts) {
+  StationRunner songs(SongStation());
+  const std::string config = Config(SplitBlock(songs.url()));
+  std::set<std::string> first_run;
+  {
+    auto serve = Launch(config);
+    ASSERT_NE(port_, 0);
+    EventReader events(port_, "/api/events");
+    json song;
+    for (int i = 0; i < 400 && song.is_null(); ++i) {
+      const auto [name, data] = events.Next();
+      ASSERT_FALSE(name.empty()) << "the event stream ended";
+      if (name == "song") song = json::parse(data);
+    }
+    EXPECT_EQ(song["kind"], "song");
+    EXPECT_EQ(song["artist"], "Beta");
+    EXPECT_EQ(song["title"], "Two");
+    EXPECT_EQ(song["complete"], true);
+    EXPECT_EQ(song["file"], "Beta - Two.mp3");
+    const auto served = Http(port_, "GET", song["url"]);
+    EXPECT_EQ(served.status, 200);
+    EXPECT_EQ(served.body, ReadWholeFile(folder_ / "Split/Beta - Two.mp3"));
+    EXPECT_EQ(served.body.size(), song["bytes"].get<std::size_t>());
+    ASSERT_TRUE(WaitFor([&] { return Songs("?station=Split")["total"] == 2; }));
+    const auto listed = Songs("?station=Split")["songs"];
+    EXPECT_EQ(listed[0]["file"], "Gamma - Three.mp3");
+    EXPECT_EQ(listed[1], song);
+    serve->Signal(SIGTERM);
+    ASSERT_EQ(serve->Wait(), 0);
+    first_run = SongFiles();
+  }
+  ASSERT_TRUE(first_run.count("Beta - Two.mp3") && first_run.count("Gamma - Three.mp3"));
+  fs::create_directories(folder_.Path() / "archive");
+  for (const auto& name : first_run) {
+    ExpectTitleSpan(folder_.Path() / "Split" / name);
+    fs::rename(folder_.Path() / "Split" / name, folder_.Path() / "archive" / name);
+  }
+
+  // The second run hears the same songs from the start; the first new one comes after them.
+  auto serve = Launch(config);
+  ASSERT_NE(port_, 0);
+  ASSERT_TRUE(WaitFor([&] { return Songs("?station=Split")["total"] == first_run.size() + 1; }));
+  const auto metrics = Http(port_, "GET", "/metrics").body;
+  const auto total = Songs("?station=Split")["total"].get<std::size_t>();
+  const std::string counter = "pellora_station_songs_total{station=\"Split\"} ";
+  const auto at = metrics.find(counter);
+  ASSERT_NE(at, std::string::npos);
+  const auto counted = std::stoul(metrics.substr(at + counter.size()));
+  EXPECT_GE(counted, 1u);
+  EXPECT_LE(counted, total - first_run.size());
+  serve->Signal(SIGTERM);
+  ASSERT_EQ(serve->Wait(), 0);
+  const auto second_run = SongFiles();
+  ASSERT_FALSE(second_run.empty());
+  for (const auto& name : second_run) {
+    EXPECT_FALSE(first_run.count(name)) << name << " was saved again";
+    ExpectTitleSpan(folder_.Path() / "Split" / name);
+  }
 }
 
 TEST_F(Serve, ReloadChangesOnlyWhatChangedAndKeepsTheRunningConfigWhenTheFileIsBad) {
