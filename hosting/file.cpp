@@ -1,6 +1,7 @@
 #include "hosting/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
@@ -74,6 +75,15 @@ File File::CreateUnique(const std::string& folder, const std::string& prefix,
   if (f.fd_ >= 0) path = name;
   return f;
 }
+
+File File::CreateExclusive(const std::string& path, std::error_code& ec) {
+  File f;
+  f.fd_ = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+  ec = f.fd_ < 0 ? LastError() : std::error_code();
+  return f;
+}
+
+bool File::TryLockExclusive() const { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
 
 bool IsRegularFile(const std::string& path) {
   struct stat st {};

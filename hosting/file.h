@@ -53,12 +53,18 @@ class File {
   // dies before LinkAs names it, the kernel frees it and nothing is left behind. On
   // a file system without unnamed files `ec` is EOPNOTSUPP (or EISDIR, EINVAL).
   static File CreateAnonymous(const std::string& folder, std::error_code& ec);
+  // Creates the file `path`, which must not exist (O_EXCL, mode 0600).
+  static File CreateExclusive(const std::string& path, std::error_code& ec);
   // Gives an unnamed file (CreateAnonymous) the name `path`, which must not exist.
   void LinkAs(const std::string& path, std::error_code& ec) const;
   // Adopts an open descriptor (the File closes it).
   static File Adopt(int fd) { File f; f.fd_ = fd; return f; }
 
   bool IsOpen() const { return fd_ >= 0; }
+  // Takes an exclusive advisory lock (flock) without waiting: false when another
+  // open of the same file holds one. The lock ends when the file is closed, or
+  // when its process dies.
+  bool TryLockExclusive() const;
   int Descriptor() const { return fd_; }
 
   // Size of the file in bytes, or -1 with `ec` set.

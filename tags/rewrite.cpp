@@ -117,11 +117,38 @@ class TemporaryFile {
     return file_.IsOpen();
   }
 
+  // Beside the file it will replace, to be named `name` (ReplacementPathOf), and
+  // locked, so that a later process can tell a replacement left by a killed
+  // rewrite from one a live rewrite is writing.
+  bool CreateReplacement(const std::string& folder, const std::string& name, std::error_code& ec) {
+    folder_ = folder;
+    exact_name_ = name;
+    file_ = hosting::File::CreateAnonymous(folder, ec);
+    if (!file_.IsOpen()) {
+      if (ec != std::errc::operation_not_supported && ec != std::errc::is_a_directory &&
+          ec != std::errc::invalid_argument)
+        return false;
+      file_ = hosting::File::CreateExclusive(name, ec);
+      if (!file_.IsOpen()) return false;
+      path_ = name;
+      hosting::RegisterTemporary(path_);
+    }
+    return file_.TryLockExclusive();
+  }
+
   // Gives the complete file its name. `before_naming`, when given, is called with
   // the chosen name first (and again should that name be taken meanwhile).
   template <typename BeforeNaming>
   bool Name(std::error_code& ec, BeforeNaming before_naming) {
     if (!path_.empty()) return before_naming(path_);
+    if (!exact_name_.empty()) {
+      if (!before_naming(exact_name_)) return false;
+      file_.LinkAs(exact_name_, ec);
+      if (ec) return false;
+      path_ = exact_name_;
+      hosting::RegisterTemporary(path_);
+      return true;
+    }
     std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
       char unique[16];
@@ -153,7 +180,7 @@ class TemporaryFile {
 
  private:
   hosting::File file_;
-  std::string folder_, prefix_, path_;
+  std::string folder_, prefix_, exact_name_, path_;
 };
 
 // The new content of the file: head, then the old audio range, then the tail.
@@ -245,8 +272,9 @@ ReplaceResult ReplaceByRename(const hosting::File& file, const std::string& path
   std::free(resolved);
   const std::string folder = FolderOf(target);
   std::error_code ec;
+  RemoveAbandonedReplacement(target);
   TemporaryFile temp;
-  if (!temp.Create(folder, "." + target.substr(folder.size() + 1) + ".pellora-", ec) ||
+  if (!temp.CreateReplacement(folder, ReplacementPathOf(target), ec) ||
       !hosting::CopyOwnerModeAndAttributes(file, temp.file()))
     return ReplaceResult::NotHere;
   if (!WriteContent(file, temp.file(), content) || !hosting::SetFileTimes(temp.file(), times) || !temp.Name(ec))
@@ -325,6 +353,7 @@ void clsID3::RewriteFile(bool keep_tags) {
   const std::string path = text::Utf16ToPath(file_name_);
   if (path.empty()) return;
 
+  RemoveAbandonedReplacement(path);
   rolled_forward_ |= RollForward(TemporaryFolder(), path);
   hosting::FileTimes times;
   const bool exists = hosting::GetFileTimes(path, times);

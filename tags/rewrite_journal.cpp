@@ -92,6 +92,21 @@ std::optional<RewriteJournal> ReadJournal(const std::string& journal_path) {
   return journal;
 }
 
+std::string ReplacementPathOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, name_at) + "." + path.substr(name_at) + ".pellora-new.mp3";
+}
+
+void RemoveAbandonedReplacement(const std::string& path) {
+  const std::string replacement = ReplacementPathOf(path);
+  std::error_code ec;
+  const hosting::File file = hosting::File::Open(replacement, hosting::OpenMode::Read, ec);
+  // Unlocked means its writer is dead, or has just renamed it over the file and
+  // closed it: then the name is gone already and the unlink does nothing.
+  if (file.IsOpen() && file.TryLockExclusive()) ::unlink(replacement.c_str());
+}
+
 bool RollForward(const std::string& folder, const std::string& path) {
   const auto journal_path = JournalPathOf(folder, path);
   if (!journal_path) return false;

@@ -43,4 +43,14 @@ std::optional<RewriteJournal> ReadJournal(const std::string& journal_path);
 // file was rolled forward.
 bool RollForward(const std::string& folder, const std::string& path);
 
+// The name beside `path` under which a rewrite that replaces the file writes the
+// new one before renaming it over the old: ".NAME.pellora-new.mp3" in its folder.
+// The writer holds an exclusive lock on it for as long as it lives.
+std::string ReplacementPathOf(const std::string& path);
+
+// Removes the replacement beside `path` that a rewrite killed between naming it
+// and renaming it left behind; the file itself then holds its old content, whole.
+// A replacement whose writer is alive (it holds the lock) is left alone.
+void RemoveAbandonedReplacement(const std::string& path);
+
 }  // namespace pellora::tags

@@ -106,8 +106,9 @@ void clsID3::ReadTags() {
   // else counts as a file that cannot be opened.
   std::int64_t length = 0;
   const std::string path = text::Utf16ToPath(file_name_);
-  // A rewrite that an earlier process left half done is finished before anything
-  // is read.
+  // A rewrite that an earlier process left half done is finished (or its unused
+  // replacement removed) before anything is read.
+  RemoveAbandonedReplacement(path);
   rolled_forward_ |= RollForward(TemporaryFolder(), path);
   const auto file = OpenForScan(path, length, scan_error_);
   if (!file.IsOpen()) {

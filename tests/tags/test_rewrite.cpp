@@ -687,5 +687,25 @@ TEST_P(Killed, RewriteLeavesOldOrNewContent) {
 INSTANTIATE_TEST_SUITE_P(Ways, Killed, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "InPlaceWithJournal" : "ReplacedByRename"; });
 
+// A rewrite killed after naming its replacement and before renaming it leaves the
+// whole new file beside the old one: the next process to open the file removes
+// it, unless a live rewrite still holds it.
+TEST_F(RewriteTest, ReplacementLeftByAKilledRewriteIsRemovedUnlessItsWriterLives) {
+  const fs::path path = File(kV3Tag + Audio());
+  const fs::path replacement = dir_ / ".song.mp3.pellora-new.mp3";
+  std::error_code ec;
+  {
+    const auto writer = hosting::File::CreateExclusive(replacement.string(), ec);
+    ASSERT_TRUE(writer.TryLockExclusive());
+    clsID3 reader;
+    Open(reader, path);
+    EXPECT_TRUE(fs::exists(replacement)) << "a live writer's replacement was removed";
+  }
+  clsID3 reader;
+  Open(reader, path);
+  EXPECT_FALSE(fs::exists(replacement));
+  EXPECT_EQ(ReadFile(path), kV3Tag + Audio());
+}
+
 }  // namespace
 }  // namespace pellora::tags
