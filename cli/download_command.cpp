@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora download URL FILE`: one download on the command line's own loop,
 // through the container's download service. On a terminal a progress line is
 // redrawn as the data arrives; in any case one line reports the outcome, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // File names for recordings made from what a station says about itself.
 #include <string>

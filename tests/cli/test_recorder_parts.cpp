@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File names from station names, and the live status line.
 #include <gtest/gtest.h>
 

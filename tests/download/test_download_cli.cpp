@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora download` end to end against the loopback server, and its progress line.
 #include <gtest/gtest.h>
 #include <unistd.h>
