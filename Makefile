@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Pellora's entry point.  `make demo` and `make test` are all a fresh machine needs.
 BUILD        ?= build
 SANITIZE_DIR ?= build-sanitize

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The About window of the stream control: the product's name and version, its
 // pictures, and two links to the project's pages (its forum and its community

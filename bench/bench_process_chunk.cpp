@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demultiplexing of a stream body with recording off: chunks of 8 KiB and
 // 32 KiB, metadata every 16,000 bytes, delivered from memory as a socket does;
 // the body sent as it is, or in HTTP chunks of 4,096 bytes (as nginx sends it).

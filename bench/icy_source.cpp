@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fast local ICY server for the end-to-end benchmark. For each of CONNECTIONS
 // connections it reads the request, sends "ICY 200 OK" with icy-metaint 16000
 // and PERIODS periods of (16,000 audio bytes, a length byte, a title block) as

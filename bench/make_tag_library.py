@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Generates a library of tagged MP3 files for the tag-scan benchmark.
 
     make_tag_library.py OUT_DIR [COUNT]

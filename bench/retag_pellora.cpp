@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Retags one file the way `pellora tag FILE --title T [--exact-padding]` does (scan,
 // set the title, UpdateID3Tags, the padding absorbing the change unless
 // --exact-padding) and prints the seconds it took. Driven by scripts/bench-retag.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Retags one file with TagLib (open, set the ID3v2 title, save ID3v2.3) and prints
 // the seconds it took: the peer of retag_pellora in scripts/bench-retag.
 #include <taglib/id3v2tag.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Timing harness of the tag-scan benchmarks: reads every file of a library with a
 // given reader, several rounds after a warm-up round (warm page cache), and

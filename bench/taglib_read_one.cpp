@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TagLib's reader of one file, the peer of `pellora tags FILE` for start-up cost:
 // reads the tag and the audio properties of FILE and prints a few of them.
 //

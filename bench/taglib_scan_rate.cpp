@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TagLib's rate of reading the tags and audio properties of a library of MP3
 // files, as the peer of bench_tag_scan.
 //

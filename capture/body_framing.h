@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The framing of a response body, undone before the ICY demultiplexer sees it:
 //   - until the close (no length and no transfer coding): every byte is body;

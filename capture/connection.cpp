@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Connecting, the request, the socket's notifications, and disconnecting.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture/header_values.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Converting the text of a response header field to the number or flag it holds.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Look-ups in the response header and the last metadata block.
 #include <string_view>
 

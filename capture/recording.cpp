@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recording the stream's audio into a file.
 #include "capture/torvane.h"
 

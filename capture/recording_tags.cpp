@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tagging a recording file before its audio is written.
 #include "capture/torvane.h"
 #include "tags/id3.h"

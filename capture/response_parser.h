@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The response header, parsed byte by byte as it arrives, in any cutting: a status
 // line, "name:value" lines, and the empty line that ends the header. Every line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The metadata rhythm of an ICY stream body: `interval` audio bytes, one length
 // byte N, N x 16 bytes of metadata text, and again. `StreamParser` is fed the

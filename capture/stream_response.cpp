@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's response: the first-bytes test, the header, its status and
 // fields, then the body split into audio and metadata.
 #include <algorithm>

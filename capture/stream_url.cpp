@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture/stream_url.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Splitting a stream URL into the host, port and path a connection needs.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control's life cycle, its events and its plain properties.
 #include "capture/torvane.h"
 

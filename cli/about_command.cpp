@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pellora about: the About window, presented in the terminal.
 //
 // The window's texts and its two links are printed; single keys follow a link

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/chunk_watch.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A site whose controls' sockets report each chunk to the host once the control
 // has processed it. The recorder learns this way, exactly and at no cost, how many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/commands.h"
 
 #include <cstdio>
@@ -6,6 +7,7 @@
 
 #include "cli/tag_command.h"
 #include "cli/tags_command.h"
+#include "text/text.h"
 
 namespace pellora::cli {
 
@@ -25,8 +27,10 @@ void RegisterCommands(CLI::App& app, CommandList& commands) {
 }
 
 void PrintFailure(std::string_view sub, std::string_view message) {
-  std::fprintf(stderr, "pellora %.*s: %.*s\n", static_cast<int>(sub.size()), sub.data(),
-               static_cast<int>(message.size()), message.data());
+  // A message carries URLs, file names and servers' words: none reaches the
+  // terminal raw.
+  const std::string escaped = text::EscapeForTerminal(message);
+  std::fprintf(stderr, "pellora %.*s: %s\n", static_cast<int>(sub.size()), sub.data(), escaped.c_str());
 }
 
 int UsageError(std::string_view sub, std::string_view message) {

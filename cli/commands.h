@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The subcommands of pellora. Each lives in its own source and registers itself
 // in RegisterCommands (commands.cpp).

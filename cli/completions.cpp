@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora completions bash|zsh`: shell completion scripts written from the
 // command line's own definitions (subcommands, options, their descriptions), so
 // that they never drift from it. The build runs it to make the installed scripts;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/cue_recorder.h"
 
 #include <cstdio>

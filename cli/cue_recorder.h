@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `pellora record --cue`: the cue sheet of a continuous recording, NAME.cue
 // beside NAME.mp3, with a track for every title at the frame where it began.

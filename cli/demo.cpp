@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora demo`: the built-in station and a tagged recording of it, in one
 // process, so that Pellora can be seen at work without internet.
 #include <unistd.h>

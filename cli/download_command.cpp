@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora download URL FILE`: one download on the command line's own loop,
 // through the container's download service. On a terminal a progress line is
 // redrawn as the data arrives; in any case one line reports the outcome, with
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +21,7 @@
 #include "cli/commands.h"
 #include "cli/download_progress.h"
 #include "cli/exit_codes.h"
+#include "cli/file_names.h"
 #include "hosting/download_service.h"
 #include "hosting/event_loop.h"
 
@@ -127,10 +130,20 @@ int Report(const DownloadRun& run, const DownloadOptions& options) {
   return kExitOk;
 }
 
-int RunDownload(const DownloadOptions& options) {
-  if (options.Target().empty()) return UsageError(kCommand, "name the file to write: FILE or -o FILE (- for standard output)");
-  if (!options.file.empty() && !options.output.empty())
+// A folder as the target saves the download in it, under the URL's file name.
+DownloadOptions InFolder(DownloadOptions options) {
+  std::error_code ec;
+  if (options.ToStandardOutput() || !std::filesystem::is_directory(options.Target(), ec)) return options;
+  options.output = (std::filesystem::path(options.Target()) / FileNameOfUrl(options.url)).string();
+  options.file.clear();
+  return options;
+}
+
+int RunDownload(const DownloadOptions& given) {
+  if (given.Target().empty()) return UsageError(kCommand, "name the file to write: FILE or -o FILE (- for standard output)");
+  if (!given.file.empty() && !given.output.empty())
     return UsageError(kCommand, "name the file once: FILE or -o FILE, not both");
+  const DownloadOptions options = InFolder(given);
   hosting::EventLoop loop;
   int signal_number = 0;
   boost::asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
@@ -177,8 +190,8 @@ void RegisterDownloadCommand(CLI::App& app, CommandList& commands) {
   auto options = std::make_shared<DownloadOptions>();
   CLI::App* sub = app.add_subcommand("download", "Download a URL (http, https, file) into a file");
   sub->add_option("URL", options->url, "what to download")->required();
-  sub->add_option("FILE", options->file, "where to save it (replaced when it exists; - for standard output)");
-  sub->add_option("-o,--output", options->output, "where to save it, as FILE; - writes to standard output");
+  sub->add_option("FILE", options->file, "where to save it (replaced when it exists; in a folder, under the URL's file name; - for standard output)");
+  sub->add_option("-o,--output", options->output, "where to save it, as FILE; a folder keeps the URL's file name; - writes to standard output");
   sub->add_flag("-q,--quiet", options->quiet, "no progress line and no summary; failures are still reported");
   sub->add_option("--timeout", options->timeout_seconds,
                   "seconds to wait for the connection, and for the next byte once connected (default 30)")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/download_progress.h"
 
 #include <algorithm>

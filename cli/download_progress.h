@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The progress line of `pellora download`: bytes, total, rate and time left.
 #include <cstdint>

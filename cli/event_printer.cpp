@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/event_printer.h"
 
 #include <nlohmann/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `--json-events`: every event of the recorded streams as one JSON object a line on
 // stdout, e.g. {"event":"MetaChanged","meta":"StreamTitle='…';"}. Byte text is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The exit status of every pellora subcommand (documented in the README and in
 // `pellora --help`). A run with several failures exits with the first one's code.

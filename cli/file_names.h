@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // File names for recordings made from what a station says about itself.
 #include <string>
@@ -12,6 +13,12 @@ namespace pellora::cli {
 // character boundary. A station without a usable name is named after the host and
 // port of `url` ("127.0.0.1_8000"), or "stream".
 std::string SafeFileName(std::string_view station_name, std::string_view url);
+
+// The name under which a download of `url` is saved in a folder: the last segment
+// of the URL's path, percent-decoded and made safe as SafeFileName makes it
+// ("a%20b.mp3?x=1" gives "a b.mp3"); a URL without one is named after its host
+// and port, or "download".
+std::string FileNameOfUrl(std::string_view url);
 
 // Gives a file made private by an exclusive temporary-file maker the permissions
 // of an ordinary new file (0666 less the umask).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/icy_stream.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the demo station sends one listener after the response header: the silent
 // MPEG audio, with an ICY metadata block after every `metaint` audio bytes when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pellora: record internet radio, read and write ID3 tags, download URLs.
 //
 // Exit status: see cli/exit_codes.h (and the README, and `pellora --help`).

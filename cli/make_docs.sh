@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # make_docs.sh PELLORA OUT VERSION
 # Writes, from the built command itself, the manual pages (help2man over each
 # --help) and the bash and zsh completion scripts into OUT, so that neither can

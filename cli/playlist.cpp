@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/playlist.h"
 
 #include "cli/stream_answer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Reading the stream URLs out of a playlist that a station links: PLS, M3U/M3U8,
 // XSPF or ASX, told apart by the text itself. Pure and bounded: at most

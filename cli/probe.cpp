@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora probe`: connects to a stream, waits for its header and first title, and
 // prints what the station says about itself.
 #include <boost/asio/steady_timer.hpp>

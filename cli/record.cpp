@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora record`: records one or more internet-radio streams, each into a file.
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ int RunRecord(RecordCommand command) {
   RecordingSettings settings = command.settings;
   settings.title_charset = command.split_settings.title_charset;
   if (!settings.title_charset.empty() && !text::IsKnownCharset(settings.title_charset))
-    return UsageError("unknown charset " + text::EscapeForTerminal(settings.title_charset));
+    return UsageError("unknown charset " + settings.title_charset);
   if (command.split) {
     if (command.output == kStandardOutput) return UsageError("--split writes files, not -o -");
     auto& split = command.split_settings;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/record_session.h"
 
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A run of `pellora record` (or `pellora demo`): any number of streams recorded
 // concurrently on the one loop thread, each by its StreamRecorder. The run ends when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The check of every option that takes a number of seconds (`--duration`,
 // `--stall-timeout`, `--timeout`): from a least value to a year, so that 1e300,

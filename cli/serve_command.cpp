@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora serve`: the recording service (schedules, history, HTTP API, dashboard,
 // metrics) of the stations named in a configuration file.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/silent_frames.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // MPEG-1 Layer III frames of digital silence at 44.1 kHz, for the demo station.
 //

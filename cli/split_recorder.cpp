@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/split_recorder.h"
 
 #include <fcntl.h>

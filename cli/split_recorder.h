@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One file per song from a stream: `pellora record --split`, and any host that
 // wants songs (the service reuses it). Fed the stream as a Torvane demultiplexes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The built-in demo station: an ICY server on the loopback interface that serves
 // generated MPEG-1 Layer III silence with song titles in the metadata blocks, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora station`: runs the built-in demo station until SIGINT or SIGTERM.
 #include <boost/asio/signal_set.hpp>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one-line live status of `pellora record` on a terminal, with the byte and
 // time formats of `pellora download`:

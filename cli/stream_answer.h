@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What a server's answer to `record` or `probe` is: an audio stream, a playlist
 // that names streams, or something else (a web page, JSON ...), judged from its

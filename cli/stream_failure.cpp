@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/stream_failure.h"
 
 #include "text/text.h"

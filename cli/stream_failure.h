@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one-line reason and exit status of a stream that failed, for `record` and
 // `probe`: what the control reported, told with what the server really answered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/stream_recorder.h"
 
 #include <boost/asio/post.hpp>

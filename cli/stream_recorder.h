@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One stream recorded by `pellora record` (and `pellora demo`): a Torvane control
 // with the policies a person expects of a recorder on top of the control's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/tag_command.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/exit_codes.h"
 #include "cli/tags_command.h"
 #include "cli/tags_json.h"
 #include "hosting/file.h"
@@ -32,14 +34,15 @@ struct TagOptions {
 
 // The tag store creates a missing file and reports nothing, so the command checks
 // first that the file is there and readable, and names the reason when it is not.
-bool CanRead(const char* command, const std::string& path) {
+bool CanRead(const char* command, const std::string& file_name) {
+  const std::string path = text::EscapeForTerminal(file_name);
   std::error_code ec;
   // Anything else is refused before it is opened: opening a FIFO blocks.
-  if (std::filesystem::exists(path, ec) && !hosting::IsRegularFile(path)) {
+  if (std::filesystem::exists(file_name, ec) && !hosting::IsRegularFile(file_name)) {
     std::cerr << "pellora " << command << ": " << path << " is not a regular file\n";
     return false;
   }
-  const auto file = hosting::File::Open(path, hosting::OpenMode::Read, ec);
+  const auto file = hosting::File::Open(file_name, hosting::OpenMode::Read, ec);
   if (file.IsOpen()) return true;
   std::cerr << "pellora " << command << ": cannot read " << path << ": " << ec.message() << '\n';
   return false;
@@ -47,7 +50,8 @@ bool CanRead(const char* command, const std::string& path) {
 
 // Says what happened when the rewrite did not leave the file with its new content,
 // and when an interrupted earlier rewrite had to be finished first.
-bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& path) {
+bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& file_name) {
+  const std::string path = text::EscapeForTerminal(file_name);
   using Outcome = tags::clsID3::RewriteOutcome;
   if (id3.RolledForward())
     std::cerr << "pellora " << command << ": finished an interrupted earlier rewrite of " << path << '\n';
@@ -55,7 +59,7 @@ bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::stri
     case Outcome::Rewritten: return true;
     case Outcome::KeptCopy:
       std::cerr << "pellora " << command << ": writing " << path << " failed midway; its complete new content is in "
-                << id3.KeptCopyPath() << '\n';
+                << text::EscapeForTerminal(id3.KeptCopyPath()) << '\n';
       return false;
     case Outcome::TagTooLarge:
       std::cerr << "pellora " << command << ": " << path
@@ -107,7 +111,7 @@ void ApplyTrack(const std::string& track, tags::clsID3& id3) {
 // Tags one file; a file whose values would not change is not rewritten.
 int TagOne(const TagOptions& options, const std::vector<std::pair<tags::TextItem, std::string>>& items,
            const std::string& path, nlohmann::ordered_json& printed) {
-  if (!CanRead("tag", path)) return 1;
+  if (!CanRead("tag", path)) return kExitFile;
   tags::clsID3 id3;
   id3.AbsorbPadding(!options.exact_padding);
   id3.FileName(text::PathToUtf16(path));
@@ -117,7 +121,7 @@ int TagOne(const TagOptions& options, const std::vector<std::pair<tags::TextItem
   if (options.genre_id) id3.GenreID(*options.genre_id);
   if (!SameValues(before, id3)) {
     id3.UpdateID3Tags();
-    if (!ReportOutcome("tag", id3, path)) return 1;
+    if (!ReportOutcome("tag", id3, path)) return kExitFile;
     id3.RefreshID3Tags();
   }
   if (options.quiet) return 0;
@@ -160,12 +164,12 @@ std::string CheckTrack(const std::string& track) {
 }
 
 int RunStrip(const std::string& path) {
-  if (!CanRead("strip", path)) return 1;
+  if (!CanRead("strip", path)) return kExitFile;
   hosting::RemoveTemporariesOnSignals();
   tags::clsID3 id3;
   id3.FileName(text::PathToUtf16(path));
   id3.DeleteID3Tags();
-  return ReportOutcome("strip", id3, path) ? 0 : 1;
+  return ReportOutcome("strip", id3, path) ? kExitOk : kExitFile;
 }
 
 void AddItemOption(CLI::App* sub, TagOptions& options, const char* flag, tags::TextItem item, const char* help) {

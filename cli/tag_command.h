@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `pellora tag FILE [--title T] ... [--set PROPERTY=VALUE]...`: changes tag items of
 // a file and prints its tags as `pellora tags` does.

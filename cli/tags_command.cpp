@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/tags_command.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_codes.h"
 #include "cli/tags_json.h"
 #include "tags/id3.h"
 #include "text/text.h"
@@ -97,7 +99,7 @@ int RunTags(const TagsOptions& options) {
     tags::clsID3 id3;
     id3.FileName(text::PathToUtf16(path));
     if (!ScanWasRead(id3, path)) {
-      status = 1;
+      status = kExitFile;
       continue;
     }
     if (options.json_lines) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `pellora tags FILE... [--json | --json-lines] [--all]`: scans each file and prints every property of
 // its tag store.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/tags_json.h"
 
 #include <charconv>

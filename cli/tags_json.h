@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The properties of a tag store as one JSON object, for `pellora tags --json` and
 // every other subcommand that shows a file's tags.

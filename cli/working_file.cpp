@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/working_file.h"
 
 #include <sys/stat.h>

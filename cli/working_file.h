@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A file written under a temporary name beside the name it is meant for, so that
 // the person's file holds its old content until the new one is worth having:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "download/downloader.h"
 
 #include <system_error>

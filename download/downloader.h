@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `Downloader`: a control that downloads the resource at a URL into a file, through
 // its container's download service, and tells the host how it goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes, as the content of a file, through UpdateID3Tags and
 // DeleteID3Tags, and checks what must hold of any file: the rewrite succeeds on a
 // writable file, and the audio between the old tags reaches the new file byte for

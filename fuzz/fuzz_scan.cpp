@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes, as the content of a file, to the whole scan of the tag
 // store (tags, first audio frame, Xing/Info/VBRI headers), reads every MPEG
 // property, and checks what must hold of any file:

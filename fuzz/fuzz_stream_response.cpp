@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes, as a server's answer cut into arbitrary chunks, to the
 // response header parser, the body-framing decoder and the ICY demultiplexer, in
 // the order the stream control uses them. The first byte chooses the cutting.

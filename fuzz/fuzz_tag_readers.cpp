@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes, as the content of a file, to the tag store's scan: the
 // ID3v2 reader at the start, the ID3v1 and Lyrics3 readers at the end.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // An anonymous in-memory file that a fuzz target refills with each input and
 // hands to the code under test by path, as any user's file would be.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libcurl loaded when the first download starts, for programs that link this in
 // place of libcurl (the command line): its start-up then loads none of the
 // thirty-odd libraries libcurl depends on. Each function the download service

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The dialog services a container offers its controls: a modal message box, a
 // modal window, and opening an address in the user's browser.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The data of a finished download, kept in a spool file rather than in memory so
 // that a download of any size costs a few buffers, not its length.

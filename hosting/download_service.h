@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The container's asynchronous download service, on libcurl's multi-socket
 // interface joined to the host's event loop.

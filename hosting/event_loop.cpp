@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hosting/event_loop.h"
 
 namespace pellora::hosting {

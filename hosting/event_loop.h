@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The host's one event loop. Every notification of every control (socket data,
 // download progress, timers) is delivered on the thread that runs it; nothing in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Binary file access: an RAII file handle with positioned reads and writes that
 // finish short transfers, and the classification of file failures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hosting/open_url.h"
 
 #include <spawn.h>

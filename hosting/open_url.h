@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Opening a web address in the user's default browser, through xdg-open.
 //

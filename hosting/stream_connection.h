@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One connection of a socket, plain TCP or TLS over TCP: resolve (numeric hosts
 // without the resolver, whose first use starts a helper thread), connect, for TLS

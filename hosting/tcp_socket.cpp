@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hosting/tcp_socket.h"
 
 #include "hosting/event_loop.h"

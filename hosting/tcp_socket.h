@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The socket child control `WS`: a TCP (or TLS) client that connects asynchronously,
 // sends whole texts, reports received data in pieces of at most 32,767 bytes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TLS over TCP with Asio's SSL stream on OpenSSL: SNI, the peer's certificate
 // checked against the system's CA store (or a CA file) and against the host name
 // or address asked for, never a fallback to plain text.

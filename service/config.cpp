@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/config.h"
 
 #define TOML_EXCEPTIONS 0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The configuration of `pellora serve`: a TOML file naming the service's own
 // settings and the stations it records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/history.h"
 
 #include <sqlite3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The history: every recording and every song the service saved, in an SQLite
 // database in the state folder (`history.sqlite`). It outlives the process, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/http_api.h"
 
 #include <boost/beast/http/field.hpp>

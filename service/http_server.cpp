@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/http_server.h"
 
 #include <boost/asio/write.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The HTTP side of the service, on Boost.Beast over the service's own loop: each
 // connection reads one request at a time (header at most 8 KiB, body at most

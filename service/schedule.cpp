@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/schedule.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // When a station records: `always`, or weekly windows of local wall-clock time
 // such as "Mon,Wed 20:00-22:00" or "Mon-Fri 23:30-01:00" (a window whose end is not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/service.h"
 
 #include <boost/asio/ip/address.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `pellora serve`: the stations of a configuration file recorded on one loop, the
 // history, and the HTTP API with the dashboard, all on the caller's loop thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service/station_runtime.h"
 
 #include <algorithm>

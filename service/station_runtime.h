@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One station of the service while it runs: decides from its schedule (and a
 // person's start/stop) when to record, records through the command line's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "songs/cue_sheet.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A cue sheet for one continuous recording: a TRACK per title, with its
 // performer, its title and an INDEX 01 where it begins in the file, in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "songs/frame_assembler.h"
 
 #include <algorithm>

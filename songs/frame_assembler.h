@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Cuts a stream of audio bytes, fed in any pieces, into whole audio frames, so
 // that a song file can start with a whole frame and end with one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "songs/info_frame.h"
 
 #include <algorithm>

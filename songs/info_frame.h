@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The Xing/Info frame that opens an MPEG Layer III file, in the form LAME writes
 // it: a frame of the stream's own kind whose side information is all zero (so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "songs/song_naming.h"
 
 #include <algorithm>

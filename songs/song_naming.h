@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What a song is called: artist and title from the stream title, the file name
 // from a template, and the wish and ignore lists of titles.

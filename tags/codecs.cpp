@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/codecs.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The byte and text conversions that the tag readers and writers share. Pure
 // functions: bytes arrive as byte text (std::string_view, one char per byte) and

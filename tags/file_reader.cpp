@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/file_reader.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Positioned, bounds-checked reading of the file the tag store scans. Every read
 // of the readers and the scan goes through here, so no size taken from the file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/frame_search.h"
 
 #include <algorithm>

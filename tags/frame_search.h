@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The search for the first MPEG audio frame in the audio range of a file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/genres.h"
 
 #include <array>

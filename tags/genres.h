@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The genre table: the ID3v1 genre numbers 0..147, the ID3v2 refinements -2
 // ("Cover") and -1 ("Remix"), and 255 ("Unknown"). clsID3::GenreName and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // clsID3: the tag store. One object describes the tags of one audio file: its
 // ID3v1, ID3v2 and Lyrics3 items, which tag kinds it carries, and the first MPEG

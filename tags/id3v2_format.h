@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The ID3v2 tag and frame layout that the reader, the writer and the rewrite share:
 // header recognition and flags, extended headers, frame lengths and frame text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v2 reading: tag header, frame walk, frame text and the frame-to-item mapping.
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v2 building: the old tag's frames are rewritten in place from the record,
 // foreign frames are carried over, missing ones appended, and the old padding
 // length kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The tag items of the tag store, in their declared order. The list drives the
 // properties of clsID3, lookups by name and every listing (JSON, tables).

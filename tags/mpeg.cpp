@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MPEG properties of the tag store, decoded from what the scan stored.
 #include <stdexcept>
 

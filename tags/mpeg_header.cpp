@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/mpeg_header.h"
 
 namespace pellora::tags::mpeg {

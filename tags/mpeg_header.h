@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Decoding of an MPEG audio frame header. The four header bytes are, in the usual
 // notation, AAAAAAAA AAABBCCD EEEEFFGH IIJJKLMM; the first (all sync bits) is not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Bit rate, frame length and playing time of an MPEG audio stream, from its first
 // frame header and, for a variable bit rate, the frame and byte counts of its Xing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The identifiers a tag writer still has to write, in the order they are
 // appended: ID3v2 frames (id3v2_writer.cpp) and Lyrics3 v2 fields

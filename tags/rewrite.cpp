@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file rewrite behind UpdateID3Tags and DeleteID3Tags.
 //
 // The file is never left half-written by a failure that could be foreseen: the

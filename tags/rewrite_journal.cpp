@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/rewrite_journal.h"
 
 #include <sys/stat.h>

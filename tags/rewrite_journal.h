@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The journal of a rewrite that copies new content back over a file in place
 // (the way taken when the file cannot be replaced by a rename: hard links, a

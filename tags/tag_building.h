@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Building new tags from a record: the ID3v2 tag (id3v2_writer.cpp), the ID3v1
 // record and the Lyrics3 v2 block (trailer_writer.cpp). Pure functions of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/tag_locator.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Where the tags of a file lie: the ID3v2 tag (and its footer) at the front, the
 // ID3v1 record and a Lyrics3 block at the end. The scan reads the tags it finds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the tags at the end of a file: the ID3v1 record and a Lyrics3 block
 // before it. Both fill only items that are still empty, so ID3v2 values win over
 // Lyrics3 values and both win over ID3v1 values.

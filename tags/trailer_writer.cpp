@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v1 and Lyrics3 v2 building: the trailer that follows the audio.
 //
 // Both formats hold single bytes. A character beyond Latin-1 becomes "?" (one for

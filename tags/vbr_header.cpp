@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tags/vbr_header.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The Xing/Info and VBRI headers that encoders put into the first audio frame of
 // a file to describe the whole stream.

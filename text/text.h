@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Conversions between the three kinds of text Pellora handles:
 //  - byte text (std::string, one char per byte): what the network and files carry;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A minimal C host of both Pellora controls: records an internet-radio stream
  * for some seconds while downloading a file.
  *

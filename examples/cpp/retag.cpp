@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints the title and playing time of an MP3 file and, given a new title,
 // writes it into the file's tags: the tag store's C++ class.
 //   retag_cpp FILE [NEW-TITLE]

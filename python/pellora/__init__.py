@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Pellora from Python: ID3 tags, internet-radio recording and downloads.
 
     import pellora

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Loading the installed Pellora libraries and declaring their C functions.
 
 libpellora.so (tags, recording) is loaded on first use; libdownloaders.so, which

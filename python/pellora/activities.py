@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Recording a stream (Torvane, in libpellora.so) and downloading a URL
 (Downloader, in libdownloaders.so), driven by the loops of pellora.loop."""
 from __future__ import annotations

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Running the libraries' event loops: blocking, for a time, or inside asyncio.
 
 Recordings and downloads make progress only while a loop runs. Each library has

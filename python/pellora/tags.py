@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The tag store: ID3v1, ID3v2 and Lyrics3 tags of a file and its first MPEG audio frame."""
 from __future__ import annotations
 

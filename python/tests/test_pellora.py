@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Python package over the installed C API: tags read, written and stripped
 on real files with mutagen as the independent reader, errors as exceptions, a
 recording from `pellora station`, and downloads from a loopback HTTP server."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "servers/common/c_api_support.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Helpers for the C APIs of both component servers: no exception ever crosses
 // the boundary, strings go out through caller buffers, and a handle destroyed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The four entry points of a Pellora component server (libpellora.so,
  * libdownloaders.so), for hosts that load a library at run time with dlopen

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four entry points, shared by both component servers: each library links
 // this with its own ServerClasses().
 #include <cstring>

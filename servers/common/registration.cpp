@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "servers/common/registration.h"
 
 #include <dlfcn.h>

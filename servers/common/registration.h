@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The registration records of a component server: one small text file per
 // control class under $XDG_DATA_HOME/pellora/components, naming the library

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the shared entry points need from the library they are built into: its
 // control classes and its count of live objects. Each component server defines

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * downloaders.h: the C API of libdownloaders.so, the component server of the
  * Downloader control, which downloads the resource at a URL (http, https,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message box of libdownloaders' controls: the host's callback when it set
 // one (downloaders_set_message_box), a line on stderr otherwise.
 #include "servers/downloaders/host_dialogs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The dialog service of libdownloaders' controls, which only ever show a
 // message box.

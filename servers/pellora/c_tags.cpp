@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tag store behind the C API: a handle owns one clsID3; properties are
 // reached by their names, texts cross as UTF-8.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Torvane control behind the C API: a handle owns the control, its site on
 // the library's loop, and the adapter that turns its events into the host's
 // callbacks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog service and the About window functions of the C API.
 #include "servers/pellora/host_dialogs.h"
 

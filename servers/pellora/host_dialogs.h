@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The dialog service of libpellora's controls: the host's callbacks when it set
 // them (pellora_set_dialogs), the library's defaults otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event loop functions of the C API.
 #include "servers/common/c_api_support.h"
 #include "servers/pellora/pellora.h"

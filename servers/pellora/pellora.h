@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * pellora.h: the C API of libpellora.so, the component server of the stream
  * capture control Torvane and its About window.

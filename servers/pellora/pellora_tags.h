@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * pellora_tags.h: the C API of the tag store in libpellora.so. Reads, writes
  * and strips the ID3v1, ID3v2 and Lyrics3 tags of a file and reads what the

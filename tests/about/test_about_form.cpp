@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about/about_form.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Records a Torvane's events as short texts, in order, and lets a test react to
 // one from inside the handler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Runs an event loop until a condition holds or a time limit passes.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whatever the cutting of a stream into chunks, and whatever the framing of its
 // body (until the close, Content-Length, or chunks with extensions and trailers),
 // the recording, the titles (and where in the audio each begins), the audio

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Torvane on a real socket against a loopback ICY server.
 #include <netinet/in.h>
 #include <sys/socket.h>

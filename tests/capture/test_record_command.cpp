@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora record` end to end against the loopback ICY server.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

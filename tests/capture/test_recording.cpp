@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recording the audio into files: positions, state changes and file failures.
 #include <sys/stat.h>
 #include <unistd.h>

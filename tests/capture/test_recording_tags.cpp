@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tagged recordings: the stream's values in the tag items, titles in UTF-8 or
 // Latin-1, and the audio laid out after the ID3v2 tag; checked with the tag store
 // and with mutagen.

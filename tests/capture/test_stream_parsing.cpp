@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The response header, the metadata rhythm and the queries, chunk by chunk
 // through a scripted socket.
 #include <gtest/gtest.h>

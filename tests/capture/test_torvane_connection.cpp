@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control's surface, life cycle and connection, against a scripted socket.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora record`, `probe` and `demo` end to end: the built binary against the
 // demo station (run in this process) and against scripted loopback servers.
 #include <gmock/gmock.h>

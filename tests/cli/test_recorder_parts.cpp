@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File names from station names, and the live status line.
 #include <gtest/gtest.h>
 
@@ -39,6 +40,14 @@ const NameCase kNameCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Stations, SafeFileNameCase, ::testing::ValuesIn(kNameCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FileNameOfUrl, IsTheLastPathSegmentDecodedAndMadeSafe) {
+  EXPECT_EQ(FileNameOfUrl("http://h:8000/music/a%20b.mp3?x=1#top"), "a b.mp3");
+  EXPECT_EQ(FileNameOfUrl("https://h/dir/..%2F..%2Fetc%2Fpasswd"), "etc_passwd");
+  EXPECT_EQ(FileNameOfUrl("http://h/%1b%5B2J.mp3%"), "[2J.mp3%");
+  EXPECT_EQ(FileNameOfUrl("http://radio.example:8000/"), "radio.example_8000");
+  EXPECT_EQ(FileNameOfUrl("file:///"), "download");
+}
 
 TEST(ExtensionForContentType, FollowsTheAudioFormat) {
   EXPECT_EQ(ExtensionForContentType("audio/mpeg"), ".mp3");

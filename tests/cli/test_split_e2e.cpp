@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora record --split` and `--cue` end to end: the built binary against the
 // demo station, whose frame k carries k, so that every cut can be checked to the
 // frame; cue sheets are read back by cuetools.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora record --split` on a real station: MPD playing three tagged MP3 files
 // through its httpd output (LAME, with ICY titles), started by the test. Every
 // song file must decode cleanly (ffmpeg), last as long as its Info frame says

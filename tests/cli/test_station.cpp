@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo station: its MPEG frames (checked bit by bit and by ffmpeg), its metadata
 // blocks, and what listeners receive over loopback.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora tag` and `pellora strip`: the file really changes as asked, an
 // independent reader agrees, and every refusal is exit 1 (2 for usage) with one
 // line on stderr.
@@ -130,15 +131,16 @@ TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Refusals,
-    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 1, "left unchanged"},
+    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 5, "left unchanged"},
                       Refusal{"UnknownProperty", "tag SONG --set Colour=red", 2, "--set needs PROPERTY=VALUE"},
                       Refusal{"TrackNotANumber", "tag SONG --title x --track abc", 2, "--track", 2},
                       Refusal{"GenreIdBeyondAByte", "tag SONG --title x --genre-id 300", 2, "--genre-id", 2},
-                      Refusal{"MissingFile", "tag SONG.absent --title x", 1, "cannot read"},
-                      Refusal{"StripMissingFile", "strip SONG.absent", 1, "cannot read"},
-                      Refusal{"StripMissingFolderOfAbsentFile", "strip SONG.absent/x", 1, "cannot read"},
-                      Refusal{"TagFifo", "tag SONG.fifo --title x", 1, "not a regular file"},
-                      Refusal{"StripFifo", "strip SONG.fifo", 1, "not a regular file"}),
+                      Refusal{"MissingFile", "tag SONG.absent --title x", 5, "cannot read"},
+                      Refusal{"StripMissingFile", "strip SONG.absent", 5, "cannot read"},
+                      Refusal{"StripMissingFolderOfAbsentFile", "strip SONG.absent/x", 5, "cannot read"},
+                      Refusal{"TagFifo", "tag SONG.fifo --title x", 5, "not a regular file"},
+                      Refusal{"StripFifo", "strip SONG.fifo", 5, "not a regular file"},
+                      Refusal{"NameWithAnEscapeSequence", "tag SONG\x1b[2J --title x", 5, ".mp3\\x1b[2J: No such"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

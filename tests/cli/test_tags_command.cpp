@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora tags`: every property of a file's tag store, as a table or as JSON.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -130,18 +131,18 @@ TEST_F(TagsCommand, SeveralFilesGetHeadersTextIsEscapedAndNoAudioIsSaid) {
 TEST_F(TagsCommand, UnreadableFileFailsWithOneLine) {
   const std::string good = Write("ok.mp3", std::string(10, '\0'));
   const auto result = RunPellora("tags " + (dir_ / "missing.mp3").string() + " " + good);
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 5);
   EXPECT_NE(result.output.find("pellora tags: cannot read " + (dir_ / "missing.mp3").string() +
                                ": No such file or directory\n"),
             std::string::npos);
   EXPECT_NE(result.output.find("FileName         " + good), std::string::npos) << result.output;
   const auto directory = RunPellora("tags " + dir_.string());
-  EXPECT_EQ(directory.status, 1);
+  EXPECT_EQ(directory.status, 5);
   EXPECT_EQ(directory.output, "pellora tags: cannot read " + dir_.string() + ": Is a directory\n");
   const std::string fifo = (dir_ / "fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const auto special = RunPellora("tags " + fifo);  // must not wait for a writer
-  EXPECT_EQ(special.status, 1);
+  EXPECT_EQ(special.status, 5);
   EXPECT_EQ(special.output, "pellora tags: cannot read " + fifo + ": not a regular file\n");
   EXPECT_EQ(RunPellora("tags").status, 2);
 }

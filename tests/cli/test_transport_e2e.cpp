@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora record` over today's transports, end to end against real servers
 // started here on loopback: stunnel with certificates of a test-made authority
 // (openssl) and nginx as an HTTP/1.1 proxy that answers chunked, both in front of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora download` end to end against the loopback server, and its progress line.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -42,6 +43,13 @@ TEST_F(DownloadCommand, SavesTheFileAndSaysSoInOneLine) {
   EXPECT_NE(result.output.find(Target() + ": 120.6 KiB (123456 bytes) in "), std::string::npos)
       << result.output;
   EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+}
+
+TEST_F(DownloadCommand, FolderGetsTheFileUnderTheUrlsName) {
+  const auto result = RunPellora("download " + peer.Url("/sized/4321") + " -o " + folder.string());
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(ReadWholeFile((folder / "4321").string()), HttpPeer::Body(4321));
+  EXPECT_NE(result.output.find((folder / "4321").string() + ": 4.2 KiB (4321 bytes)"), std::string::npos) << result.output;
 }
 
 TEST_F(DownloadCommand, QuietSaysNothingOnSuccess) {

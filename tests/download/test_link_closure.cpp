@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download library stands alone: nothing of the stream control or the tag
 // store gets into it, and libcurl gets into nothing but the download service.
 #include <gtest/gtest.h>

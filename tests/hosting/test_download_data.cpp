@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hosting/download_data.h"
 
 #include <gtest/gtest.h>

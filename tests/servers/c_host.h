@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Small helpers of the C test hosts: checks that count, loading a library's
  * entry points, and a one-shot loopback server. */
 #ifndef PELLORA_TESTS_C_HOST_H

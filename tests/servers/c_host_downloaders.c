@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host written in C that loads libdownloaders.so at run time, finds
  * Downloader by its class identifier, downloads a file:// URL through it, and
  * checks the entry points. */

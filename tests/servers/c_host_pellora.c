@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host written in C that loads libpellora.so at run time, finds Torvane by
  * its class identifier, records a loopback station through it, drives the
  * About window, and checks the entry points. */

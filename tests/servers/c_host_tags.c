@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host written in C, linked against libpellora.so as a C program would be,
  * that reads, writes and strips the tags of real files through pellora_tags.h
  * and checks the bytes it leaves. */

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix and builds the example hosts
 # against it, once through CMake (find_package(Pellora)) and once through
 # pkg-config, then runs them against a loopback station and a file:// download.

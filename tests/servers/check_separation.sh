@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that the two component servers stay apart and export only their C API,
 # the four entry points and (libpellora) the tag store's public class:
 #   check_separation.sh LIBPELLORA LIBDOWNLOADERS

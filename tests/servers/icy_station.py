@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A one-listener ICY station on loopback for the install test.
 
 Writes its port to the file named by argv[1], serves one client a header, two

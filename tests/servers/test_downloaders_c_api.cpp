@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C API of libdownloaders.so as a C++ host links it: failures reach the
 // host as events or as the warning box, and a host may destroy a control from
 // any of its callbacks.

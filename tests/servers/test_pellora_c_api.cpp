@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C API of libpellora.so as a C++ host links it: result codes, strings out,
 // re-entrant destruction, registration records.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Tests of `pellora serve`: the built binary run as a child process (so that it
 // can be sent SIGHUP and SIGTERM), and a small blocking HTTP client over loopback.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The service's TOML configuration: what a good file gives, and every refusal
 // naming the line and the reason.
 #include <gtest/gtest.h>

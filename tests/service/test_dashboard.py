@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The dashboard in a real browser: headless Chromium (through chromedriver) opens
 the page of `pellora serve`, sees the station and its live title change, presses
 Stop and Start, plays nothing but finds a player for the saved recording, fits a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history database: what is saved survives reopening, and a window's recording
 // is found again.
 #include <gtest/gtest.h>

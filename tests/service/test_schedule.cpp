@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The weekly windows in a fixed zone (Europe/Berlin, TZ set by the test): weekdays,
 // windows over midnight, overlapping windows, and both DST changes of 2026
 // (29 March: 02:00 CET jumps to 03:00 CEST; 25 October: 03:00 CEST falls back to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pellora serve` end to end: the built binary records the demo station (run in
 // this process) on schedule, whole or split into songs, answers its API and event
 // stream, reloads on SIGHUP, keeps the history across a restart, closes its files

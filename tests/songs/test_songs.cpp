@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pure pieces of song splitting: frame boundaries in any cutting, the Info
 // frame as the tag store reads it back, song names and title patterns.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A server a test starts (stunnel, nginx ...): spawned with its output discarded,
 // ended with SIGTERM when the object goes. `WaitForPort` waits until it listens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Whole-file reads and writes for tests.
 #include <filesystem>

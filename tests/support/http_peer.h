@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The loopback HTTP server of the download tests (http_peer.py beside this file),
 // run as a child process for the life of the object.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A loopback HTTP server for the download tests.
 
 Prints the port it listens on (127.0.0.1 only), then serves until terminated:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A loopback ICY server for tests: listens on 127.0.0.1 on a free port, and for
 // every connection reads the request up to its empty line, then sends the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A loopback port on which nothing listens (the system's choice of a free one,
 // released again), for servers a test starts or for connections meant to fail.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes a certificate authority and three server certificates signed by it, for
 # the TLS tests:  make_test_ca.sh DIR
 #   DIR/ca.pem                      the authority (trust it with --ca-file)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Running a command (the built pellora binary, an independent tool) from a test.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Reading back a recording in a test: its bytes, and where its audio starts.
 #include <string>

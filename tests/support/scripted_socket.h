@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A socket whose peer is the test: it records what the control asks of it and
 // delivers exactly the notifications the test scripts, chunk by chunk.

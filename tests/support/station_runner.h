@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The demo station running on a thread of its own, for tests that talk to it over
 // loopback with blocking sockets (or through the built pellora binary).

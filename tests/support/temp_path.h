@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Temporary paths for tests. Test binaries run in parallel (several CTest jobs,
 // several build trees on one machine), so every path lies in a folder of the

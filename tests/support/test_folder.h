@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A fresh folder for the running test, removed when the test ends; and reading a
 // whole file back.

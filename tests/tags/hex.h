@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Bytes written in tests as hex pairs ("FF 00 E0") or mixed with text.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Building tag bytes and files for the tag store's tests.
 #include <unistd.h>

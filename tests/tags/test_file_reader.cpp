@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prefetched blocks of the scan's file reader: reads inside a block come from it,
 // every other read from the file, and both give the file's bytes.
 #include <gtest/gtest.h>

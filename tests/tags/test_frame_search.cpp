@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The search for the first frame and the Xing/Info/VBRI headers read from it.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v2 tags built byte by byte, read through the public entry (FileName).
 #include <gtest/gtest.h>
 

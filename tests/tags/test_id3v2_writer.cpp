@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v2 building, byte for byte.
 #include <gtest/gtest.h>
 

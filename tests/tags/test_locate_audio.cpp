@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the audio of a file lies between its tags.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame header fields, bit rate, frame size and playing time, checked against
 // exact figures.
 #include <gtest/gtest.h>

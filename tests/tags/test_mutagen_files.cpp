@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files tagged by mutagen, an independent ID3 writer: ID3v2.3 and ID3v2.4 with
 // single-byte, UTF-16 (with and without byte order mark) and UTF-8 text.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file rewrite on real files: layouts, independent readers (mutagen, ffprobe),
 // file times, and faults injected into the temporary folder and the file.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scan of a file: where it looks for the first frame, what it stores of it and
 // of its VBR header, and that it leaves nothing open.
 #include <gtest/gtest.h>

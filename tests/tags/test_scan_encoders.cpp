@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files made by a real encoder (lame): the scan must report what the encoder
 // wrote, and playing times must agree with ffprobe's.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v1 records and Lyrics3 blocks at the end of a file, alone and behind an ID3v2 tag.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ID3v1 and Lyrics3 v2 building, byte for byte.
 #include <gtest/gtest.h>
 
