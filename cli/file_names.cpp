@@ -48,28 +48,6 @@ std::string HostAndPort(std::string_view url) {
   return name;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-    if (low < 0) {
-      out += text[i];
-      continue;
-    }
-    out += char(high * 16 + low);
-    i += 2;
-  }
-  return out;
-}
-
 std::string Lower(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -89,7 +67,8 @@ std::string FileNameOfUrl(std::string_view url) {
   if (const auto scheme = path.find("://"); scheme != std::string_view::npos) path.remove_prefix(scheme + 3);
   const auto slash = path.rfind('/');
   const std::string_view segment = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-  if (std::string name = Clean(PercentDecoded(segment)); !name.empty()) return name;
+  if (std::string name = Clean(text::PercentDecode(segment).value_or(std::string(segment))); !name.empty())
+    return name;
   if (std::string name = Clean(HostAndPort(url)); !name.empty()) return name;
   return "download";
 }

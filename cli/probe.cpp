@@ -36,6 +36,7 @@ struct ProbeCommand {
   bool strict = false;
   std::string ca_file;
   bool insecure = false;
+  bool quiet = false;
   double timeout_seconds = 10;
 };
 
@@ -263,8 +264,9 @@ int RunProbe(const ProbeCommand& command) {
                  Terminal(failure.message).c_str());
     return failure.exit_code;
   }
+  if (command.quiet) return kExitOk;
   command.json ? PrintJson(result) : PrintText(result);
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace
@@ -274,6 +276,7 @@ void RegisterProbe(CLI::App& app, CommandList& commands) {
   auto* sub = app.add_subcommand("probe", "Show a stream's header fields, notices and current title");
   sub->add_option("url", command->url, "stream URL, e.g. http://host:8000/live")->required();
   sub->add_flag("--json", command->json, "print JSON instead of text");
+  sub->add_flag("-q,--quiet", command->quiet, "print nothing but failures: the exit status says whether it answers");
   sub->add_flag("--strict", command->strict, "refuse servers that answer \"HTTP/1.x 200\"");
   sub->add_option("--ca-file", command->ca_file, "https: trust the authorities in FILE (PEM) instead of the system's")
       ->check(CLI::ExistingFile);

@@ -15,7 +15,7 @@
 namespace pellora::cli {
 namespace {
 
-int RunStation(StationOptions options) {
+int RunStation(StationOptions options, bool quiet) {
   const int options_bit_rate = options.bit_rate_kbps;
   hosting::EventLoop loop;
   std::unique_ptr<DemoStation> station;
@@ -25,8 +25,9 @@ int RunStation(StationOptions options) {
     std::fprintf(stderr, "pellora station: cannot listen: %s\n", e.what());
     return 1;
   }
-  std::printf("Pellora demo station on %s (%d kbit/s); Ctrl-C stops it\n", station->url().c_str(),
-              options_bit_rate);
+  if (!quiet)
+    std::printf("Pellora demo station on %s (%d kbit/s); Ctrl-C stops it\n", station->url().c_str(),
+                options_bit_rate);
   std::fflush(stdout);
   boost::asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
   signals.async_wait([&](boost::system::error_code, int) { station->Stop(); });
@@ -38,6 +39,7 @@ int RunStation(StationOptions options) {
 
 void RegisterStation(CLI::App& app, CommandList& commands) {
   auto options = std::make_shared<StationOptions>();
+  auto quiet = std::make_shared<bool>(false);
   auto* sub = app.add_subcommand("station", "Run the built-in demo ICY station on 127.0.0.1");
   sub->add_option("--port", options->port, "TCP port (0: any free port, printed at start)")->capture_default_str();
   sub->add_option("--metaint", options->metaint, "audio bytes between two metadata blocks (0: none)")
@@ -57,8 +59,9 @@ void RegisterStation(CLI::App& app, CommandList& commands) {
   sub->add_option("--name", options->name, "station name (icy-name)")->capture_default_str();
   sub->add_option("--genre", options->genre, "station genre (icy-genre)")->capture_default_str();
   sub->add_flag("--fast", options->fast, "send as fast as listeners read instead of at the bit rate");
+  sub->add_flag("-q,--quiet", *quiet, "no banner (choose the port with --port)");
   sub->add_flag("--http-ok", options->http_ok, "answer \"HTTP/1.0 200 OK\" instead of \"ICY 200 OK\"");
-  commands.push_back({sub, [options] { return RunStation(*options); }});
+  commands.push_back({sub, [options, quiet] { return RunStation(*options, *quiet); }});
 }
 
 }  // namespace pellora::cli

@@ -153,7 +153,16 @@ void StreamRecorder::StateChanged() {
     written_now_ = 0;
   }
   if (cue_ && !was_writing_ && torvane_->IsWriting()) cue_->WritingStarted(file_);
+  const bool stopped_at_the_end = was_writing_ && !torvane_->IsWriting() && torvane_->IsConnected() &&
+                                  torvane_->StreamEnded();
   was_writing_ = torvane_->IsWriting();
+  if (stopped_at_the_end && tags_pending_ && written_bytes() > 0) {
+    // The server ended the stream before the first title. The control stops
+    // writing before it forgets the station, so the tags are written now, while
+    // they can still name it; the file is complete.
+    ApplyTags();
+    torvane_->StopWriting();
+  }
   if (live_ && !torvane_->IsConnected()) {
     // The connection ended without us. When an Error follows at once (the
     // control ends a connection before it reports why), the error tells; otherwise

@@ -50,10 +50,10 @@ bool CanRead(const char* command, const std::string& file_name) {
 
 // Says what happened when the rewrite did not leave the file with its new content,
 // and when an interrupted earlier rewrite had to be finished first.
-bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& file_name) {
+bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& file_name, bool quiet) {
   const std::string path = text::EscapeForTerminal(file_name);
   using Outcome = tags::clsID3::RewriteOutcome;
-  if (id3.RolledForward())
+  if (id3.RolledForward() && !quiet)
     std::cerr << "pellora " << command << ": finished an interrupted earlier rewrite of " << path << '\n';
   switch (id3.LastRewriteOutcome()) {
     case Outcome::Rewritten: return true;
@@ -121,7 +121,7 @@ int TagOne(const TagOptions& options, const std::vector<std::pair<tags::TextItem
   if (options.genre_id) id3.GenreID(*options.genre_id);
   if (!SameValues(before, id3)) {
     id3.UpdateID3Tags();
-    if (!ReportOutcome("tag", id3, path)) return kExitFile;
+    if (!ReportOutcome("tag", id3, path, options.quiet)) return kExitFile;
     id3.RefreshID3Tags();
   }
   if (options.quiet) return 0;
@@ -163,13 +163,13 @@ std::string CheckTrack(const std::string& track) {
   return "needs NUMBER or NUMBER/TOTAL (whole numbers), not '" + text::EscapeForTerminal(track) + "'";
 }
 
-int RunStrip(const std::string& path) {
+int RunStrip(const std::string& path, bool quiet) {
   if (!CanRead("strip", path)) return kExitFile;
   hosting::RemoveTemporariesOnSignals();
   tags::clsID3 id3;
   id3.FileName(text::PathToUtf16(path));
   id3.DeleteID3Tags();
-  return ReportOutcome("strip", id3, path) ? kExitOk : kExitFile;
+  return ReportOutcome("strip", id3, path, quiet) ? kExitOk : kExitFile;
 }
 
 void AddItemOption(CLI::App* sub, TagOptions& options, const char* flag, tags::TextItem item, const char* help) {
@@ -204,10 +204,15 @@ void RegisterTagCommand(CLI::App& app, CommandList& commands) {
 }
 
 void RegisterStripCommand(CLI::App& app, CommandList& commands) {
-  auto path = std::make_shared<std::string>();
+  struct StripOptions {
+    std::string path;
+    bool quiet = false;
+  };
+  auto options = std::make_shared<StripOptions>();
   CLI::App* sub = app.add_subcommand("strip", "Remove every ID3 and Lyrics3 tag from an MP3 file");
-  sub->add_option("FILE", *path, "File to strip")->required();
-  commands.push_back({sub, [path] { return RunStrip(*path); }});
+  sub->add_option("FILE", options->path, "File to strip")->required();
+  sub->add_flag("-q,--quiet", options->quiet, "Print nothing but failures");
+  commands.push_back({sub, [options] { return RunStrip(options->path, options->quiet); }});
 }
 
 }  // namespace pellora::cli

@@ -21,6 +21,7 @@ struct TagsOptions {
   bool json = false;
   bool json_lines = false;
   bool all = false;
+  bool quiet = false;
 };
 
 // Says why the scan read nothing, when it could not read the file; the scan
@@ -102,6 +103,7 @@ int RunTags(const TagsOptions& options) {
       status = kExitFile;
       continue;
     }
+    if (options.quiet) continue;
     if (options.json_lines) {
       std::cout << TagsToJson(id3).dump() << '\n';
       continue;
@@ -141,6 +143,7 @@ void RegisterTagsCommand(CLI::App& app, CommandList& commands) {
   sub->add_flag("--json-lines", options->json_lines, "Print one JSON object per file, one per line, as each is read")
       ->excludes(json);
   sub->add_flag("--all", options->all, "Show the empty properties too");
+  sub->add_flag("-q,--quiet", options->quiet, "Print nothing but failures: the exit status says whether every file was read");
   commands.push_back({sub, [options] { return RunTags(*options); }});
 }
 

@@ -289,4 +289,29 @@ std::string EscapeForTerminal(std::string_view utf8) {
   return out;
 }
 
+std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space) {
+  const auto hex = [](char h) -> int {
+    if (h >= '0' && h <= '9') return h - '0';
+    if (h >= 'a' && h <= 'f') return h - 'a' + 10;
+    if (h >= 'A' && h <= 'F') return h - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%') {
+      const int high = i + 2 < text.size() ? hex(text[i + 1]) : -1;
+      const int low = high >= 0 ? hex(text[i + 2]) : -1;
+      if (low < 0) return std::nullopt;
+      c = char(high * 16 + low);
+      i += 2;
+    } else if (c == '+' && plus_is_space) {
+      c = ' ';
+    }
+    if (c == '\0') return std::nullopt;
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace pellora::text

@@ -5,6 +5,7 @@
 //  - the tag store's 16-bit text (std::u16string);
 //  - UTF-8 for terminals, JSON and file names.
 // The single-byte code page is Latin-1: byte b <-> U+00b, which round-trips every byte.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -74,5 +75,9 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // (U+202A-U+202E, U+2066-U+2069) become "\uHHHH"; a backslash becomes "\\", so
 // that the escaped text reads back unambiguously. Everything else is kept.
 std::string EscapeForTerminal(std::string_view utf8);
+
+// Percent-decoding of one URL path segment or query value ("a%20b" is "a b"; with
+// `plus_is_space`, "+" is a blank too); nothing for a bad escape or a NUL byte.
+std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space = false);
 
 }  // namespace pellora::text

@@ -80,6 +80,7 @@ _TAGS = {
     "pellora_tags_set_int": (c_int, [c_void_p, c_char_p, c_int64]),
     "pellora_tags_get_double": (c_int, [c_void_p, c_char_p, POINTER(c_double)]),
     "pellora_tags_frame_header": (c_int, [c_void_p, POINTER(c_uint8 * 3)]),
+    "pellora_tags_vbr_toc": (c_int, [c_void_p, POINTER(c_uint8), c_size_t, POINTER(c_size_t)]),
     "pellora_tags_update": (c_int, [c_void_p]),
     "pellora_tags_strip": (c_int, [c_void_p]),
     "pellora_tags_kept_copy": (c_int, [c_void_p, *_BUF]),

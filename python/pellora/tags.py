@@ -59,7 +59,9 @@ class MpegInfo:
     Codes as the tag store gives them: `layer` 1 is Layer III, 2 Layer II, 3 Layer I;
     `version` 2 is MPEG-1, 3 MPEG-2, 0 MPEG-2.5; `channel_mode` 0 stereo, 1 joint
     stereo, 2 dual channel, 3 single channel. `found` is False for a file without
-    MPEG audio (the numbers are then those of an all-zero header).
+    MPEG audio (the numbers are then those of an all-zero header). `vbr_toc` is the
+    seek table of a Xing/Info or VBRI header as it stands in the file (empty when
+    there is none); `vbri_toc_entries` and `vbri_toc_entry_size` describe a VBRI one.
     """
     found: bool
     layer: int
@@ -75,6 +77,9 @@ class MpegInfo:
     vbr_frames: int
     vbr_bytes: int
     vbr_quality: int
+    vbr_toc: bytes
+    vbri_toc_entries: int
+    vbri_toc_entry_size: int
     audio_start: int
     audio_size: int
     frame_header: bytes
@@ -168,6 +173,12 @@ class Tags:
         header = (ctypes.c_uint8 * 3)()
         _check(_native.pellora().pellora_tags_frame_header(self._live(), ctypes.byref(header)), "FrameHeader")
         start = self._int("AudioStart")
+        toc_length = ctypes.c_size_t()
+        code = _native.pellora().pellora_tags_vbr_toc(self._live(), None, 0, ctypes.byref(toc_length))
+        _check(_OK if code == _BUFFER_TOO_SMALL else code, "VbrToc")
+        toc = (ctypes.c_uint8 * max(toc_length.value, 1))()
+        _check(_native.pellora().pellora_tags_vbr_toc(self._live(), toc, toc_length.value, ctypes.byref(toc_length)),
+               "VbrToc")
         return MpegInfo(
             found=start != 0, layer=self._int("Layer"), version=self._int("MPEGVersion"),
             channel_mode=self._int("ChannelMode"), padding=self._int("Padding"),
@@ -175,6 +186,8 @@ class Tags:
             bit_rate=self._double("BitRate") or 0.0, frame_size=self._double("FrameSize"),
             length=self._double("length") or 0.0, is_vbr=bool(self._int("IsVbr")),
             vbr_frames=self._int("VbrFrames"), vbr_bytes=self._int("VbrBytes"), vbr_quality=self._int("VbrQuality"),
+            vbr_toc=bytes(toc[:toc_length.value]), vbri_toc_entries=self._int("VbriTocEntries"),
+            vbri_toc_entry_size=self._int("VbriTocEntrySize"),
             audio_start=start, audio_size=self._int("AudioSize"), frame_header=bytes(header))
 
     def as_dict(self) -> dict[str, Any]:

@@ -7,6 +7,7 @@ import errno
 import functools
 import http.server
 import os
+import struct
 import subprocess
 import threading
 
@@ -94,6 +95,20 @@ def test_reads_what_mutagen_writes_and_the_audio_it_finds(song):
     assert (mpeg.found, mpeg.layer, mpeg.version) == (True, 1, 2)  # Layer III, MPEG-1
     assert (mpeg.bit_rate, mpeg.sampling_rate) == (info.bitrate, info.sample_rate)
     assert mpeg.length == pytest.approx(info.length, abs=0.06)
+
+
+def test_vbr_header_values_are_those_in_the_file(tmp_path):
+    path = tmp_path / "vbr.mp3"
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=2", "-c:a", "libmp3lame",
+                    "-q:a", "4", "-id3v2_version", "0", "-write_id3v1", "0", str(path)], check=True)
+    data = path.read_bytes()
+    at = data.find(b"Xing") + 4  # flags, frames, bytes, then the 100-byte seek table
+    flags, frames, size = struct.unpack(">III", data[at:at + 12])
+    assert flags & 7 == 7
+    mpeg = pellora.Tags(path).mpeg
+    assert (mpeg.is_vbr, mpeg.vbr_frames, mpeg.vbr_bytes) == (True, frames, size)
+    assert mpeg.vbr_toc == data[at + 12:at + 112]
+    assert (mpeg.vbri_toc_entries, mpeg.vbri_toc_entry_size) == (0, 0)
 
 
 def test_strip_leaves_the_audio_byte_for_byte(song):

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <tuple>
 
 #include "tests/support/process.h"
 #include "tests/support/station_runner.h"
@@ -42,6 +45,27 @@ TEST(Cli, UsageErrorsNameTheSubcommandAndExitWithTwo) {
     const auto result = RunPellora(args);
     EXPECT_EQ(result.status, 2) << args;
     EXPECT_EQ(result.output.rfind(prefix, 0), 0u) << result.output;
+  }
+}
+
+// --quiet leaves failures only: the exit status answers.
+TEST(Cli, QuietPrintsNothingButFailures) {
+  pellora::testing_support::StationRunner station(pellora::cli::StationOptions{});
+  TestFolder folder("quiet-");
+  const std::string song = (folder.Path() / "song.mp3").string();
+  std::ofstream(song) << "ID3\x03" << std::string(6, '\0') << "audio";
+  const std::string missing = (folder.Path() / "missing.mp3").string();
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"probe -q " + station.url(), 0, ""},
+      {"tags -q " + song, 0, ""},
+      {"strip -q " + song, 0, ""},
+      {"tags -q " + missing, 5, "pellora tags: cannot read " + missing + ": No such file or directory\n"},
+      {"probe -q --timeout 5 http://127.0.0.1:1/", 3, "pellora probe: http://127.0.0.1:1/: "}};
+  for (const auto& [args, status, output] : cases) {
+    const auto result = RunPellora(args);
+    EXPECT_EQ(result.status, status) << args << ": " << result.output;
+    EXPECT_EQ(result.output.substr(0, output.size()), output) << args;
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), output.empty() ? 0 : 1) << result.output;
   }
 }
 

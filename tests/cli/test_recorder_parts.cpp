@@ -44,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(Stations, SafeFileNameCase, ::testing::ValuesIn(kNameCa
 TEST(FileNameOfUrl, IsTheLastPathSegmentDecodedAndMadeSafe) {
   EXPECT_EQ(FileNameOfUrl("http://h:8000/music/a%20b.mp3?x=1#top"), "a b.mp3");
   EXPECT_EQ(FileNameOfUrl("https://h/dir/..%2F..%2Fetc%2Fpasswd"), "etc_passwd");
-  EXPECT_EQ(FileNameOfUrl("http://h/%1b%5B2J.mp3%"), "[2J.mp3%");
+  EXPECT_EQ(FileNameOfUrl("http://h/%1b%5B2J.mp3"), "[2J.mp3");
+  EXPECT_EQ(FileNameOfUrl("http://h/100%.mp3"), "100%.mp3");  // not an escape: kept as it is
   EXPECT_EQ(FileNameOfUrl("http://radio.example:8000/"), "radio.example_8000");
   EXPECT_EQ(FileNameOfUrl("file:///"), "download");
 }

@@ -6,6 +6,7 @@
 // that closes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -176,6 +177,22 @@ TEST_F(Transport, MetaintInAnyCaseThenTheServerCloses) {
   const auto result = RunPellora("record " + server.Url() + " -o " + out);
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(ReadFile(out), "abcdefgh");
+}
+
+// With --tag, a stream that ends before its first title is tagged with the
+// station's values all the same, and keeps every byte of its audio.
+TEST_F(Transport, StreamEndingBeforeTheFirstTitleIsTaggedWithTheStation) {
+  IcyServer server({{"ICY 200 OK\r\nicy-genre: Ambient\r\nicy-url: http://radio.example/\r\n"
+                     "icy-metaint: 8192\r\n\r\n" + StationAudio(5000)}, {}, true});
+  const std::string out = Out("untitled.mp3");
+  const auto result = RunPellora("record " + server.Url() + " --tag -o " + out);
+  ASSERT_EQ(result.status, 0) << result.output;
+  const std::string file = ReadFile(out);
+  EXPECT_TRUE(file.substr(Id3v2Size(file)) == StationAudio(5000));
+  const auto tags = nlohmann::json::parse(RunPellora("tags --json " + out).output, nullptr, false);
+  EXPECT_EQ(tags["Genre"], "Ambient");
+  EXPECT_EQ(tags["InternetRadioURL"], "http://radio.example/");
+  EXPECT_EQ(tags["Title"], "");
 }
 
 }  // namespace
