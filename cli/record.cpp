@@ -143,7 +143,7 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
   sub->add_flag("--follow-redirects", s.follow_redirects, "follow redirections (at most 5)");
   sub->add_flag("--reconnect", s.reconnect, "reconnect after errors or silence, appending to the same file");
   sub->add_option("--stall-timeout", command->stall_seconds,
-                  "seconds without any byte after which a stream counts as dropped")
+                  "seconds without any byte after which a stream counts as dropped; also the limit for a whole header")
       ->capture_default_str()
       ->check(Seconds(0.001));
   sub->add_option("--ca-file", s.ca_file, "https: trust the authorities in FILE (PEM) instead of the system's")

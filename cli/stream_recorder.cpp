@@ -66,6 +66,9 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
   torvane_->AcceptHttpOk(true);
   torvane_->CaFile(settings_.ca_file);
   torvane_->Insecure(settings_.insecure);
+  // A header that drips in a byte at a time is no progress: it must be whole
+  // within the same limit as any silence.
+  torvane_->HeaderTimeout(std::chrono::duration_cast<std::chrono::milliseconds>(settings_.stall_timeout));
   torvane_->ID3Comments(settings_.comments);
   torvane_->ID3EncodedBy(settings_.encoded_by);
   torvane_->ID3Copyright(settings_.copyright);

@@ -179,6 +179,20 @@ TEST_F(Transport, MetaintInAnyCaseThenTheServerCloses) {
   EXPECT_EQ(ReadFile(out), "abcdefgh");
 }
 
+// A header sent a byte at a time keeps no one waiting beyond the stall limit.
+TEST_F(Transport, SlowDripHeaderFailsWithinTheStallTimeout) {
+  IcyReply drip;
+  for (const char c : std::string("ICY 200 OK\r\nicy-name: Drip\r\nicy-metaint: 8192\r\n\r\n"))
+    drip.writes.emplace_back(1, c);
+  drip.pause = std::chrono::milliseconds(200);
+  IcyServer server(drip);
+  const std::string out = Out("drip.mp3");
+  const auto result = RunPellora("record " + server.Url() + " --stall-timeout 1 -o " + out);
+  EXPECT_EQ(result.status, 3) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("No complete response header within 1 seconds")) << result.output;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 // With --tag, a stream that ends before its first title is tagged with the
 // station's values all the same, and keeps every byte of its audio.
 TEST_F(Transport, StreamEndingBeforeTheFirstTitleIsTaggedWithTheStation) {
