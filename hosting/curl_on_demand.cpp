@@ -7,30 +7,25 @@
 // (a null handle, CURLE_FAILED_INIT), so a download reports a failure.
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cstdarg>
+
+#include "hosting/on_demand.h"
 
 namespace {
 
 void* Libcurl() {
-  static void* const library = [] {
-    void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    return handle ? handle : ::dlopen("libcurl.so", RTLD_NOW | RTLD_LOCAL);
-  }();
+  static void* const library = pellora::hosting::on_demand::Open({"libcurl.so.4", "libcurl.so"});
   return library;
 }
 
 template <class Function>
 Function* Find(const char* name) {
-  void* library = Libcurl();
-  return library ? reinterpret_cast<Function*>(::dlsym(library, name)) : nullptr;
+  return pellora::hosting::on_demand::Find<Function>(Libcurl(), name);
 }
 
-// Calls the libcurl function `name` with `args`, or gives `failed` without it.
-#define PELLORA_FORWARD(name, failed, ...)                          \
-  static auto* const real = Find<decltype(::name)>(#name);          \
-  return real ? real(__VA_ARGS__) : failed
+#define PELLORA_FORWARD(name, failed, ...) PELLORA_FORWARD_TO(Libcurl, name, failed, __VA_ARGS__)
+#define PELLORA_FORWARD_VOID(name, ...) PELLORA_FORWARD_VOID_TO(Libcurl, name, __VA_ARGS__)
 
 // Option values travel as long, object or function pointer, or curl_off_t, by the
 // range the option number lies in; each is passed on as its own type.
@@ -50,8 +45,7 @@ extern "C" {
 CURLcode curl_global_init(long flags) { PELLORA_FORWARD(curl_global_init, CURLE_FAILED_INIT, flags); }
 CURL* curl_easy_init(void) { PELLORA_FORWARD(curl_easy_init, nullptr); }
 void curl_easy_cleanup(CURL* handle) {
-  static auto* const real = Find<decltype(::curl_easy_cleanup)>("curl_easy_cleanup");
-  if (real) real(handle);
+  PELLORA_FORWARD_VOID(curl_easy_cleanup, handle);
 }
 CURLcode curl_easy_setopt(CURL* handle, CURLoption option, ...) {
   static auto* const real = Find<decltype(::curl_easy_setopt)>("curl_easy_setopt");
@@ -71,8 +65,7 @@ CURLcode curl_easy_getinfo(CURL* handle, CURLINFO info, ...) {
 }
 const char* curl_easy_strerror(CURLcode code) { PELLORA_FORWARD(curl_easy_strerror, "libcurl is not installed", code); }
 void curl_free(void* p) {
-  static auto* const real = Find<decltype(::curl_free)>("curl_free");
-  if (real) real(p);
+  PELLORA_FORWARD_VOID(curl_free, p);
 }
 CURLM* curl_multi_init(void) { PELLORA_FORWARD(curl_multi_init, nullptr); }
 CURLMcode curl_multi_add_handle(CURLM* multi, CURL* easy) {
@@ -101,13 +94,11 @@ curl_slist* curl_slist_append(curl_slist* list, const char* text) {
   PELLORA_FORWARD(curl_slist_append, nullptr, list, text);
 }
 void curl_slist_free_all(curl_slist* list) {
-  static auto* const real = Find<decltype(::curl_slist_free_all)>("curl_slist_free_all");
-  if (real) real(list);
+  PELLORA_FORWARD_VOID(curl_slist_free_all, list);
 }
 CURLU* curl_url(void) { PELLORA_FORWARD(curl_url, nullptr); }
 void curl_url_cleanup(CURLU* url) {
-  static auto* const real = Find<decltype(::curl_url_cleanup)>("curl_url_cleanup");
-  if (real) real(url);
+  PELLORA_FORWARD_VOID(curl_url_cleanup, url);
 }
 CURLUcode curl_url_get(CURLU* url, CURLUPart part, char** out, unsigned int flags) {
   PELLORA_FORWARD(curl_url_get, CURLUE_OUT_OF_MEMORY, url, part, out, flags);
