@@ -42,6 +42,9 @@ int sqlite3_prepare_v2(sqlite3* database, const char* sql, int length, sqlite3_s
 int sqlite3_bind_int64(sqlite3_stmt* statement, int index, sqlite3_int64 value) {
   FORWARD(sqlite3_bind_int64, SQLITE_ERROR, statement, index, value);
 }
+int sqlite3_bind_double(sqlite3_stmt* statement, int index, double value) {
+  FORWARD(sqlite3_bind_double, SQLITE_ERROR, statement, index, value);
+}
 int sqlite3_bind_text(sqlite3_stmt* statement, int index, const char* text, int length, void (*destructor)(void*)) {
   FORWARD(sqlite3_bind_text, SQLITE_ERROR, statement, index, text, length, destructor);
 }
@@ -49,6 +52,9 @@ int sqlite3_step(sqlite3_stmt* statement) { FORWARD(sqlite3_step, SQLITE_ERROR, 
 int sqlite3_column_bytes(sqlite3_stmt* statement, int column) { FORWARD(sqlite3_column_bytes, 0, statement, column); }
 sqlite3_int64 sqlite3_column_int64(sqlite3_stmt* statement, int column) {
   FORWARD(sqlite3_column_int64, 0, statement, column);
+}
+double sqlite3_column_double(sqlite3_stmt* statement, int column) {
+  FORWARD(sqlite3_column_double, 0, statement, column);
 }
 const unsigned char* sqlite3_column_text(sqlite3_stmt* statement, int column) {
   FORWARD(sqlite3_column_text, nullptr, statement, column);
