@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
 """The dashboard in a real browser: headless Chromium (through chromedriver) opens
 the page of `pellora serve`, sees the station and its live title change, presses
-Stop and Start, plays nothing but finds a player for the saved recording, fits a
-phone's width, and keeps screenshots (desktop and phone) as test artefacts."""
+Stop and Start, plays nothing but finds a player for the saved recording and for
+each song a split station saved, fits a phone's width, and keeps screenshots
+(desktop and phone) as test artefacts."""
 import datetime
 import os
 import pathlib
@@ -36,7 +37,9 @@ def dashboard_url(tmp_path):
     config.write_text(f'state_dir = "state"\n[[station]]\nname = "Demo"\nurl = "{station_url}"\n'
                       f'folder = "demo"\nwhen = "always"\n'
                       f'[[station]]\nname = "Evening show"\nurl = "{station_url}evening"\n'
-                      f'folder = "evening"\nwhen = "{LATER_DAY} 20:00-22:00"\n')
+                      f'folder = "evening"\nwhen = "{LATER_DAY} 20:00-22:00"\n'
+                      f'[[station]]\nname = "Songs"\nurl = "{station_url}songs"\nfolder = "songs"\n'
+                      f'mode = "split"\ncomplete_only = true\n')
     serve, url = launch([PELLORA, "serve", "--config", str(config), "--listen", "127.0.0.1:0"],
                         r"(http://127\.0\.0\.1:\d+/)")
     yield url
@@ -80,6 +83,15 @@ def test_dashboard_shows_live_titles_and_obeys_its_buttons(dashboard_url, browse
     assert evening.find_element(By.CLASS_NAME, "state").text == "waiting"
     assert evening.find_element(By.CLASS_NAME, "window").text.startswith("next ")
 
+    # A song saved after the page loaded is listed at once (the page hears the
+    # "song" event; its own refresh comes only every 30 s), with a player.
+    song = WebDriverWait(browser, 10).until(
+        lambda d: d.find_element(By.XPATH, '//*[@id="songs"]//li[.//audio[contains(@src, "/files/Songs/")]]'))
+    assert song.find_element(By.CLASS_NAME, "song-title").text in ("First Artist – Opening",
+                                                                    "Second Artist – Encore")
+    songs_card = browser.find_element(By.CSS_SELECTOR, 'section[data-station="Songs"]')
+    assert re.fullmatch(r"\d+ songs? saved", songs_card.find_element(By.CLASS_NAME, "songs").text)
+
     toggle = card.find_element(By.CLASS_NAME, "toggle")
     assert toggle.text == "Stop"
     toggle.click()
@@ -88,8 +100,7 @@ def test_dashboard_shows_live_titles_and_obeys_its_buttons(dashboard_url, browse
     wait.until(lambda d: part("state") == "recording" and part("toggle") == "Stop")
 
     # The recording stopped above is listed with a player for its file.
-    player = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, "#songs audio"))
-    assert "/files/Demo/" in player.get_attribute("src")
+    wait.until(lambda d: d.find_element(By.CSS_SELECTOR, '#songs audio[src*="/files/Demo/"]'))
     wait.until(lambda d: "live" in d.find_element(By.ID, "link").get_attribute("class"))
     browser.save_screenshot(str(ARTEFACTS / "dashboard.png"))
 
