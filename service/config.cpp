@@ -157,27 +157,34 @@ std::optional<Refusal> CheckName(const std::string& name, std::uint32_t line) {
 
 constexpr double kMaxPadSeconds = 60;
 
-// mode = "split": the song options, refused on a continuous station.
+// mode = "split": the song options, refused on a continuous station (and its
+// cue sheet, refused on a split one).
 std::optional<Refusal> ReadSplit(const TableReader& reader, RecordingMode mode, StationConfig& station) {
+  std::string key;
   if (mode != RecordingMode::kSplit) {
-    std::string key;
     if (const toml::node* node = reader.AnyOf({"name_template", "pad_before", "pad_after", "only", "skip",
-                                                "skip_existing", "complete_only", "title_charset"},
+                                                "skip_existing", "complete_only"},
                                                key))
       return Refusal{LineOf(*node), key + " applies to mode = \"split\" only"};
     return std::nullopt;
   }
+  if (const toml::node* node = reader.AnyOf({"cue"}, key))
+    return Refusal{LineOf(*node), "cue applies to mode = \"continuous\" only (songs are files of their own)"};
   for (auto refusal : {reader.String("name_template", station.name_template),
                        reader.Seconds("pad_before", kMaxPadSeconds, station.pad_before),
                        reader.Seconds("pad_after", kMaxPadSeconds, station.pad_after),
                        reader.Texts("only", station.only), reader.Texts("skip", station.skip),
                        reader.Bool("skip_existing", station.skip_existing),
-                       reader.Bool("complete_only", station.complete_only),
-                       reader.String("title_charset", station.title_charset)})
+                       reader.Bool("complete_only", station.complete_only)})
     if (refusal) return refusal;
-  std::string key;
   if (station.name_template.empty())
     return Refusal{LineOf(*reader.AnyOf({"name_template"}, key)), "name_template must not be empty"};
+  return std::nullopt;
+}
+
+std::optional<Refusal> ReadTitleCharset(const TableReader& reader, StationConfig& station) {
+  if (auto refusal = reader.String("title_charset", station.title_charset)) return refusal;
+  std::string key;
   if (!station.title_charset.empty() && !text::IsKnownCharset(station.title_charset))
     return Refusal{LineOf(*reader.AnyOf({"title_charset"}, key)),
                    "title_charset: unknown charset \"" + station.title_charset + "\""};
@@ -188,7 +195,7 @@ std::optional<Refusal> ReadStation(const toml::table& table, const std::string& 
   const TableReader reader(table, {"name", "url", "folder", "when", "mode", "tag", "comments", "encoded_by",
                                    "copyright", "languages", "follow_redirects", "strict", "stall_timeout",
                                    "ca_file", "insecure", "name_template", "pad_before", "pad_after", "only",
-                                   "skip", "skip_existing", "complete_only", "title_charset"});
+                                   "skip", "skip_existing", "complete_only", "title_charset", "cue"});
   if (auto refusal = reader.UnknownKey()) return refusal;
   std::string mode = "continuous";
   for (auto refusal : {reader.String("name", station.name), reader.String("url", station.url),
@@ -197,7 +204,7 @@ std::optional<Refusal> ReadStation(const toml::table& table, const std::string& 
                        reader.String("copyright", station.copyright), reader.String("languages", station.languages),
                        reader.Bool("tag", station.tag), reader.Bool("follow_redirects", station.follow_redirects),
                        reader.Bool("strict", station.strict), reader.String("ca_file", station.ca_file),
-                       reader.Bool("insecure", station.insecure),
+                       reader.Bool("insecure", station.insecure), reader.Bool("cue", station.cue),
                        reader.PositiveNumber("stall_timeout", station.stall_timeout_seconds)})
     if (refusal) return refusal;
   if (auto refusal = CheckName(station.name, reader.Line())) return refusal;
@@ -209,6 +216,7 @@ std::optional<Refusal> ReadStation(const toml::table& table, const std::string& 
     return Refusal{LineOf(*table.get("mode")), "mode must be \"continuous\" or \"split\""};
   station.mode = mode == "split" ? RecordingMode::kSplit : RecordingMode::kContinuous;
   if (auto refusal = ReadSplit(reader, station.mode, station)) return refusal;
+  if (auto refusal = ReadTitleCharset(reader, station)) return refusal;
   return ReadWhen(table, station);
 }
 

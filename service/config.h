@@ -49,7 +49,9 @@ struct StationConfig {
   std::vector<std::string> only, skip;   // patterns on the stream title
   bool skip_existing = false;            // also songs the history knows, across restarts
   bool complete_only = false;
-  std::string title_charset;
+  std::string title_charset;  // of titles that are not UTF-8 (songs' names and tags, cue sheets)
+  // mode = "continuous": NAME.cue beside each recording, a track per title.
+  bool cue = false;
 
   bool operator==(const StationConfig&) const = default;
 };

@@ -240,7 +240,10 @@ Reply File(Service& service, const std::vector<std::string>& segments) {
   if (open_error) return JsonError(status::not_found, "no such file");
   response.set(field::server, "pellora");
   const std::string extension = real.extension().string();
-  response.set(field::content_type, extension == ".aac" ? "audio/aac" : extension == ".ogg" ? "audio/ogg" : "audio/mpeg");
+  response.set(field::content_type, extension == ".aac"   ? "audio/aac"
+                                    : extension == ".ogg" ? "audio/ogg"
+                                    : extension == ".cue" ? "text/plain; charset=utf-8"
+                                                          : "audio/mpeg");
   return response;
 }
 

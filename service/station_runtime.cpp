@@ -133,6 +133,8 @@ void StationRuntime::Begin(std::time_t now) {
   settings.reconnect = true;
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(config_.stall_timeout_seconds * 1000));
   if (config_.mode == RecordingMode::kSplit) settings.split = SongSettings();
+  settings.cue = config_.cue;
+  settings.title_charset = config_.title_charset;
   std::error_code ignored;
   std::filesystem::create_directories(config_.folder, ignored);
 
@@ -143,6 +145,9 @@ void StationRuntime::Begin(std::time_t now) {
       settings.output_file = saved->path;
       settings.append = true;
       settings.tag = false;  // the tags were written when the window began
+      // The cue sheet counts from the start of the audio this process wrote: it
+      // keeps the tracks before the restart rather than being overwritten.
+      settings.cue = false;
       history_id_ = saved->id;
     }
   }

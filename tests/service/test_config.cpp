@@ -21,6 +21,8 @@ tag = true
 comments = "kept"
 stall_timeout = 5
 ca_file = "ca.pem"
+cue = true
+title_charset = "koi8-r"
 [[station]]
 name = "All day"
 url = "http://radio.example:8000/other"
@@ -57,6 +59,9 @@ title_charset = "windows-1251"
   EXPECT_EQ(config.stations[1].folder, "/srv/all");
   EXPECT_FALSE(config.stations[0] == config.stations[1]);
   EXPECT_EQ(evening.mode, pellora::service::RecordingMode::kContinuous);
+  EXPECT_TRUE(evening.cue);
+  EXPECT_EQ(evening.title_charset, "koi8-r");
+  EXPECT_FALSE(config.stations[1].cue);
   const auto& songs = config.stations[2];
   EXPECT_EQ(songs.mode, pellora::service::RecordingMode::kSplit);
   EXPECT_EQ(songs.name_template, "{n} {title}");
@@ -89,6 +94,8 @@ TEST(ServiceConfig, RefusesABadFileWithTheLineAndTheReason) {
       {station + "mode = \"split\"\nname_template = \"\"\n", "c.toml:6: name_template must not be empty"},
       {station + "mode = \"split\"\ntitle_charset = \"klingon\"\n", "c.toml:6: title_charset: unknown charset"},
       {station + "mode = \"split\"\ncomplete_only = \"yes\"\n", "c.toml:6: complete_only must be true or false"},
+      {station + "mode = \"split\"\ncue = true\n", "c.toml:6: cue applies to mode = \"continuous\" only"},
+      {station + "title_charset = \"klingon\"\n", "c.toml:5: title_charset: unknown charset"},
       {station + "colour = 1\n", "c.toml:5: unknown key \"colour\""},
       {station + "insecure = 1\n", "c.toml:5: insecure must be true or false"},
       {"[[station]]\nname = \"A\"\nfolder = \"r\"\n", "c.toml:1: station \"A\" needs a url"},

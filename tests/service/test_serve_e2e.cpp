@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -16,6 +17,7 @@
 
 #include "cli/silent_frames.h"
 #include "tests/service/serve_client.h"
+#include "tests/support/process.h"
 #include "tests/support/song_file.h"
 #include "tests/support/station_runner.h"
 #include "tests/support/test_folder.h"
@@ -89,16 +91,22 @@ class Serve : public ::testing::Test {
     return json::object();
   }
   json Songs(const std::string& query = "") { return json::parse(Http(port_, "GET", "/api/songs" + query).body); }
+  // The recordings in a station's folder (its cue sheets left out).
+  std::vector<fs::path> Recordings(const std::string& name) const {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder_.Path() / name))
+      if (entry.path().extension() != ".cue") files.push_back(entry.path());
+    return files;
+  }
   // Every recording in a station's folder is the start of the stream, byte for byte.
   void ExpectExactRecordings(const std::string& name, std::size_t expected_files) {
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(folder_.Path() / name)) {
-      ++files;
-      const std::string audio = ReadWholeFile(entry.path());
-      EXPECT_GT(audio.size(), 0u) << entry.path();
-      EXPECT_TRUE(audio == ExpectedAudio(audio.size())) << entry.path();
+    const auto files = Recordings(name);
+    for (const auto& path : files) {
+      const std::string audio = ReadWholeFile(path);
+      EXPECT_GT(audio.size(), 0u) << path;
+      EXPECT_TRUE(audio == ExpectedAudio(audio.size())) << path;
     }
-    EXPECT_EQ(files, expected_files) << name;
+    EXPECT_EQ(files.size(), expected_files) << name;
   }
 
   TestFolder folder_{"serve-"};
@@ -150,7 +158,7 @@ TEST_F(Serve, AnswersTheApiStreamsLiveTitlesAndObeysStartAndStop) {
 }
 
 TEST_F(Serve, RecordsAWindowWhenItOpensAndEndsItWhenItCloses) {
-  auto serve = Launch(Config(StationBlock("Soon", station_.url(), WindowFromNow(3, 4))));
+  auto serve = Launch(Config(StationBlock("Soon", station_.url(), WindowFromNow(3, 4)) + "cue = true\n"));
   ASSERT_NE(port_, 0);
   const auto waiting = StationNamed("Soon");
   EXPECT_EQ(waiting["state"], "waiting");
@@ -172,28 +180,44 @@ TEST_F(Serve, RecordsAWindowWhenItOpensAndEndsItWhenItCloses) {
   serve->Signal(SIGTERM);
   EXPECT_EQ(serve->Wait(), 0);
   ExpectExactRecordings("Soon", 1);
+  // Its cue sheet marks every title change at the frame where it fell.
+  const fs::path cue = fs::path(folder_.Path() / "Soon" / saved["file"].get<std::string>()).replace_extension(".cue");
+  const std::string breaks = pellora::testing_support::RunCommand("cuebreakpoints '" + cue.string() + "'").output;
+  const auto changes = int(std::count(breaks.begin(), breaks.end(), '\n'));
+  EXPECT_GE(changes, 2) << breaks;
+  EXPECT_EQ(breaks, pellora::testing_support::CueBreakpoints(changes, 8192));
+  EXPECT_NE(ReadWholeFile(cue).find("FILE \"" + saved["file"].get<std::string>() + "\" MP3"), std::string::npos);
 }
 
+// The cue sheet, counting from the first run's audio, keeps that run's tracks
+// instead of being rewritten by the second run.
 TEST_F(Serve, ARestartInsideAWindowGoesOnWithItsRecording) {
-  const std::string config = Config(StationBlock("Show", station_.url(), WindowFromNow(0, 600)));
+  const std::string config = Config(StationBlock("Show", station_.url(), WindowFromNow(0, 600)) + "cue = true\n");
   std::size_t first_run = 0;
+  std::string cue_sheet;
+  const auto title = [&] { return StationNamed("Show")["title"].get<std::string>(); };
   {
     auto serve = Launch(config);
     ASSERT_NE(port_, 0);
-    ASSERT_TRUE(WaitFor([&] { return StationNamed("Show")["bytes"].get<std::uint64_t>() > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return !title().empty(); }));
+    const std::string first_title = title();
+    ASSERT_TRUE(WaitFor([&] { return title() != first_title; }));  // two tracks
     serve->Signal(SIGTERM);
     ASSERT_EQ(serve->Wait(), 0);
-    ASSERT_EQ(std::distance(fs::directory_iterator(folder_.Path() / "Show"), fs::directory_iterator()), 1);
-    first_run = fs::directory_iterator(folder_.Path() / "Show")->file_size();
+    ASSERT_EQ(Recordings("Show").size(), 1u);
+    first_run = fs::file_size(Recordings("Show")[0]);
+    cue_sheet = ReadWholeFile(fs::path(Recordings("Show")[0]).replace_extension(".cue"));
+    ASSERT_NE(cue_sheet.find("TRACK 02"), std::string::npos) << cue_sheet;
   }
   auto serve = Launch(config);
-  ASSERT_TRUE(WaitFor([&] { return StationNamed("Show")["bytes"].get<std::uint64_t>() > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return !title().empty(); }));
   serve->Signal(SIGTERM);
   ASSERT_EQ(serve->Wait(), 0);
 
   // One file: the first run's audio, then the second run's, each the stream from its start.
-  std::vector<fs::path> files(fs::directory_iterator(folder_.Path() / "Show"), fs::directory_iterator());
+  const auto files = Recordings("Show");
   ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(ReadWholeFile(fs::path(files[0]).replace_extension(".cue")), cue_sheet);
   const std::string audio = ReadWholeFile(files[0]);
   ASSERT_GT(audio.size(), first_run);
   EXPECT_TRUE(audio.substr(0, first_run) == ExpectedAudio(first_run));

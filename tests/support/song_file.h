@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Reading back a song file cut from the demo station, whose frame k carries k:
-// which frames it holds, and where the station's title changes fall, so that
-// every cut can be checked to the frame.
+// Reading back a song file or cue sheet cut from the demo station, whose frame
+// k carries k: which frames it holds, and where the station's title changes
+// fall, so that every cut can be checked to the frame.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,6 +40,20 @@ inline std::uint64_t CutPosition(int n, std::uint32_t metaint) {
   constexpr std::uint64_t kBytesPerSecond = 16000;
   const std::uint64_t change = std::uint64_t(n) * kBytesPerSecond;
   return (change + metaint - 1) / metaint * metaint;
+}
+
+// What `cuebreakpoints` prints for a recording from the stream's start that
+// holds title changes 1 … last: where each falls, as M:SS.FF (75ths of a second).
+inline std::string CueBreakpoints(int last, std::uint32_t metaint) {
+  std::string lines;
+  for (int n = 1; n <= last; ++n) {
+    const double seconds = double(FrameAt(CutPosition(n, metaint))) * 1152 / 44100;
+    const long long frames = std::llround(seconds * 75);
+    char line[32];
+    std::snprintf(line, sizeof line, "%lld:%02lld.%02lld\n", frames / 4500, frames / 75 % 60, frames % 75);
+    lines += line;
+  }
+  return lines;
 }
 
 // A song file: the numbers of its audio frames and what its Info frame says.
