@@ -61,6 +61,8 @@ class Statement {
     return *this;
   }
   bool Step() { return statement_ && sqlite3_step(statement_) == SQLITE_ROW; }
+  // Runs a statement that returns no rows; true when it succeeded.
+  bool Done() { return statement_ && sqlite3_step(statement_) == SQLITE_DONE; }
   std::int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
   std::string Text(int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
@@ -112,13 +114,19 @@ std::unique_ptr<History> History::Open(const std::string& folder, std::string& e
   return std::unique_ptr<History>(new History(db));
 }
 
+History::History(sqlite3* db) : db_(db) {
+  Statement count(db_, "SELECT COUNT(*) FROM saved");
+  total_ = count.Step() ? count.Integer(0) : 0;
+}
+
 History::~History() { sqlite3_close(db_); }
 
 std::int64_t History::Begin(const std::string& station, const std::string& path, const std::string& title,
                             std::time_t window_start, std::time_t started) {
   Statement insert(db_, "INSERT INTO saved (station, path, title, window_start, started) VALUES (?, ?, ?, ?, ?)");
   insert.Bind(1, station).Bind(2, path).Bind(3, title).Bind(4, std::int64_t(window_start)).Bind(5, std::int64_t(started));
-  insert.Step();
+  if (!insert.Done()) return 0;  // not an older row's id
+  ++total_;
   return sqlite3_last_insert_rowid(db_);
 }
 
@@ -137,7 +145,8 @@ std::int64_t History::AddSong(const SavedEntry& song) {
   insert.Bind(1, song.station).Bind(2, song.path).Bind(3, song.title).Bind(4, std::int64_t(song.window_start));
   insert.Bind(5, std::int64_t(song.started)).Bind(6, std::int64_t(song.ended)).Bind(7, std::int64_t(song.bytes));
   insert.Bind(8, song.artist).Bind(9, song.seconds).Bind(10, std::int64_t(song.complete));
-  insert.Step();
+  if (!insert.Done()) return 0;  // not an older row's id
+  ++total_;
   return sqlite3_last_insert_rowid(db_);
 }
 
@@ -170,7 +179,8 @@ std::vector<SavedEntry> History::Recent(const std::string& station, int limit, i
 }
 
 std::int64_t History::Count(const std::string& station) {
-  Statement count(db_, "SELECT COUNT(*) FROM saved WHERE ?1 = '' OR station = ?1");
+  if (station.empty()) return total_;
+  Statement count(db_, "SELECT COUNT(*) FROM saved WHERE station = ?");
   count.Bind(1, station);
   return count.Step() ? count.Integer(0) : 0;
 }

@@ -44,12 +44,13 @@ class History {
   History(const History&) = delete;
   History& operator=(const History&) = delete;
 
-  // A new recording; returns its id.
+  // A new recording; returns its id (0 when it could not be written).
   std::int64_t Begin(const std::string& station, const std::string& path, const std::string& title,
                      std::time_t window_start, std::time_t started);
   // Its size and end; `title` fills in a title that was not known when it began.
   void Update(std::int64_t id, std::uint64_t bytes, const std::string& title, std::time_t ended);
-  // A song saved whole (ended and bytes given); returns its id.
+  // A song saved whole (ended and bytes given); returns its id (0 when it could
+  // not be written).
   std::int64_t AddSong(const SavedEntry& song);
   // Whether the station saved this song complete before.
   bool HasSong(const std::string& station, const std::string& artist, const std::string& title);
@@ -57,13 +58,16 @@ class History {
   std::optional<SavedEntry> ForWindow(const std::string& station, std::time_t window_start);
   // The newest first; `station` empty: every station.
   std::vector<SavedEntry> Recent(const std::string& station, int limit, int offset);
+  // Entries of `station`; empty: of every station (kept as a count, since
+  // /metrics asks every scrape and a split station adds a row a song).
   std::int64_t Count(const std::string& station);
   // Whether `path` is a recording the history knows.
   bool Knows(const std::string& path);
 
  private:
-  explicit History(sqlite3* db) : db_(db) {}
+  explicit History(sqlite3* db);
   sqlite3* db_;
+  std::int64_t total_ = 0;
 };
 
 }  // namespace pellora::service

@@ -42,6 +42,18 @@ TEST(ServiceHistory, KeepsRecordingsAcrossReopeningNewestFirst) {
   EXPECT_FALSE(history->ForWindow("A", 2000));
   EXPECT_TRUE(history->Knows("/r/b1.mp3"));
   EXPECT_FALSE(history->Knows("/r/c.mp3"));
+
+  // A recording that cannot be entered (another process holds the database) has
+  // no id, rather than the recording entered before it, and is not counted.
+  EXPECT_GT(history->Begin("C", "/r/c.mp3", "", 3000, 3001), 0);
+  EXPECT_EQ(history->Count(""), 3);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((folder / "state/history.sqlite").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(history->Begin("D", "/r/d.mp3", "", 4000, 4001), 0);
+  EXPECT_EQ(history->Count(""), 3);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
 }
 
 // A database written before songs were kept (no song columns) keeps its
