@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/loopback_port.h"
 #include "tests/support/process.h"
@@ -34,16 +35,22 @@ constexpr double kFrameSeconds = 1152 / 44100.0;
 
 // Sends MPD protocol commands on one connection; returns the replies.
 std::string MpdCommands(unsigned short port, const std::string& commands) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(port);
   std::string reply;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  // A socket whose connection was refused is not tried again: each attempt has a
+  // new one.
+  int fd = -1;
+  for (int attempt = 0; attempt < 200 && fd < 0; ++attempt) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
+    ::close(fd);
+    fd = -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  if (fd < 0) return reply;
   const std::string all = "command_list_begin\n" + commands + "command_list_end\nclose\n";
   if (::write(fd, all.data(), all.size()) < 0) return reply;
   char buffer[4096];
@@ -70,7 +77,8 @@ class MpdStation : public ::testing::Test {
                 0);
     }
     control_port = pellora::testing_support::UnusedLoopbackPort();
-    stream_port = pellora::testing_support::UnusedLoopbackPort();
+    do stream_port = pellora::testing_support::UnusedLoopbackPort();
+    while (stream_port == control_port);
     std::ofstream(dir / "mpd.conf") << "music_directory \"" << (dir / "music").string() << "\"\n"
                                     << "playlist_directory \"" << (dir / "playlists").string() << "\"\n"
                                     << "db_file \"" << (dir / "db").string() << "\"\n"
@@ -85,6 +93,8 @@ class MpdStation : public ::testing::Test {
     for (int i = 0; i < 100 && MpdCommands(control_port, "status\n").find("updating_db") != std::string::npos; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     MpdCommands(control_port, "add \"\"\nrepeat 1\nplay\n");
+    // The stream's port opens after the control port, and later still on a loaded machine.
+    ASSERT_TRUE(pellora::testing_support::WaitForPort(stream_port)) << ReadFile(dir / "log");
   }
   void TearDown() override {
     if (fs::exists(dir / "pid")) {
