@@ -11,14 +11,15 @@
 namespace pellora::cli {
 namespace {
 
-int RunServe(const service::ServeOptions& options) {
+int RunServe(const service::ServeOptions& options, bool quiet) {
   hosting::EventLoop loop;
   service::Service service(loop, options);
   std::string error;
   if (!service.Start(error)) {
-    std::fprintf(stderr, "pellora serve: %s\n", error.c_str());
+    PrintFailure("serve", error);
     return 1;
   }
+  if (quiet) return service.Run();
   const auto endpoint = service.endpoint();
   const std::string host = endpoint.address().is_v6() ? "[" + endpoint.address().to_string() + "]"
                                                        : endpoint.address().to_string();
@@ -36,7 +37,9 @@ void RegisterServe(CLI::App& app, CommandList& commands) {
   sub->add_option("--config", options->config_path, "the TOML configuration file")->required();
   sub->add_option("--listen", options->listen, "address and port of the API and dashboard (default 127.0.0.1:8716)");
   sub->add_option("--token-file", options->token_file, "file holding the token requests must carry");
-  commands.push_back({sub, [options] { return RunServe(*options); }});
+  auto quiet = std::make_shared<bool>(false);
+  sub->add_flag("-q,--quiet", *quiet, "no line at start; failures are still reported");
+  commands.push_back({sub, [options, quiet] { return RunServe(*options, *quiet); }});
 }
 
 }  // namespace pellora::cli

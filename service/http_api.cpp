@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "service/service.h"
+#include "text/text.h"
 
 namespace pellora::service {
 namespace {
@@ -22,33 +23,6 @@ using http::status;
 
 constexpr int kDefaultPage = 20;
 constexpr int kLargestPage = 200;
-
-// Percent-decoding of one path segment or query value; nullopt for a bad escape
-// or a NUL byte.
-std::optional<std::string> Decode(std::string_view text, bool plus_is_space) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const auto hex = [](char h) -> int {
-        if (h >= '0' && h <= '9') return h - '0';
-        if (h >= 'a' && h <= 'f') return h - 'a' + 10;
-        if (h >= 'A' && h <= 'F') return h - 'A' + 10;
-        return -1;
-      };
-      const int high = hex(text[i + 1]), low = hex(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      c = char(high * 16 + low);
-      i += 2;
-    } else if (c == '+' && plus_is_space) {
-      c = ' ';
-    }
-    if (c == '\0') return std::nullopt;
-    out += c;
-  }
-  return out;
-}
 
 std::string Encode(std::string_view text) {
   static const char* kHex = "0123456789ABCDEF";
@@ -80,8 +54,8 @@ Target SplitTarget(std::string_view target) {
     const auto amp = rest.find('&');
     const std::string_view pair = rest.substr(0, amp);
     const auto equals = pair.find('=');
-    const auto key = Decode(pair.substr(0, equals), true);
-    const auto value = Decode(equals == std::string_view::npos ? "" : pair.substr(equals + 1), true);
+    const auto key = text::PercentDecode(pair.substr(0, equals), true);
+    const auto value = text::PercentDecode(equals == std::string_view::npos ? "" : pair.substr(equals + 1), true);
     if (key && value) out.query[*key] = *value;
     rest = amp == std::string_view::npos ? std::string_view{} : rest.substr(amp + 1);
   }
@@ -94,7 +68,7 @@ std::optional<std::vector<std::string>> Segments(std::string_view path, std::str
   std::vector<std::string> out;
   while (true) {
     const auto slash = path.find('/');
-    auto segment = Decode(path.substr(0, slash), false);
+    auto segment = text::PercentDecode(path.substr(0, slash));
     if (!segment) return std::nullopt;
     out.push_back(std::move(*segment));
     if (slash == std::string_view::npos) return out;

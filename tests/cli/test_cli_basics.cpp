@@ -60,7 +60,8 @@ TEST(Cli, QuietPrintsNothingButFailures) {
       {"tags -q " + song, 0, ""},
       {"strip -q " + song, 0, ""},
       {"tags -q " + missing, 5, "pellora tags: cannot read " + missing + ": No such file or directory\n"},
-      {"probe -q --timeout 5 http://127.0.0.1:1/", 3, "pellora probe: http://127.0.0.1:1/: "}};
+      {"probe -q --timeout 5 http://127.0.0.1:1/", 3, "pellora probe: http://127.0.0.1:1/: "},
+      {"serve -q --config " + missing, 1, "pellora serve: " + missing + ": "}};
   for (const auto& [args, status, output] : cases) {
     const auto result = RunPellora(args);
     EXPECT_EQ(result.status, status) << args << ": " << result.output;
