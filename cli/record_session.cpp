@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/record_session.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <csignal>
 #include <cstdio>
 
@@ -51,6 +54,15 @@ int RecordSession::Run(const std::string& program) {
   for (auto& recorder : recorders_) recorder->Start([this] { OnRecorderFinished(); });
   Tick();
   loop_.run();
+  // The recordings are over and their files whole. A second SIGINT or SIGTERM
+  // (`timeout` signals the process and then its group; a person presses Ctrl-C
+  // twice) must not end the process by the signal once the handler is gone and
+  // turn a clean stop into status 130: from here on both stay pending until exit.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   ClearStatus();
 
   int status = kExitOk;
