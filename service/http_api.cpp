@@ -195,7 +195,7 @@ Reply Songs(Service& service, const Target& target) {
 
 // A file of a station's folder; whatever resolves (through "..", links or an
 // absolute segment) outside that folder is refused, whether it exists or not.
-Reply File(Service& service, const std::vector<std::string>& segments) {
+Reply File(Service& service, const Request& request, const std::vector<std::string>& segments) {
   if (segments.size() < 2) return JsonError(status::not_found, "no such file");
   const StationRuntime* station = service.Find(segments[0]);
   if (!station) return JsonError(status::not_found, "no such station");
@@ -208,10 +208,26 @@ Reply File(Service& service, const std::vector<std::string>& segments) {
   const auto [end, _] = std::mismatch(folder.begin(), folder.end(), real.begin(), real.end());
   if (ec || end != folder.end() || real == folder) return JsonError(status::forbidden, "outside the recordings");
   if (!fs::is_regular_file(real, ec)) return JsonError(status::not_found, "no such file");
-  FileResponse response(status::ok, 11);
+  FileRangeBody::value_type body;
   boost::beast::error_code open_error;
-  response.body().open(real.c_str(), boost::beast::file_mode::scan, open_error);
+  body.file.open(real.c_str(), boost::beast::file_mode::scan, open_error);
+  const std::uint64_t length = open_error ? 0 : body.file.size(open_error);
   if (open_error) return JsonError(status::not_found, "no such file");
+  // A player that seeks asks for the part it needs.
+  const auto range = ParseByteRange(request[field::range], length);
+  if (range && !range->satisfiable) {
+    auto refused = Text(status::range_not_satisfiable, "");
+    refused.set(field::content_range, "bytes */" + std::to_string(length));
+    return refused;
+  }
+  body.first = range ? range->first : 0;
+  body.size = range ? range->last - range->first + 1 : length;
+  FileResponse response(range ? status::partial_content : status::ok, 11);
+  response.body() = std::move(body);
+  if (range)
+    response.set(field::content_range, "bytes " + std::to_string(range->first) + "-" + std::to_string(range->last) +
+                                           "/" + std::to_string(length));
+  response.set(field::accept_ranges, "bytes");
   response.set(field::server, "pellora");
   const std::string extension = real.extension().string();
   response.set(field::content_type, extension == ".aac"   ? "audio/aac"
@@ -260,7 +276,7 @@ Reply Route(Service& service, const Request& request, const Target& target) {
   if (get && path.rfind(kFiles, 0) == 0) {
     const auto segments = Segments(path, kFiles);
     if (!segments) return JsonError(status::bad_request, "bad escape in the path");
-    return File(service, *segments);
+    return File(service, request, *segments);
   }
   if (!get && !post) return JsonError(status::method_not_allowed, "only GET and POST");
   return JsonError(status::not_found, "no such route");

@@ -8,7 +8,6 @@
 // that falls too far behind is dropped rather than buffered without bound.
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/http/file_body.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
@@ -17,12 +16,14 @@
 #include <string>
 #include <variant>
 
+#include "service/file_range_body.h"
+
 namespace pellora::service {
 
 namespace http = boost::beast::http;
 using Request = http::request<http::string_body>;
 using TextResponse = http::response<http::string_body>;
-using FileResponse = http::response<http::file_body>;
+using FileResponse = http::response<FileRangeBody>;
 
 // Opens an event stream; `first` is written at once (the current state).
 struct EventStream {

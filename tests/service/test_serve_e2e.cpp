@@ -414,7 +414,7 @@ TEST_F(Serve, OnLoopbackAnswersOnlyLoopbackNamesAndSameOriginButtons) {
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://evil.example"}}).status, 403);
 }
 
-TEST_F(Serve, ServesNoFileOutsideTheRecordings) {
+TEST_F(Serve, ServesTheRecordingsWholeOrInRangesAndNoFileOutside) {
   auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
   ASSERT_NE(port_, 0);
   fs::create_directories(folder_.Path() / "A" / "sub");
@@ -451,6 +451,40 @@ TEST_F(Serve, ServesNoFileOutsideTheRecordings) {
       EXPECT_EQ(answer.body, c.body) << c.target;
     }
     EXPECT_EQ(answer.body.find("secret"), std::string::npos) << c.target;
+  }
+
+  // The ranges a player that seeks asks for; anything else gets the whole file.
+  std::string big;
+  for (int i = 0; i < 100000; ++i) big += char(i % 251);
+  Write(folder_ / "A/big.mp3", big);
+  struct RangeCase {
+    std::string file, range;
+    int status;
+    std::string body, content_range;
+  };
+  const RangeCase ranges[] = {
+      {"inside.mp3", "bytes=1-3", 206, "nsi", "bytes 1-3/6"},
+      {"inside.mp3", "bytes=4-", 206, "de", "bytes 4-5/6"},
+      {"inside.mp3", "bytes=-2", 206, "de", "bytes 4-5/6"},
+      {"inside.mp3", "bytes=2-99", 206, "side", "bytes 2-5/6"},
+      {"inside.mp3", "bytes=6-", 416, "", "bytes */6"},
+      {"inside.mp3", "bytes=0-0,2-3", 200, "inside", ""},
+      {"inside.mp3", "bytes=3-1", 200, "inside", ""},
+      {"inside.mp3", "lines=1-2", 200, "inside", ""},
+      {"big.mp3", "bytes=1000-70000", 206, big.substr(1000, 69001), "bytes 1000-70000/100000"},
+      {"big.mp3", "", 200, big, ""},
+  };
+  for (const auto& c : ranges) {
+    std::map<std::string, std::string> fields;
+    if (!c.range.empty()) fields["Range"] = c.range;
+    const auto answer = Http(port_, "GET", "/files/A/" + c.file, fields);
+    EXPECT_EQ(answer.status, c.status) << c.range;
+    EXPECT_TRUE(answer.body == c.body) << c.range << ": " << answer.body.size() << " bytes";
+    const auto content_range = answer.fields.find("content-range");
+    EXPECT_EQ(content_range == answer.fields.end() ? "" : content_range->second, c.content_range) << c.range;
+    if (c.status != 416) {
+      EXPECT_EQ(answer.fields.count("accept-ranges") ? answer.fields.at("accept-ranges") : "", "bytes") << c.range;
+    }
   }
 }
 
