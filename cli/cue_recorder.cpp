@@ -2,16 +2,54 @@
 #include "cli/cue_recorder.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "cli/file_names.h"
 #include "hosting/file.h"
 #include "songs/song_naming.h"
+#include "tags/id3.h"
 #include "text/text.h"
 
 namespace pellora::cli {
 
+namespace {
+
+constexpr std::size_t kLargestSheet = 64 << 10;  // 99 tracks take far less
+
+class FrameSeconds : public songs::FrameSink {
+ public:
+  void Unit(std::span<const char>, const songs::FrameInfo& info) override { seconds += info.Seconds(); }
+  double seconds = 0;
+};
+
+// The playing time of the whole frames between the tags of the file at `path`.
+double SecondsOfAudio(const std::string& path, songs::AudioFormat format) {
+  tags::clsID3 id3;
+  id3.FileName(text::PathToUtf16(path));
+  const auto bounds = id3.LocateAudio();
+  std::error_code failure;
+  const hosting::File file = hosting::File::Open(path, hosting::OpenMode::Read, failure);
+  if (!bounds || !file.IsOpen()) return 0;
+  songs::FrameAssembler assembler(format);
+  FrameSeconds counter;
+  std::vector<char> buffer(1 << 20);
+  for (std::int64_t at = bounds->begin; at < bounds->end;) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(bounds->end - at, std::int64_t(buffer.size())));
+    const std::size_t got = file.ReadAt(at, std::span<char>(buffer.data(), wanted), failure);
+    if (got == 0) break;
+    assembler.Feed(std::span<const char>(buffer.data(), got), counter);
+    at += std::int64_t(got);
+  }
+  return counter.seconds;
+}
+
+}  // namespace
+
 void CueRecorder::Begin(const std::string& content_type, const std::string& station) {
+  content_type_ = content_type;
   assembler_.emplace(songs::FormatOfContentType(content_type));
   station_ = text::TitleToUtf8(station, charset_);
   seconds_ = boundary_seconds_ = 0;
@@ -44,10 +82,14 @@ void CueRecorder::ChunkDone() {
 // handed out so far.
 void CueRecorder::Title(const std::string& stream_title) {
   if (!assembler_ || stream_title == last_title_) return;
+  // The audio before a connection's first title is that title's: it begins
+  // where the connection's audio does.
+  const bool first_of_connection = last_title_.empty();
   previous_title_ = std::move(last_title_);
   last_title_ = stream_title;
   last_cut_ = seconds_;
-  if (writing_ && origin_) AddTrack(stream_title, base_ + std::max(0.0, last_cut_ - *origin_));
+  if (writing_ && origin_)
+    AddTrack(stream_title, first_of_connection ? base_ : base_ + std::max(0.0, last_cut_ - *origin_));
 }
 
 void CueRecorder::WritingStarted(const std::string& path) {
@@ -55,6 +97,7 @@ void CueRecorder::WritingStarted(const std::string& path) {
   const std::filesystem::path audio(path);
   cue_path_ = std::filesystem::path(audio).replace_extension(".cue").string();
   audio_name_ = audio.filename().string();
+  if (std::exchange(continue_sheet_, false)) ContinueSheet(path);
   writing_ = true;
   // The file holds this chunk's audio from its start: its first whole frame is
   // the one after a frame under way at the boundary.
@@ -78,6 +121,13 @@ void CueRecorder::Interrupt() {
   seconds_ = boundary_seconds_ = 0;
   boundary_held_ = false;
   first_frame_end_.reset();
+}
+
+void CueRecorder::ContinueSheet(const std::string& audio_path) {
+  std::error_code failure;
+  const hosting::File sheet = hosting::File::Open(cue_path_, hosting::OpenMode::Read, failure);
+  if (sheet.IsOpen()) tracks_ = songs::ParseCueTracks(sheet.ReadAt(0, kLargestSheet, failure));
+  base_ = SecondsOfAudio(audio_path, songs::FormatOfContentType(content_type_));
 }
 
 void CueRecorder::AddTrack(const std::string& stream_title, double file_seconds) {

@@ -24,8 +24,12 @@ namespace pellora::cli {
 
 class CueRecorder : private songs::FrameSink {
  public:
-  // `charset` as for --title-charset ("" = the automatic choice).
-  explicit CueRecorder(std::string charset) : charset_(std::move(charset)) {}
+  // `charset` as for --title-charset ("" = the automatic choice). With
+  // `continue_sheet` (a recording appended to a file) the sheet beside the file
+  // keeps its tracks, and the new ones count on from the end of the audio
+  // already in the file.
+  explicit CueRecorder(std::string charset, bool continue_sheet = false)
+      : charset_(std::move(charset)), continue_sheet_(continue_sheet) {}
 
   // A connection's stream begins; `content_type` decides how frames are found.
   void Begin(const std::string& content_type, const std::string& station);
@@ -42,10 +46,12 @@ class CueRecorder : private songs::FrameSink {
  private:
   void Unit(std::span<const char> bytes, const songs::FrameInfo& info) override;
   void AddTrack(const std::string& stream_title, double file_seconds);
+  void ContinueSheet(const std::string& audio_path);
   void Save() const;
 
   std::string charset_;
-  std::string station_;
+  bool continue_sheet_ = false;
+  std::string station_, content_type_;
   std::string cue_path_, audio_name_;
   std::optional<songs::FrameAssembler> assembler_;
   double seconds_ = 0;  // of the frames handed out in this connection

@@ -87,7 +87,7 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
         });
     torvane_->SetAudioSink(this);
   } else if (settings_.cue && !to_stdout_) {
-    cue_ = std::make_unique<CueRecorder>(settings_.title_charset);
+    cue_ = std::make_unique<CueRecorder>(settings_.title_charset, settings_.append);
     torvane_->SetAudioSink(this);
   }
 }

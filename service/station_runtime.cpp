@@ -145,9 +145,7 @@ void StationRuntime::Begin(std::time_t now) {
       settings.output_file = saved->path;
       settings.append = true;
       settings.tag = false;  // the tags were written when the window began
-      // The cue sheet counts from the start of the audio this process wrote: it
-      // keeps the tracks before the restart rather than being overwritten.
-      settings.cue = false;
+      // The cue sheet keeps the tracks before the restart and goes on after them.
       history_id_ = saved->id;
     }
   }

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellora::songs {
 
@@ -24,5 +25,9 @@ std::string CueTime(double seconds);
 // 0. Cue sheets hold at most 99 tracks: later titles are left out. Double
 // quotes in texts become single ones (cue texts have no escape).
 std::string BuildCueSheet(std::string_view file_name, std::string_view station, std::span<const CueTrack> tracks);
+
+// The tracks of a sheet as BuildCueSheet writes it: each TRACK's TITLE,
+// PERFORMER and INDEX 01; other lines are passed over. At most 99 tracks.
+std::vector<CueTrack> ParseCueTracks(std::string_view sheet);
 
 }  // namespace pellora::songs

@@ -181,6 +181,18 @@ TEST_F(SplitCommand, CueSheetMarksEveryTitleAtItsFrame) {
   EXPECT_EQ(RunCommand("cuebreakpoints '" + cue + "'").output, pellora::testing_support::CueBreakpoints(5, kMetaint));
   EXPECT_EQ(RunCommand("cueprint -t '%n|%p|%t\\n' '" + cue + "'").output, expected_tracks);
   EXPECT_NE(ReadFile(cue).find("FILE \"live.mp3\" MP3"), std::string::npos);
+
+  // Appended, the recording goes on in the same sheet: the stream's first title
+  // where the first run's whole frames end, then its changes counted from there.
+  const auto appended = RunPellora("record " + station.url() + " -o '" + audio + "' --append --cue --max-bytes " +
+                                   std::to_string(kMaxBytes));
+  ASSERT_EQ(appended.status, 0) << appended.output;
+  const std::uint64_t first_run_frames = pellora::testing_support::FrameAt(kMaxBytes);
+  EXPECT_EQ(RunCommand("cuebreakpoints '" + cue + "'").output,
+            pellora::testing_support::CueBreakpoints(5, kMetaint) +
+                pellora::testing_support::CueBreakpoints(5, kMetaint, first_run_frames, 0));
+  EXPECT_EQ(RunCommand("cueprint -t '%n|%p|%t\\n' '" + cue + "'").output.substr(expected_tracks.size()),
+            "7|Alpha|One\n8|Beta|Two\n9|Gamma|Three\n10||Station Jingle\n11|Alpha|One\n12|Beta|Two\n");
 }
 
 }  // namespace

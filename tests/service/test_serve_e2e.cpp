@@ -189,8 +189,8 @@ TEST_F(Serve, RecordsAWindowWhenItOpensAndEndsItWhenItCloses) {
   EXPECT_NE(ReadWholeFile(cue).find("FILE \"" + saved["file"].get<std::string>() + "\" MP3"), std::string::npos);
 }
 
-// The cue sheet, counting from the first run's audio, keeps that run's tracks
-// instead of being rewritten by the second run.
+// The cue sheet keeps the first run's tracks and goes on after them: the second
+// run's first title begins where the first run's whole frames end.
 TEST_F(Serve, ARestartInsideAWindowGoesOnWithItsRecording) {
   const std::string config = Config(StationBlock("Show", station_.url(), WindowFromNow(0, 600)) + "cue = true\n");
   std::size_t first_run = 0;
@@ -217,7 +217,19 @@ TEST_F(Serve, ARestartInsideAWindowGoesOnWithItsRecording) {
   // One file: the first run's audio, then the second run's, each the stream from its start.
   const auto files = Recordings("Show");
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(ReadWholeFile(fs::path(files[0]).replace_extension(".cue")), cue_sheet);
+  const fs::path cue = fs::path(files[0]).replace_extension(".cue");
+  const std::string sheet = ReadWholeFile(cue);
+  EXPECT_EQ(sheet.substr(0, cue_sheet.size()), cue_sheet);
+  const std::string breaks = pellora::testing_support::RunCommand("cuebreakpoints '" + cue.string() + "'").output;
+  // cuebreakpoints prints a line for every track after the first.
+  std::size_t first_run_breaks = 0;
+  for (auto at = cue_sheet.find("TRACK "); at != std::string::npos; at = cue_sheet.find("TRACK ", at + 1))
+    ++first_run_breaks;
+  std::size_t line_start = 0;
+  for (std::size_t line = 1; line < first_run_breaks && line_start != std::string::npos; ++line)
+    line_start = breaks.find('\n', line_start) + 1;
+  const std::string base = pellora::testing_support::CueBreakpoints(0, 8192, pellora::testing_support::FrameAt(first_run), 0);
+  EXPECT_EQ(breaks.substr(line_start, base.size()), base) << breaks;
   const std::string audio = ReadWholeFile(files[0]);
   ASSERT_GT(audio.size(), first_run);
   EXPECT_TRUE(audio.substr(0, first_run) == ExpectedAudio(first_run));

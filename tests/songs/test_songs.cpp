@@ -6,6 +6,7 @@
 #include <random>
 
 #include "cli/silent_frames.h"
+#include "songs/cue_sheet.h"
 #include "songs/frame_assembler.h"
 #include "songs/info_frame.h"
 #include "songs/song_naming.h"
@@ -147,4 +148,22 @@ TEST(SongNaming, PatternsIgnoreCaseAndDecideWhatIsKept) {
 }
 
 }  // namespace
+// A sheet read back gives the tracks it was written from (times to the 75th of
+// a second); a damaged one gives what it holds and nothing made up.
+TEST(CueSheet, ReadsBackWhatItWrote) {
+  const std::vector<CueTrack> tracks{{"Alpha", "One", 0}, {"", "Jingle", 61.5}, {"B \"Q\"", "Two", 3600.04}};
+  const std::vector<CueTrack> read = ParseCueTracks(BuildCueSheet("x.mp3", "Station", tracks));
+  ASSERT_EQ(read.size(), 3u);
+  EXPECT_EQ(read[1].title, "Jingle");
+  EXPECT_EQ(read[2].performer, "B 'Q'");  // double quotes were written as single ones
+  EXPECT_NEAR(read[1].seconds, 61.5, 1.0 / 75);
+  EXPECT_NEAR(read[2].seconds, 3600.04, 1.0 / 75);
+  const auto damaged = ParseCueTracks("FILE \"x\" MP3\r\n  TRACK 01 AUDIO\r\n    TITLE \"A\"\r\n"
+                                      "    INDEX 01 00:99:00\r\nTRACK 02\n    INDEX 01 01:02:03");
+  ASSERT_EQ(damaged.size(), 2u);
+  EXPECT_EQ(damaged[0].title, "A");
+  EXPECT_EQ(damaged[0].seconds, 0);
+  EXPECT_NEAR(damaged[1].seconds, 62 + 3.0 / 75, 1e-9);
+}
+
 }  // namespace pellora::songs

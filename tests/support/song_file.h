@@ -43,11 +43,13 @@ inline std::uint64_t CutPosition(int n, std::uint32_t metaint) {
 }
 
 // What `cuebreakpoints` prints for a recording from the stream's start that
-// holds title changes 1 … last: where each falls, as M:SS.FF (75ths of a second).
-inline std::string CueBreakpoints(int last, std::uint32_t metaint) {
+// holds title changes first … last: where each falls, as M:SS.FF (75ths of a
+// second), `offset_frames` frames into the file (an appended recording's).
+inline std::string CueBreakpoints(int last, std::uint32_t metaint, std::uint64_t offset_frames = 0, int first = 1) {
   std::string lines;
-  for (int n = 1; n <= last; ++n) {
-    const double seconds = double(FrameAt(CutPosition(n, metaint))) * 1152 / 44100;
+  for (int n = first; n <= last; ++n) {
+    const std::uint64_t frame = n == 0 ? 0 : FrameAt(CutPosition(n, metaint));
+    const double seconds = double(offset_frames + frame) * 1152 / 44100;
     const long long frames = std::llround(seconds * 75);
     char line[32];
     std::snprintf(line, sizeof line, "%lld:%02lld.%02lld\n", frames / 4500, frames / 75 % 60, frames % 75);
