@@ -54,7 +54,7 @@ TEST_F(IcyLoopback, RequestArrivesByteForByte) {
 
 TEST_F(IcyLoopback, RefusedConnectionOnAClosedPort) {
   // Nobody listens there now.
-  control->Connect("http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort()) + "/");
+  control->Connect("http://127.0.0.1:" + std::to_string(testing_support::UnusedLoopbackPort()) + "/");
   ASSERT_TRUE(WaitForEvents(3));
   EXPECT_EQ(log.events, (Events{"StateChanged", "StateChanged", "Error:1:111:Connection refused"}));
   EXPECT_FALSE(control->IsConnected());

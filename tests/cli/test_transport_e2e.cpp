@@ -45,7 +45,7 @@ struct Servers {
   void StartStunnel() {
     std::string conf = "foreground = yes\npid =\n";
     for (auto [name, port] : {std::pair{"good", &good}, {"other", &other}, {"expired", &expired}}) {
-      *port = FreeLoopbackPort();
+      *port = UnusedLoopbackPort();
       conf += std::string("[") + name + "]\naccept = 127.0.0.1:" + std::to_string(*port) +
               "\nconnect = 127.0.0.1:" + std::to_string(station->port()) + "\ncert = " +
               (dir / name).string() + ".pem\nkey = " + (dir / name).string() + ".key\n";
@@ -55,7 +55,7 @@ struct Servers {
   }
 
   void StartNginx() {
-    proxy = FreeLoopbackPort();
+    proxy = UnusedLoopbackPort();
     const std::string d = dir.string();
     WriteFile("nginx.conf", "daemon off; master_process off; pid " + d + "/nginx.pid; error_log " + d +
                                 "/nginx.log;\nevents { worker_connections 64; }\nhttp {\n access_log off;\n" +

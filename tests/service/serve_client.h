@@ -2,9 +2,7 @@
 #pragma once
 // Tests of `pellora serve`: the built binary run as a child process (so that it
 // can be sent SIGHUP and SIGTERM), and a small blocking HTTP client over loopback.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/process.h"
 
 namespace pellora::testing_support {
 
@@ -42,23 +40,11 @@ class ServeProcess {
  public:
   // Runs `pellora serve ARGS...`; stderr goes to `stderr_file`.
   ServeProcess(const std::vector<std::string>& args, const std::string& stderr_file) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_file.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
     std::vector<std::string> all{PELLORA_CLI, "serve"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, PELLORA_CLI, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    out_ = ::fdopen(out[0], "r");
+    int output = -1;
+    pid_ = pellora::testing_support::SpawnReadingOutput(std::move(all), output, stderr_file);
+    if (output >= 0) out_ = ::fdopen(output, "r");
   }
   ~ServeProcess() {
     if (pid_ > 0 && status_ == kRunning) {

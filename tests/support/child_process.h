@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_port.h"
 #include "tests/support/process.h"
 
 namespace pellora::testing_support {
@@ -23,19 +24,6 @@ class ChildProcess : public Spawned {
  public:
   explicit ChildProcess(const std::vector<std::string>& args) : Spawned(args, SIGTERM) {}
 };
-
-// A port on 127.0.0.1 that was free a moment ago.
-inline std::uint16_t FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // Whether something listens on 127.0.0.1:`port` within about ten seconds.
 inline bool WaitForPort(std::uint16_t port) {

@@ -3,34 +3,24 @@
 // The loopback HTTP server of the download tests (http_peer.py beside this file),
 // run as a child process for the life of the object.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
-extern char** environ;
+#include "tests/support/process.h"
 
 namespace pellora::testing_support {
 
 class HttpPeer {
  public:
   HttpPeer() {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string script = std::string(PELLORA_SOURCE_DIR) + "/tests/support/http_peer.py";
-    char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(script.c_str()), nullptr};
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    port_ = ReadPort(out[0]);
-    ::close(out[0]);
+    int output = -1;
+    pid_ = SpawnReadingOutput({"/usr/bin/python3", std::string(PELLORA_SOURCE_DIR) + "/tests/support/http_peer.py"},
+                              output);
+    if (output < 0) return;
+    port_ = ReadPort(output);
+    ::close(output);
   }
   ~HttpPeer() {
     if (pid_ <= 0) return;

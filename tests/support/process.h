@@ -37,6 +37,30 @@ inline CommandResult RunPellora(const std::string& args) {
   return RunCommand(std::string(PELLORA_CLI) + " " + args + " 2>&1");
 }
 
+// Starts `args` (no shell) with its standard output on a pipe whose read end is
+// `output`; its standard error is appended to `errors`, or stays the test's when
+// empty. The process id, or -1 when it could not start.
+inline pid_t SpawnReadingOutput(std::vector<std::string> args, int& output, const std::string& errors = "") {
+  output = -1;
+  int out[2];
+  if (::pipe(out) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  if (!errors.empty())
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  output = out[0];
+  return pid;
+}
+
 // A command run in the background (no shell; its output goes to /dev/null),
 // killed when the object goes if it is still running.
 class Spawned {
