@@ -354,7 +354,6 @@ void clsID3::RewriteFile(bool keep_tags) {
   const std::string path = text::Utf16ToPath(file_name_);
   if (path.empty()) return;
 
-  RemoveAbandonedReplacement(path);
   rolled_forward_ |= RollForward(TemporaryFolder(), path);
   hosting::FileTimes times;
   const bool exists = hosting::GetFileTimes(path, times);
