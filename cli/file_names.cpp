@@ -48,11 +48,6 @@ std::string HostAndPort(std::string_view url) {
   return name;
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return out;
-}
 
 }  // namespace
 
@@ -80,7 +75,7 @@ void MakeOrdinaryFile(const std::string& path) {
 }
 
 std::string ExtensionForContentType(std::string_view content_type) {
-  const std::string type = Lower(content_type);
+  const std::string type = text::AsciiLower(content_type);
   if (type.find("aac") != std::string::npos) return ".aac";
   if (type.find("ogg") != std::string::npos) return ".ogg";
   return ".mp3";

@@ -7,7 +7,11 @@
 #include <cctype>
 #include <map>
 
+#include "text/text.h"
+
 namespace pellora::cli {
+using text::AsciiLower;
+
 namespace {
 
 std::string_view Trim(std::string_view text) {

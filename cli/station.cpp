@@ -9,6 +9,8 @@
 #include <cctype>
 #include <chrono>
 
+#include "text/text.h"
+
 namespace pellora::cli {
 namespace {
 
@@ -18,14 +20,9 @@ constexpr std::size_t kMaxRequestBytes = 16 * 1024;
 constexpr std::size_t kFastPieceBytes = 64 * 1024;
 constexpr auto kTickPeriod = std::chrono::milliseconds(250);
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return text;
-}
-
 // True when the request holds "Icy-MetaData: 1" (any case, blanks allowed).
 bool WantsMetadata(const std::string& request) {
-  const std::string lower = Lower(request);
+  const std::string lower = text::AsciiLower(request);
   const std::string key = "\r\nicy-metadata:";
   const auto at = lower.find(key);
   if (at == std::string::npos) return false;

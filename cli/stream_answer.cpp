@@ -5,12 +5,10 @@
 #include <array>
 #include <cctype>
 
+#include "text/text.h"
+
 namespace pellora::cli {
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return out;
-}
+using text::AsciiLower;
 
 namespace {
 

@@ -14,9 +14,6 @@ enum class AnswerKind {
   NotAudio,  // refused, with the content type in the message
 };
 
-// `text` with ASCII letters in lower case.
-std::string AsciiLower(std::string_view text);
-
 // The value of header field `name` (compared without regard to case, as HTTP
 // field names are), blanks trimmed; empty when absent. `header` is the response
 // header as received, lines ending in CR LF (a bare LF is accepted too).

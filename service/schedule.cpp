@@ -6,6 +6,8 @@
 #include <cctype>
 #include <chrono>
 
+#include "text/text.h"
+
 namespace pellora::service {
 namespace {
 
@@ -18,14 +20,10 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using text::AsciiLower;
 
 std::optional<int> DayIndex(std::string_view name) {
-  const std::string lower = Lower(Trim(name));
+  const std::string lower = AsciiLower(Trim(name));
   for (std::size_t i = 0; i < kDayNames.size(); ++i)
     if (lower == kDayNames[i]) return int(i);
   return std::nullopt;
@@ -38,7 +36,7 @@ std::optional<std::uint8_t> ParseDays(std::string_view text) {
     const auto comma = text.find(',');
     const std::string_view item = Trim(text.substr(0, comma));
     text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-    if (Lower(item) == "daily") {
+    if (AsciiLower(item) == "daily") {
       days |= 0x7F;
       continue;
     }
@@ -122,7 +120,7 @@ std::time_t Instant(sys_days date, int second, bool latest) {
 
 ScheduleParse ParseSchedule(std::string_view text) {
   Schedule schedule;
-  if (Lower(Trim(text)) == "always") {
+  if (text::AsciiLower(Trim(text)) == "always") {
     schedule.always = true;
     return {schedule, {}};
   }

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <string>
 
+#include "text/text.h"
+
 namespace pellora::songs {
 namespace {
 
@@ -20,8 +22,7 @@ std::uint8_t Byte(std::span<const char> bytes, std::size_t i) { return static_ca
 }  // namespace
 
 AudioFormat FormatOfContentType(std::string_view content_type) {
-  std::string type(content_type.substr(0, content_type.find(';')));
-  std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  std::string type = text::AsciiLower(content_type.substr(0, content_type.find(';')));
   type.erase(std::remove(type.begin(), type.end(), ' '), type.end());
   if (type == "audio/mpeg" || type == "audio/mp3" || type == "audio/mpeg3" || type == "audio/x-mpeg" ||
       type == "audio/mpg")

@@ -289,6 +289,13 @@ std::string EscapeForTerminal(std::string_view utf8) {
   return out;
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return out;
+}
+
 std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space) {
   const auto hex = [](char h) -> int {
     if (h >= '0' && h <= '9') return h - '0';

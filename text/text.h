@@ -76,6 +76,10 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // that the escaped text reads back unambiguously. Everything else is kept.
 std::string EscapeForTerminal(std::string_view utf8);
 
+// `text` with its ASCII letters in lower case (for names that protocols and
+// formats compare without regard to case); other bytes are kept.
+std::string AsciiLower(std::string_view text);
+
 // Percent-decoding of one URL path segment or query value ("a%20b" is "a b"; with
 // `plus_is_space`, "+" is a blank too); nothing for a bad escape or a NUL byte.
 std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space = false);
