@@ -40,11 +40,20 @@ COMMIT;
 constexpr const char* kColumns =
     "id, station, path, title, window_start, started, ended, bytes, kind, artist, seconds, complete";
 
-// A prepared statement, finalised when it goes out of scope.
+// A prepared statement, finalised when it goes out of scope; or one of the
+// history's kept statements, reset for its next use.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
-  ~Statement() { sqlite3_finalize(statement_); }
+  explicit Statement(sqlite3_stmt* kept) : statement_(kept), kept_(true) {}
+  ~Statement() {
+    if (!kept_) {
+      sqlite3_finalize(statement_);
+    } else if (statement_) {
+      sqlite3_reset(statement_);
+      sqlite3_clear_bindings(statement_);
+    }
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -85,6 +94,7 @@ class Statement {
 
  private:
   sqlite3_stmt* statement_ = nullptr;
+  bool kept_ = false;
 };
 
 std::int64_t Version(sqlite3* db) {
@@ -114,16 +124,42 @@ std::unique_ptr<History> History::Open(const std::string& folder, std::string& e
   return std::unique_ptr<History>(new History(db));
 }
 
-History::History(sqlite3* db) : db_(db) {
-  Statement count(db_, "SELECT COUNT(*) FROM saved");
-  total_ = count.Step() ? count.Integer(0) : 0;
+History::History(sqlite3* db) : db_(db), total_(CountAll()) {}
+
+History::~History() {
+  Commit();
+  for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+  sqlite3_close(db_);
 }
 
-History::~History() { sqlite3_close(db_); }
+// The statements run for every song and every request are compiled once.
+sqlite3_stmt* History::Kept(const char* sql) {
+  auto& statement = statements_[sql];
+  if (!statement) sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+  return statement;
+}
+
+std::int64_t History::CountAll() {
+  Statement count(db_, "SELECT COUNT(*) FROM saved");
+  return count.Step() ? count.Integer(0) : 0;
+}
+
+void History::BeginWrites() {
+  if (sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+}
+
+bool History::Commit() {
+  if (sqlite3_get_autocommit(db_)) return true;
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  // A failed write (a full disk) may have rolled the whole group back.
+  if (sqlite3_get_autocommit(db_)) total_ = CountAll();
+  return false;
+}
 
 std::int64_t History::Begin(const std::string& station, const std::string& path, const std::string& title,
                             std::time_t window_start, std::time_t started) {
-  Statement insert(db_, "INSERT INTO saved (station, path, title, window_start, started) VALUES (?, ?, ?, ?, ?)");
+  BeginWrites();
+  Statement insert(Kept("INSERT INTO saved (station, path, title, window_start, started) VALUES (?, ?, ?, ?, ?)"));
   insert.Bind(1, station).Bind(2, path).Bind(3, title).Bind(4, std::int64_t(window_start)).Bind(5, std::int64_t(started));
   if (!insert.Done()) return 0;  // not an older row's id
   ++total_;
@@ -131,17 +167,19 @@ std::int64_t History::Begin(const std::string& station, const std::string& path,
 }
 
 void History::Update(std::int64_t id, std::uint64_t bytes, const std::string& title, std::time_t ended) {
-  Statement update(db_,
+  BeginWrites();
+  Statement update(Kept(
                    "UPDATE saved SET bytes = ?, ended = ?, title = CASE WHEN title = '' THEN ? ELSE title END "
-                   "WHERE id = ?");
+                   "WHERE id = ?"));
   update.Bind(1, std::int64_t(bytes)).Bind(2, std::int64_t(ended)).Bind(3, title).Bind(4, id);
   update.Step();
 }
 
 std::int64_t History::AddSong(const SavedEntry& song) {
-  Statement insert(db_,
+  BeginWrites();
+  Statement insert(Kept(
                    "INSERT INTO saved (station, path, title, window_start, started, ended, bytes, kind, artist, "
-                   "seconds, complete) VALUES (?, ?, ?, ?, ?, ?, ?, 'song', ?, ?, ?)");
+                   "seconds, complete) VALUES (?, ?, ?, ?, ?, ?, ?, 'song', ?, ?, ?)"));
   insert.Bind(1, song.station).Bind(2, song.path).Bind(3, song.title).Bind(4, std::int64_t(song.window_start));
   insert.Bind(5, std::int64_t(song.started)).Bind(6, std::int64_t(song.ended)).Bind(7, std::int64_t(song.bytes));
   insert.Bind(8, song.artist).Bind(9, song.seconds).Bind(10, std::int64_t(song.complete));
@@ -151,9 +189,9 @@ std::int64_t History::AddSong(const SavedEntry& song) {
 }
 
 bool History::HasSong(const std::string& station, const std::string& artist, const std::string& title) {
-  Statement select(db_,
+  Statement select(Kept(
                    "SELECT 1 FROM saved WHERE station = ? AND title = ? AND artist = ? AND kind = 'song' "
-                   "AND complete = 1 LIMIT 1");
+                   "AND complete = 1 LIMIT 1"));
   select.Bind(1, station).Bind(2, title).Bind(3, artist);
   return select.Step();
 }
@@ -180,13 +218,13 @@ std::vector<SavedEntry> History::Recent(const std::string& station, int limit, i
 
 std::int64_t History::Count(const std::string& station) {
   if (station.empty()) return total_;
-  Statement count(db_, "SELECT COUNT(*) FROM saved WHERE station = ?");
+  Statement count(Kept("SELECT COUNT(*) FROM saved WHERE station = ?"));
   count.Bind(1, station);
   return count.Step() ? count.Integer(0) : 0;
 }
 
 bool History::Knows(const std::string& path) {
-  Statement select(db_, "SELECT 1 FROM saved WHERE path = ? LIMIT 1");
+  Statement select(Kept("SELECT 1 FROM saved WHERE path = ? LIMIT 1"));
   select.Bind(1, path);
   return select.Step();
 }

@@ -6,14 +6,23 @@
 // instead of starting a second one, a split station with skip_existing does not
 // save a song twice, and the dashboard can list what was saved. Only the loop
 // thread uses it.
+//
+// Writes are grouped: the first write opens a transaction and `Commit` (the
+// service's tick, four times a second, and closing) ends it. A split station
+// saves a song every few seconds, and hundreds of stations would otherwise
+// commit (and write the log's pages) once per song. Reads on this connection
+// see the writes at once; another process sees them at the commit, and a kill
+// loses at most the entries of the last tick (the files they name are on disk).
 #include <cstdint>
 #include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace pellora::service {
 
@@ -63,10 +72,18 @@ class History {
   std::int64_t Count(const std::string& station);
   // Whether `path` is a recording the history knows.
   bool Knows(const std::string& path);
+  // Ends the writes' transaction, if one is open; false when it could not be
+  // committed (it is tried again at the next call).
+  bool Commit();
 
  private:
   explicit History(sqlite3* db);
+  // Opens the writes' transaction unless one is open.
+  void BeginWrites();
+  std::int64_t CountAll();
+  sqlite3_stmt* Kept(const char* sql);
   sqlite3* db_;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
   std::int64_t total_ = 0;
 };
 

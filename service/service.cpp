@@ -50,7 +50,10 @@ Service::Service(hosting::EventLoop& loop, ServeOptions options)
       reload_signal_(loop.context(), SIGHUP),
       tick_(loop.context()) {}
 
-Service::~Service() { stations_.clear(); }
+Service::~Service() {
+  by_name_.clear();
+  stations_.clear();
+}
 
 bool Service::Start(std::string& error) {
   auto load = LoadConfig(options_.config_path);
@@ -151,6 +154,7 @@ void Service::Apply(ServiceConfig config) {
   for (std::size_t i = 0; i < config.stations.size(); ++i)
     for (auto& running : stations_)
       if (running && running->config() == config.stations[i]) kept[i] = std::move(running);
+  by_name_.clear();
   stations_.clear();
   const std::time_t now = std::time(nullptr);
   for (std::size_t i = 0; i < config.stations.size(); ++i) {
@@ -163,13 +167,13 @@ void Service::Apply(ServiceConfig config) {
     }
   }
   stations_ = std::move(kept);
+  for (const auto& station : stations_) by_name_.emplace(station->config().name, station.get());
   config_ = std::move(config);
 }
 
 StationRuntime* Service::Find(const std::string& name) const {
-  for (const auto& station : stations_)
-    if (station->config().name == name) return station.get();
-  return nullptr;
+  const auto found = by_name_.find(name);
+  return found == by_name_.end() ? nullptr : found->second;
 }
 
 void Service::Tick() {
@@ -187,6 +191,7 @@ void Service::Tick() {
   for (const auto& name : changed_)
     if (const auto* station = Find(name)) server_->Publish("station", StationJson(*station));
   changed_.clear();
+  history_->Commit();
   tick_.expires_after(kTickPeriod);
   tick_.async_wait([this](boost::system::error_code ec) {
     if (!ec && !ended_) Tick();
@@ -197,6 +202,7 @@ void Service::Shutdown() {
   if (ended_) return;
   ended_ = true;
   for (auto& station : stations_) station->Shutdown();
+  history_->Commit();
   tick_.cancel();
   stop_signals_.cancel();
   reload_signal_.cancel();

@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "service/config.h"
@@ -74,6 +75,7 @@ class Service {
   ServiceConfig config_;
   std::unique_ptr<History> history_;
   std::vector<std::unique_ptr<StationRuntime>> stations_;
+  std::unordered_map<std::string, StationRuntime*> by_name_;  // of stations_
   std::unique_ptr<HttpServer> server_;
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signal_;

@@ -39,6 +39,13 @@ int sqlite3_exec(sqlite3* database, const char* sql, int (*callback)(void*, int,
 int sqlite3_prepare_v2(sqlite3* database, const char* sql, int length, sqlite3_stmt** statement, const char** tail) {
   FORWARD(sqlite3_prepare_v2, SQLITE_ERROR, database, sql, length, statement, tail);
 }
+int sqlite3_prepare_v3(sqlite3* database, const char* sql, int length, unsigned int flags, sqlite3_stmt** statement,
+                       const char** tail) {
+  FORWARD(sqlite3_prepare_v3, SQLITE_ERROR, database, sql, length, flags, statement, tail);
+}
+int sqlite3_reset(sqlite3_stmt* statement) { FORWARD(sqlite3_reset, SQLITE_OK, statement); }
+int sqlite3_clear_bindings(sqlite3_stmt* statement) { FORWARD(sqlite3_clear_bindings, SQLITE_OK, statement); }
+int sqlite3_get_autocommit(sqlite3* database) { FORWARD(sqlite3_get_autocommit, 1, database); }
 int sqlite3_bind_int64(sqlite3_stmt* statement, int index, sqlite3_int64 value) {
   FORWARD(sqlite3_bind_int64, SQLITE_ERROR, statement, index, value);
 }

@@ -162,7 +162,12 @@ void StationRuntime::Begin(std::time_t now) {
 // recorder that gave up.
 void StationRuntime::Follow(std::time_t now) {
   NoteFile(now);
-  const std::string title = text::StreamTextToUtf8(recorder_->title());
+  // Four times a second for every station: the bytes are compared, and only a
+  // new title is converted.
+  std::string raw_title = recorder_->title();
+  const bool new_title = raw_title != raw_title_;
+  if (new_title) raw_title_ = std::move(raw_title);
+  const std::string title = new_title ? text::StreamTextToUtf8(raw_title_) : title_;
   if (title != title_ && !title.empty()) {
     // The history names a recording after its first title.
     if (title_.empty() && history_ && history_id_ != 0) history_->Update(history_id_, FileSize(file_), title, 0);
@@ -195,6 +200,7 @@ void StationRuntime::End() {
   history_id_ = 0;
   file_.clear();
   title_.clear();
+  raw_title_.clear();
   changed_();
 }
 

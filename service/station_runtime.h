@@ -116,6 +116,7 @@ class StationRuntime : private cli::EventPrinter {
   std::int64_t history_id_ = 0;
   std::string file_;
   std::string title_;
+  std::string raw_title_;  // title_ as the station sent it
   std::string last_error_;
   bool failed_ = false;
   int headers_ = 0;  // of the current recorder's connections

@@ -47,8 +47,19 @@ TEST(ServiceHistory, KeepsRecordingsAcrossReopeningNewestFirst) {
   // no id, rather than the recording entered before it, and is not counted.
   EXPECT_GT(history->Begin("C", "/r/c.mp3", "", 3000, 3001), 0);
   EXPECT_EQ(history->Count(""), 3);
+  // Writes are grouped: another connection sees them once they are committed.
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open((folder / "state/history.sqlite").c_str(), &other), SQLITE_OK);
+  const auto rows_seen_by_other = [other] {
+    sqlite3_stmt* count = nullptr;
+    sqlite3_prepare_v2(other, "SELECT COUNT(*) FROM saved", -1, &count, nullptr);
+    const int rows = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
+    sqlite3_finalize(count);
+    return rows;
+  };
+  EXPECT_EQ(rows_seen_by_other(), 2);
+  ASSERT_TRUE(history->Commit());
+  EXPECT_EQ(rows_seen_by_other(), 3);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_EQ(history->Begin("D", "/r/d.mp3", "", 4000, 4001), 0);
   EXPECT_EQ(history->Count(""), 3);
