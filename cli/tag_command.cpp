@@ -66,6 +66,11 @@ bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::stri
                 << " was left unchanged: the new ID3v2 tag would be larger than its size field can say "
                    "(256 MiB)\n";
       return false;
+    case Outcome::DamagedTag:
+      std::cerr << "pellora " << command << ": " << path
+                << " was left unchanged: its ID3v2 tag claims more bytes than the file holds (a damaged tag; "
+                   "rewriting it would cut off the audio)\n";
+      return false;
     case Outcome::Unchanged:
     case Outcome::NotRun: break;
   }

@@ -191,6 +191,9 @@ class clsID3 {
                 // kept in the temporary file named by KeptCopyPath
     TagTooLarge,  // the new ID3v2 tag (or one of its frames) is larger than its size
                   // field can say; the file is unchanged
+    DamagedTag,   // the file's ID3v2 tag claims more bytes than the file holds, so
+                  // whatever audio lies inside that claim would be cut off with it;
+                  // the file is unchanged
   };
   RewriteOutcome LastRewriteOutcome() const { return rewrite_outcome_; }
   const std::string& KeptCopyPath() const { return kept_copy_path_; }

@@ -235,12 +235,55 @@ class FrameAreaWriter {
   // most; anything else passes over the frame. False when the frame is damaged.
   bool RewriteOrPass(const std::string& entry, std::size_t total, std::size_t& p) {
     if (!FindManagedFrame(entry)) return PassOver(total, p);
+    if (total <= old_.size() - p && KeepsItsOwnBytes(entry, p)) {
+      pending_.Leave(entry);
+      return PassOver(total, p);
+    }
     const std::size_t old_size =
         std::size_t(BytesToNumber(old_.substr(p + IdLength(), IdLength()), revision_ >= 4));
     PutFrame(entry, ValueOf(entry));
     p = std::min(old_.size(), p + HeaderLength() + old_size);
     pending_.Leave(entry);
     return true;
+  }
+
+  // A frame that the reader could not make into its value faithfully is carried
+  // over as it is while the record still holds the value the reader made of it
+  // (the caller did not set that property): rewriting it from that value would
+  // lose what the reader could not see. A property set to anything else is
+  // written as usual.
+  bool KeepsItsOwnBytes(const std::string& id, std::size_t p) const {
+    const auto whole = DecodeFrameText(old_, p, revision_, IsCommentOrLyrics(id), /*cut_at_nul=*/false);
+    if (!whole || !IsBeyondTheReader(id, p, whole->text)) return false;
+    std::u16string read = CutAtNul(whole->text);
+    if (IsDateFrame(id)) read = TextBeforeDash(read);
+    return read == ValueOf(id);
+  }
+
+  static bool IsDateFrame(std::string_view id) { return id == "TDRC" || id == "TDOR"; }
+
+  // Frames whose content the reader takes only in part: compressed, encrypted or
+  // carrying a data length (it does not unpack them); text in an encoding that the
+  // tag's revision does not define (UTF-8 or UTF-16BE before revision 4, as some
+  // taggers write) or UTF-16 without a byte-order mark; several values separated
+  // by NULs (revision 4); a full date of which the record keeps the year.
+  bool IsBeyondTheReader(std::string_view id, std::size_t p, std::u16string_view whole_text) const {
+    const std::size_t header = HeaderLength();
+    if (revision_ >= 3) {
+      const auto format_flags = static_cast<std::uint8_t>(old_[p + 9]);
+      if (revision_ == 3 && (format_flags & 0xC0)) return true;
+      if (revision_ >= 4 && (format_flags & 0x0D)) return true;
+    }
+    if (id.empty() || (id[0] != 'T' && !IsCommentOrLyrics(id)) || p + header >= old_.size()) return false;
+    const auto encoding = static_cast<std::uint8_t>(old_[p + header]);
+    if (revision_ < 4 && (encoding == 2 || encoding == 3)) return true;
+    if (encoding == 1) {
+      const std::string_view mark = old_.substr(p + header + 1 + (IsCommentOrLyrics(id) ? 3 : 0), 2);
+      if (mark != "\xFF\xFE" && mark != "\xFE\xFF") return true;
+    }
+    const std::u16string_view values = whole_text.substr(0, whole_text.find_last_not_of(u'\0') + 1);
+    if (values.find(u'\0') != std::u16string_view::npos) return true;
+    return IsDateFrame(id) && TextBeforeDash(values) != values;
   }
 
   // Copies the frame at p. A frame whose declared extent runs past the area is the

@@ -375,6 +375,12 @@ void clsID3::RewriteFile(bool keep_tags) {
   const FileReader reader(file);
   const TagLayout layout = TagLocator(reader).Locate(keep_tags);
   if (reader.Failed()) return;
+  // The audio of such a file lies inside the tag's claimed extent: cutting the tag
+  // off as it claims would leave nothing of it.
+  if (layout.id3v2_header && layout.id3v2_end > length) {
+    rewrite_outcome_ = RewriteOutcome::DamagedTag;
+    return;
+  }
   NewContent content;
   content.audio_start = std::min(layout.id3v2_end, length);
   content.audio_end = std::max(layout.AudioEnd(), content.audio_start);

@@ -78,7 +78,8 @@ int RewriteResult(const clsID3& store) {
     case clsID3::RewriteOutcome::KeptCopy: return PELLORA_E_KEPT_COPY;
     case clsID3::RewriteOutcome::NotRun:
     case clsID3::RewriteOutcome::Unchanged:
-    case clsID3::RewriteOutcome::TagTooLarge: break;
+    case clsID3::RewriteOutcome::TagTooLarge:
+    case clsID3::RewriteOutcome::DamagedTag: break;
   }
   return PELLORA_E_UNCHANGED;
 }

@@ -387,6 +387,58 @@ TEST_F(RewriteTest, TagThatCannotBeDeclaredIsRefused) {
   EXPECT_TRUE(TemporaryFolderEmpty());
 }
 
+// Frames the reader takes only in part survive an edit of another property
+// byte for byte; setting their own property rewrites them.
+TEST_F(RewriteTest, FramesReadOnlyInPartAreKeptUntilTheirPropertyIsSet) {
+  const auto frame = [](int revision, const std::string& id, const std::string& flags, const std::string& content) {
+    const std::string size = revision >= 4 ? Synchsafe(content.size()) : detail::NumberToBytes(double(content.size()), 4, 0);
+    return id + size + flags + content;
+  };
+  struct Case { int revision; std::string frame; };
+  const Case cases[] = {
+      {3, frame(3, "TPE1", "\0\0"s, "\x03" "Bj\xC3\xB6rk"s)},                   // UTF-8 before revision 4
+      {3, frame(3, "TPE1", "\0\0"s, "\x02\0B\0j"s)},                          // UTF-16BE before revision 4
+      {3, frame(3, "TPE1", "\0\0"s, "\x01N\0o\0"s)},                          // UTF-16 without a mark
+      {3, frame(3, "TPE1", "\0\x80"s, "\0\0\0\x10x\x9C\x03\0\0\0\0\x01"s)},   // compressed
+      {4, frame(4, "TPE1", "\0\0"s, "\x03One\0Two"s)},                         // two values
+      {4, frame(4, "TPE1", "\0\x01"s, "\0\0\0\x04\x03" "Abc"s)},                   // data length indicator
+      {4, frame(4, "TDRC", "\0\0"s, "\x03" "2004-05-06"s)},                     // a full date
+  };
+  for (const auto& [revision, old_frame] : cases) {
+    SCOPED_TRACE(testing::PrintToString(old_frame));
+    const std::string body = old_frame + std::string(64, '\0');
+    const fs::path path = File("ID3"s + char(revision) + "\0\0"s + Synchsafe(body.size()) + body + Audio());
+    clsID3 id3;
+    Open(id3, path);
+    id3.Album(u"Other");
+    id3.UpdateID3Tags();
+    EXPECT_NE(ReadFile(path).find(old_frame), std::string::npos);
+    Open(id3, path);
+    const bool date = old_frame.starts_with("TDRC");
+    date ? id3.Year(u"1999") : id3.Artist(u"Set");
+    id3.UpdateID3Tags();
+    const std::string after = ReadFile(path);
+    EXPECT_EQ(after.find(old_frame), std::string::npos);
+    EXPECT_NE(after.find(date ? "1999" : "Set"), std::string::npos);
+  }
+}
+
+// A tag that claims more bytes than the file holds has the audio inside its
+// claim: neither an update nor a removal may cut it off.
+TEST_F(RewriteTest, TagClaimingMoreThanTheFileIsRefused) {
+  const std::string before = "ID3\x03\0\0\x7F\x7F\x7F\x7FTIT2\0\0\0\x05\0\0\0Huge"s + Audio();
+  const fs::path path = File(before);
+  for (const bool remove : {false, true}) {
+    clsID3 id3;
+    Open(id3, path);
+    id3.Album(u"X");
+    remove ? id3.DeleteID3Tags() : id3.UpdateID3Tags();
+    EXPECT_EQ(id3.LastRewriteOutcome(), clsID3::RewriteOutcome::DamagedTag);
+    EXPECT_TRUE(SameBytes(ReadFile(path), before));
+  }
+  EXPECT_TRUE(TemporaryFolderEmpty());
+}
+
 TEST_F(RewriteTest, FifoIsNeitherOpenedNorReplaced) {
   const fs::path fifo = dir_ / "pipe.mp3";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
