@@ -247,6 +247,17 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   return out;
 }
 
+std::size_t Utf8CutLength(std::string_view bytes, std::size_t limit) {
+  if (limit >= bytes.size()) return bytes.size();
+  const auto continuation = [&](std::size_t i) { return (static_cast<std::uint8_t>(bytes[i]) & 0xC0) == 0x80; };
+  if (!continuation(limit)) return limit;
+  std::size_t lead = limit;
+  while (lead > 0 && limit - lead < 3 && continuation(lead)) --lead;
+  char32_t cp = 0;
+  const std::size_t n = DecodeUtf8At(bytes, lead, cp);
+  return n != 0 && lead + n > limit ? lead : limit;
+}
+
 std::string Latin1ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -36,6 +36,11 @@ std::string Utf16ToPath(std::u16string_view text);
 // True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// The length of the longest start of `bytes` within `limit` bytes that does not
+// end inside a UTF-8 character: `limit` moves back to the lead byte of a sequence
+// it would cut. Bytes that are not UTF-8 are cut anywhere.
+std::size_t Utf8CutLength(std::string_view bytes, std::size_t limit);
+
 // True when `bytes` is valid UTF-8 and holds at least one multi-byte sequence.
 bool IsMultiByteUtf8(std::string_view bytes);
 

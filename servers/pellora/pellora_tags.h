@@ -15,7 +15,8 @@
  *
  * Conventions are those of pellora.h: every function returns PELLORA_OK (0) or
  * a negative code (pellora_tags_error_text describes it), never throws, and
- * copies texts out into caller buffers. Tag texts go in and come out as UTF-8.
+ * copies texts out into caller buffers (a buffer too small gets what fits without
+ * cutting a UTF-8 character). Tag texts go in and come out as UTF-8.
  * File names are bytes, passed to the system as they are. Nothing here needs
  * the event loop; a handle may be used from any one thread at a time.
  *
