@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/json_text.h"
 #include "cli/tags_command.h"
 #include "cli/tags_json.h"
 #include "hosting/file.h"
@@ -144,10 +145,10 @@ int RunTag(const TagOptions& options) {
   for (const std::string& path : options.files) {
     if (!first && !options.quiet && !options.json) std::cout << '\n';
     first = false;
-    status = std::max(status, TagOne(options, items, path, printed));
+    status = std::max(status, TagOne(options, path, printed));
   }
   // One object for one file, an array for several, as `tags --json` prints them.
-  if (!printed.empty()) std::cout << (options.files.size() == 1 ? printed[0] : printed).dump(2) << '\n';
+  if (!printed.empty()) std::cout << JsonText(options.files.size() == 1 ? printed[0] : printed, 2) << '\n';
   return status;
 }
 

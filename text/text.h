@@ -81,6 +81,14 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // that the escaped text reads back unambiguously. Everything else is kept.
 std::string EscapeForTerminal(std::string_view utf8);
 
+// The same text as the inside of a JSON string, escaped so that JSON shown on a
+// terminal is as safe as the escaped text: '"' and '\\' escaped, C0 controls as
+// \b \f \n \r \t or "\u00hh", and DEL, C1 controls and the bidirectional
+// overrides and isolates as "\uhhhh". A byte that is not UTF-8 becomes "\udchh"
+// (U+DC80-U+DCFF, Python's surrogateescape), which os.fsencode maps back to the
+// byte: a file name keeps its exact bytes.
+std::string EscapeForJson(std::string_view bytes);
+
 // `text` with its ASCII letters in lower case (for names that protocols and
 // formats compare without regard to case); other bytes are kept.
 std::string AsciiLower(std::string_view text);
