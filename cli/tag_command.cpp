@@ -17,6 +17,7 @@
 #include "cli/tags_json.h"
 #include "hosting/file.h"
 #include "tags/id3.h"
+#include "tags/rewrite_journal.h"
 #include "text/text.h"
 
 namespace pellora::cli {
@@ -50,6 +51,18 @@ bool CanRead(const char* command, const std::string& file_name) {
   return false;
 }
 
+// The system's reason a rewrite left the file unchanged, as far as it can tell.
+std::string WhyUnchanged(const std::string& file_name) {
+  std::error_code ec;
+  const std::int64_t length = std::int64_t(std::filesystem::file_size(file_name, ec));
+  const hosting::WriteObstacle obstacle = hosting::FindWriteObstacle(file_name, tags::TemporaryFolder(), ec ? 0 : length);
+  if (!obstacle.error) return "its new content could not be written";
+  if (obstacle.in_spare_folder)
+    return "no temporary copy can be made in " + text::EscapeForTerminal(obstacle.path) +
+           " (TEMP, else TMPDIR, else /tmp): " + obstacle.error.message();
+  return "cannot write it: " + obstacle.error.message();
+}
+
 // Says what happened when the rewrite did not leave the file with its new content,
 // and when an interrupted earlier rewrite had to be finished first.
 bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::string& file_name, bool quiet) {
@@ -71,8 +84,7 @@ bool ReportOutcome(const char* command, const tags::clsID3& id3, const std::stri
     case Outcome::Unchanged:
     case Outcome::NotRun: break;
   }
-  std::cerr << "pellora " << command << ": " << path
-            << " was left unchanged (not writable, or no room for the temporary copy in TEMP, TMPDIR or /tmp)\n";
+  std::cerr << "pellora " << command << ": " << path << " was left unchanged: " << WhyUnchanged(file_name) << '\n';
   return false;
 }
 

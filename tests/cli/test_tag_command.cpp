@@ -131,7 +131,8 @@ TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Refusals,
-    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 5, "left unchanged"},
+    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 5,
+                              "(TEMP, else TMPDIR, else /tmp): No such file or directory\n"},
                       Refusal{"UnknownProperty", "tag SONG --set Colour=red", 2, "--set needs PROPERTY=VALUE"},
                       Refusal{"SetTrackNotANumber", "tag SONG --set TrackNumber=abc", 2,
                               "--set TrackNumber needs a whole number (or nothing), not 'abc'"},
