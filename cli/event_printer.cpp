@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "cli/json_text.h"
 #include "text/text.h"
 
 namespace pellora::cli {
@@ -14,7 +15,7 @@ std::string Bytes(const std::string& bytes) { return text::Latin1ToUtf8(bytes); 
 
 void Print(bool name_streams, const std::string& url, nlohmann::ordered_json event) {
   if (name_streams) event["url"] = Bytes(url);
-  const std::string line = event.dump() + "\n";
+  const std::string line = JsonText(event) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }

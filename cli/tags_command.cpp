@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/json_text.h"
 #include "cli/tags_json.h"
 #include "tags/id3.h"
 #include "text/text.h"
@@ -105,7 +106,7 @@ int RunTags(const TagsOptions& options) {
     }
     if (options.quiet) continue;
     if (options.json_lines) {
-      std::cout << TagsToJson(id3).dump() << '\n';
+      std::cout << JsonText(TagsToJson(id3)) << '\n';
       continue;
     }
     if (options.json) {
@@ -117,8 +118,8 @@ int RunTags(const TagsOptions& options) {
     if (headers) std::cout << "==> " << text::EscapeForTerminal(path) << " <==\n";
     PrintTagsTable(id3, options.all);
   }
-  if (options.json && options.files.size() > 1) std::cout << all.dump(2) << '\n';
-  if (options.json && options.files.size() == 1 && !all.empty()) std::cout << all[0].dump(2) << '\n';
+  if (options.json && options.files.size() > 1) std::cout << JsonText(all, 2) << '\n';
+  if (options.json && options.files.size() == 1 && !all.empty()) std::cout << JsonText(all[0], 2) << '\n';
   return status;
 }
 

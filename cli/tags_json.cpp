@@ -50,7 +50,7 @@ ordered_json TagsToJson(const tags::clsID3& id3) {
     out[std::string(tags::clsID3::ItemName(item))] = text::Utf16ToUtf8(id3.Text(item));
   }
   out["GenreID"] = id3.GenreID();
-  out["FileName"] = text::Utf16ToUtf8(id3.FileName());
+  out["FileName"] = text::Utf16ToPath(id3.FileName());  // the bytes of the name, UTF-8 or not
   out["ID3v1Exists"] = id3.ID3v1Exists();
   out["ID3v2Exists"] = id3.ID3v2Exists();
   out["Lyrics3v1Exists"] = id3.Lyrics3v1Exists();

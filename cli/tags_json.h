@@ -7,8 +7,10 @@
 // order, GenreID, FileName, the four existence flags, ID3RevisionV2, the MPEG
 // properties (Layer … length) and the scan's analysis values (FrameHeader …
 // VbriTocEntrySize). Text is UTF-8 of the 16-bit text (a lone surrogate becomes
-// U+FFFD); FrameHeader is six hex digits; a non-finite number is the string
-// "Infinity", "-Infinity" or "NaN"; FrameSize is null when it has no value.
+// U+FFFD); FileName is the bytes of the name, which need not be UTF-8 (JsonText
+// writes a stray byte as \udcXX); FrameHeader is six hex digits; a non-finite
+// number is the string "Infinity", "-Infinity" or "NaN"; FrameSize is null when it
+// has no value. Print it with JsonText, not dump().
 #include <nlohmann/json.hpp>
 
 #include <string>

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -89,6 +90,27 @@ bool File::TryLockExclusive() const { return ::flock(fd_, LOCK_EX | LOCK_NB) == 
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spare_folder, std::int64_t length) {
+  const std::error_code no_room = std::make_error_code(std::errc::no_space_on_device);
+  // A device whose free space cannot be asked for counts as having room.
+  const auto room = [length](const std::string& where) {
+    struct statvfs st {};
+    return ::statvfs(where.c_str(), &st) != 0 || std::int64_t(st.f_bavail) * std::int64_t(st.f_frsize) >= length;
+  };
+  if (!IsRegularFile(path)) return {std::make_error_code(std::errc::not_supported), path};
+  std::error_code ec;
+  File::Open(path, OpenMode::ReadWrite, ec);
+  if (ec) return {ec, path};
+  if (!room(path)) return {no_room, path};
+  File::CreateAnonymous(spare_folder, ec);
+  const bool unnamed_files = ec != std::errc::operation_not_supported && ec != std::errc::is_a_directory &&
+                             ec != std::errc::invalid_argument;
+  if (!unnamed_files) ec = ::access(spare_folder.c_str(), W_OK | X_OK) == 0 ? std::error_code() : LastError();
+  if (ec) return {ec, spare_folder, true};
+  if (!room(spare_folder)) return {no_room, spare_folder, true};
+  return {};
 }
 
 std::int64_t File::Size(std::error_code& ec) const {

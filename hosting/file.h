@@ -120,6 +120,20 @@ bool IsRegularFile(const std::string& path);
 bool SetFileTimes(const std::string& path, const FileTimes& times);
 bool SetFileTimes(const File& file, const FileTimes& times);
 
+// What keeps a new content of `length` bytes from being written over the regular
+// file at `path`, for telling a person why a rewrite failed, as far as the system
+// says without trying: the reason the file cannot be opened for writing, no room
+// (ENOSPC) on its device, the reason no file can be made in `spare_folder` (where
+// a rewrite that cannot replace the file beside itself puts the new content), or
+// no room there. `path` names what the reason is about (the file or the folder);
+// an empty `error` when none applies. Nothing is written.
+struct WriteObstacle {
+  std::error_code error;
+  std::string path;
+  bool in_spare_folder = false;
+};
+WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spare_folder, std::int64_t length);
+
 // Makes `to` look like `from` to its users: owner and group, permission bits and
 // every extended attribute (ACLs included). False when any of them cannot be
 // copied, for example an owner that only the superuser may give.

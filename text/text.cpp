@@ -247,6 +247,17 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   return out;
 }
 
+std::size_t Utf8CutLength(std::string_view bytes, std::size_t limit) {
+  if (limit >= bytes.size()) return bytes.size();
+  const auto continuation = [&](std::size_t i) { return (static_cast<std::uint8_t>(bytes[i]) & 0xC0) == 0x80; };
+  if (!continuation(limit)) return limit;
+  std::size_t lead = limit;
+  while (lead > 0 && limit - lead < 3 && continuation(lead)) --lead;
+  char32_t cp = 0;
+  const std::size_t n = DecodeUtf8At(bytes, lead, cp);
+  return n != 0 && lead + n > limit ? lead : limit;
+}
+
 std::string Latin1ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
@@ -257,6 +268,10 @@ std::string Latin1ToUtf8(std::string_view bytes) {
 namespace {
 
 bool IsBidiControl(char32_t cp) { return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069); }
+
+// Characters beyond ASCII that act on a terminal: the C1 controls and the
+// bidirectional overrides and isolates.
+bool IsWideControl(char32_t cp) { return (cp >= 0x80 && cp <= 0x9F) || IsBidiControl(cp); }
 
 void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -277,12 +292,40 @@ std::string EscapeForTerminal(std::string_view utf8) {
       ++pos;
       continue;
     }
-    if ((cp >= 0x80 && cp <= 0x9F) || IsBidiControl(cp)) {
+    if (IsWideControl(cp)) {
       AppendHex(out, "\\u", unsigned(cp), 4);
     } else if (cp == '\\') {
       out += "\\\\";
     } else {
       out.append(utf8.substr(pos, len));
+    }
+    pos += len;
+  }
+  return out;
+}
+
+std::string EscapeForJson(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeUtf8At(bytes, pos, cp);
+    if (len == 0) {
+      AppendHex(out, "\\udc", static_cast<std::uint8_t>(bytes[pos]), 2);
+      ++pos;
+      continue;
+    }
+    switch (cp) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (cp < 0x20 || cp == 0x7F || IsWideControl(cp)) AppendHex(out, "\\u", unsigned(cp), 4);
+        else out.append(bytes.substr(pos, len));
     }
     pos += len;
   }

@@ -36,6 +36,11 @@ std::string Utf16ToPath(std::u16string_view text);
 // True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// The length of the longest start of `bytes` within `limit` bytes that does not
+// end inside a UTF-8 character: `limit` moves back to the lead byte of a sequence
+// it would cut. Bytes that are not UTF-8 are cut anywhere.
+std::size_t Utf8CutLength(std::string_view bytes, std::size_t limit);
+
 // True when `bytes` is valid UTF-8 and holds at least one multi-byte sequence.
 bool IsMultiByteUtf8(std::string_view bytes);
 
@@ -75,6 +80,14 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // (U+202A-U+202E, U+2066-U+2069) become "\uHHHH"; a backslash becomes "\\", so
 // that the escaped text reads back unambiguously. Everything else is kept.
 std::string EscapeForTerminal(std::string_view utf8);
+
+// The same text as the inside of a JSON string, escaped so that JSON shown on a
+// terminal is as safe as the escaped text: '"' and '\\' escaped, C0 controls as
+// \b \f \n \r \t or "\u00hh", and DEL, C1 controls and the bidirectional
+// overrides and isolates as "\uhhhh". A byte that is not UTF-8 becomes "\udchh"
+// (U+DC80-U+DCFF, Python's surrogateescape), which os.fsencode maps back to the
+// byte: a file name keeps its exact bytes.
+std::string EscapeForJson(std::string_view bytes);
 
 // `text` with its ASCII letters in lower case (for names that protocols and
 // formats compare without regard to case); other bytes are kept.

@@ -83,6 +83,7 @@ _TAGS = {
     "pellora_tags_vbr_toc": (c_int, [c_void_p, POINTER(c_uint8), c_size_t, POINTER(c_size_t)]),
     "pellora_tags_update": (c_int, [c_void_p]),
     "pellora_tags_strip": (c_int, [c_void_p]),
+    "pellora_tags_os_error": (c_int, [c_void_p]),
     "pellora_tags_kept_copy": (c_int, [c_void_p, *_BUF]),
     "pellora_tags_genre_name": (c_int, [c_int32, *_BUF]),
     "pellora_tags_genre_id": (c_int, [c_char_p, POINTER(c_int32)]),

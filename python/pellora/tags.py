@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import ctypes
+import errno
 import os
 from dataclasses import dataclass
 from typing import Any, Optional, Union
@@ -11,7 +12,8 @@ from . import _native
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-_OK, _BUFFER_TOO_SMALL, _NO_VALUE, _KEPT_COPY = 0, -2, -23, -25
+_OK, _BUFFER_TOO_SMALL, _NO_VALUE, _KEPT_COPY, _OUT_OF_RANGE = 0, -2, -23, -25, -26
+_INT32 = range(-(1 << 31), 1 << 31)
 
 # Text items in their declared order (the C API lists the same names).
 TEXT_PROPERTIES: tuple[str, ...] = (
@@ -25,17 +27,33 @@ _FLAGS = ("ID3v1Exists", "ID3v2Exists", "Lyrics3v1Exists", "Lyrics3v2Exists")
 
 
 class TagError(OSError):
-    """A tag operation failed; `code` is the C API's result code."""
+    """A tag operation failed. `code` is the C API's result code; `errno` (with
+    `strerror` and `filename`) is the system's reason when there is one, else None
+    (the message then says why)."""
 
     def __init__(self, code: int, message: str, filename: Optional[str] = None, os_error: int = 0):
-        super().__init__(os_error or code, message, filename)
+        if os_error:
+            super().__init__(os_error, message, filename)
+        else:
+            super().__init__(message)
         self.code = code
 
 
-def _check(code: int, what: str, filename: Optional[str] = None) -> None:
+def _reason(code: int, os_error: int = 0) -> str:
+    text = _native.pellora().pellora_tags_error_text(code).decode()
+    return f"{text}: {os.strerror(os_error)}" if os_error else text
+
+
+def _check(code: int, what: str, filename: Optional[str] = None, os_error: int = 0) -> None:
     if code != _OK:
-        text = _native.pellora().pellora_tags_error_text(code).decode()
-        raise TagError(code, f"{what}: {text}", filename)
+        raise TagError(code, f"{what}: {_reason(code, os_error)}", filename, os_error)
+
+
+def _utf8(text: str, what: str) -> bytes:
+    """The text for the C API, which ends a text at NUL: a NUL inside is refused."""
+    if "\0" in text:
+        raise ValueError(f"{what} cannot hold a NUL character")
+    return text.encode("utf-8")
 
 
 def _fspath(path: PathLike) -> bytes:
@@ -105,6 +123,8 @@ class Tags:
         lib = _native.pellora()
         code = lib.pellora_tags_open(_fspath(path), ctypes.byref(self._handle), ctypes.byref(os_error))
         if code != _OK:
+            if os_error.value == errno.EOPNOTSUPP:  # what the C API says of a FIFO or a device
+                raise TagError(code, f"cannot read {self.path}: not a regular file", self.path)
             reason = os.strerror(os_error.value) if os_error.value else lib.pellora_tags_error_text(code).decode()
             raise TagError(code, f"cannot read {self.path}: {reason}", self.path, os_error.value)
 
@@ -143,11 +163,12 @@ class Tags:
         if name in TEXT_PROPERTIES:
             if not isinstance(value, str):
                 raise TypeError(f"{name} takes str, not {type(value).__name__}")
-            _check(_native.pellora().pellora_tags_set_text(self._live(), name.encode(),
-                                                          value.encode("utf-8")), name)
+            _check(_native.pellora().pellora_tags_set_text(self._live(), name.encode(), _utf8(value, name)), name)
         elif name == "GenreID":
             if not isinstance(value, int) or isinstance(value, bool):
                 raise TypeError("GenreID takes int")
+            if value not in _INT32:  # ctypes would wrap it silently
+                _check(_OUT_OF_RANGE, name)
             _check(_native.pellora().pellora_tags_set_int(self._live(), b"GenreID", value), name)
         elif name in Tags.__slots__:
             object.__setattr__(self, name, value)
@@ -202,7 +223,8 @@ class Tags:
     def save(self) -> None:
         """Writes the values into the file: a new ID3v2 tag before the unchanged
         audio, and a Lyrics3 block and ID3v1 record where the values call for them.
-        The file holds its old content after a failure."""
+        The file holds its old content after a failure. A file moved or deleted
+        since the object was made is not created anew: TagError (errno ENOENT)."""
         self._finish(_native.pellora().pellora_tags_update(self._live()), "save")
 
     def strip(self) -> None:
@@ -218,11 +240,12 @@ class Tags:
                            os_error.value)
 
     def _finish(self, code: int, what: str) -> None:
+        os_error = _native.pellora().pellora_tags_os_error(self._live()) if code != _OK else 0
         if code == _KEPT_COPY:
             _, copy = _get_text(_native.pellora().pellora_tags_kept_copy, self._live())
             raise TagError(code, f"{what} {self.path}: writing failed midway; the new content is in {copy}",
-                           self.path)
-        _check(code, f"{what} {self.path}", self.path)
+                           self.path, os_error)
+        _check(code, f"{what} {self.path}", self.path, os_error)
 
     def __repr__(self) -> str:
         return f"Tags({self.path!r})"
@@ -230,6 +253,8 @@ class Tags:
 
 def genre_name(genre_id: int) -> Optional[str]:
     """The genre table's name of a genre number, or None."""
+    if genre_id not in _INT32:
+        return None
     code, name = _get_text(_native.pellora().pellora_tags_genre_name, genre_id)
     return name if code == _OK else None
 
@@ -237,5 +262,5 @@ def genre_name(genre_id: int) -> Optional[str]:
 def genre_id(text: str) -> int:
     """The genre number of a free text (12 "Other" when nothing matches, 255 for blank)."""
     value = ctypes.c_int32()
-    _check(_native.pellora().pellora_tags_genre_id(text.encode(), ctypes.byref(value)), "genre")
+    _check(_native.pellora().pellora_tags_genre_id(_utf8(text, "genre"), ctypes.byref(value)), "genre")
     return value.value

@@ -123,24 +123,48 @@ def test_strip_leaves_the_audio_byte_for_byte(song):
     assert not tags.ID3v2Exists and tags.Title == ""
 
 
-def test_errors_are_exceptions_with_the_reason(tmp_path, song):
+def test_errors_are_exceptions_with_the_reason(tmp_path, song, monkeypatch):
     with pytest.raises(pellora.TagError, match="No such file") as missing:
         pellora.Tags(tmp_path / "missing.mp3")
     assert missing.value.errno == errno.ENOENT
     with pytest.raises(pellora.TagError, match="Is a directory"):
         pellora.Tags(tmp_path)
+    os.mkfifo(tmp_path / "fifo")
+    with pytest.raises(pellora.TagError, match="fifo: not a regular file$") as fifo:
+        pellora.Tags(tmp_path / "fifo")
+    assert fifo.value.errno is None
     path, audio = song
     tags = pellora.Tags(path)
     with pytest.raises(TypeError):
         tags.Title = 5
-    with pytest.raises(pellora.TagError, match="out of range"):
-        tags.GenreID = 1 << 40
+    with pytest.raises(ValueError, match="NUL"):
+        tags.Title = "a\0b"
+    with pytest.raises(ValueError, match="NUL"):
+        pellora.genre_id("Rock\0junk")
+    for beyond in (1 << 40, 1 << 70, (1 << 64) + 17, -(1 << 64)):  # ctypes would wrap the last three
+        with pytest.raises(pellora.TagError, match="out of range"):
+            tags.GenreID = beyond
+    assert tags.GenreID == 255 and tags.Title == "" and pellora.genre_name((1 << 32) + 17) is None
     with pytest.raises(AttributeError):
         tags.Layer = 1
-    path.unlink()
-    path.mkdir()  # the file became a folder: nothing can be written
-    with pytest.raises(pellora.TagError, match="old content"):
+
+    # A second link sends the rewrite through the temporary folder, which is missing.
+    os.link(path, tmp_path / "link.mp3")
+    monkeypatch.setenv("TEMP", str(tmp_path / "missing"))
+    tags.Title = "x"
+    with pytest.raises(pellora.TagError, match="old content: No such file") as unchanged:
         tags.save()
+    assert unchanged.value.errno == errno.ENOENT and path.read_bytes() == audio
+    monkeypatch.delenv("TEMP")
+
+    path.rename(tmp_path / "moved.mp3")  # no file holding the tags alone is made in its place
+    with pytest.raises(pellora.TagError, match="no longer there") as gone:
+        tags.save()
+    assert gone.value.errno == errno.ENOENT and not path.exists()
+    path.mkdir()  # the path became a folder: nothing can be written
+    with pytest.raises(pellora.TagError, match="not a regular file") as folder:
+        tags.save()
+    assert folder.value.errno is None and folder.value.code < 0
 
 
 def start_station(*args):

@@ -5,13 +5,15 @@
 #include <chrono>
 #include <cstring>
 
+#include "text/text.h"
+
 namespace pellora::servers {
 
 int CopyOut(std::string_view text, char* buffer, std::size_t size, std::size_t* length) {
   if (length) *length = text.size();
   if (!buffer) return size == 0 ? kOk : kInvalidArgument;
   if (size == 0) return kBufferTooSmall;
-  const std::size_t copied = std::min(text.size(), size - 1);
+  const std::size_t copied = text::Utf8CutLength(text, size - 1);
   std::memcpy(buffer, text.data(), copied);
   buffer[copied] = '\0';
   return copied == text.size() ? kOk : kBufferTooSmall;

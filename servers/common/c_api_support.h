@@ -39,7 +39,8 @@ int Guarded(Body&& body) noexcept {
 // Copies `text` and a terminating NUL into `buffer` of `size` bytes and stores
 // its length (without the NUL) in `*length` when `length` is given. A null
 // buffer of size 0 only asks for the length. A buffer too small receives as much
-// as fits, NUL-terminated, and the result is kBufferTooSmall.
+// as fits without cutting a UTF-8 character, NUL-terminated, and the result is
+// kBufferTooSmall.
 int CopyOut(std::string_view text, char* buffer, std::size_t size, std::size_t* length);
 
 // Stores `value` in `*out`; kInvalidArgument when `out` is null.

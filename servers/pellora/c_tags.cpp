@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tag store behind the C API: a handle owns one clsID3; properties are
 // reached by their names, texts cross as UTF-8.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -11,7 +13,9 @@
 
 #include "servers/common/c_api_support.h"
 #include "servers/pellora/pellora_tags.h"
+#include "hosting/file.h"
 #include "tags/id3.h"
+#include "tags/rewrite_journal.h"
 #include "text/text.h"
 
 using pellora::tags::clsID3;
@@ -20,6 +24,7 @@ using namespace pellora::servers;
 
 struct pellora_tags {
   clsID3 store;
+  int os_error = 0;  // the errno behind the last failed update or strip
 };
 
 namespace {
@@ -72,15 +77,38 @@ int ScanResult(const clsID3& store, int* os_error) {
   return ec ? int(PELLORA_E_CANNOT_READ) : int(kOk);
 }
 
-int RewriteResult(const clsID3& store) {
-  switch (store.LastRewriteOutcome()) {
-    case clsID3::RewriteOutcome::Rewritten: return kOk;
-    case clsID3::RewriteOutcome::KeptCopy: return PELLORA_E_KEPT_COPY;
-    case clsID3::RewriteOutcome::NotRun:
-    case clsID3::RewriteOutcome::Unchanged:
-    case clsID3::RewriteOutcome::TagTooLarge:
-    case clsID3::RewriteOutcome::DamagedTag: break;
+// The errno that best explains a rewrite that left the file unchanged (or its new
+// content in a copy); 0 when the system names none.
+int FailureErrno(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  return pellora::hosting::FindWriteObstacle(path, pellora::tags::TemporaryFolder(), st.st_size).error.value();
+}
+
+// Runs an update or strip of the handle's file. The file must still be the regular
+// file the handle was opened on: a handle never creates a file, so a file moved or
+// deleted since is reported, not replaced by one holding the tags alone.
+int Rewrite(pellora_tags& tags, void (clsID3::*rewrite)()) {
+  tags.os_error = 0;
+  const std::string path = pellora::text::Utf16ToPath(tags.store.FileName());
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    tags.os_error = errno;
+    return tags.os_error == ENOENT ? int(PELLORA_E_FILE_GONE) : int(PELLORA_E_UNCHANGED);
   }
+  if (!S_ISREG(st.st_mode)) return PELLORA_E_NOT_REGULAR;
+  (tags.store.*rewrite)();
+  switch (tags.store.LastRewriteOutcome()) {
+    case clsID3::RewriteOutcome::Rewritten: return kOk;
+    case clsID3::RewriteOutcome::TagTooLarge: return PELLORA_E_TAG_TOO_LARGE;
+    case clsID3::RewriteOutcome::DamagedTag: return PELLORA_E_DAMAGED_TAG;
+    case clsID3::RewriteOutcome::KeptCopy:
+      tags.os_error = FailureErrno(path);
+      return PELLORA_E_KEPT_COPY;
+    case clsID3::RewriteOutcome::NotRun:
+    case clsID3::RewriteOutcome::Unchanged: break;
+  }
+  tags.os_error = FailureErrno(path);
   return PELLORA_E_UNCHANGED;
 }
 
@@ -184,19 +212,15 @@ int pellora_tags_vbr_toc(const pellora_tags* tags, uint8_t* buffer, size_t size,
 
 int pellora_tags_update(pellora_tags* tags) {
   if (!tags) return kInvalidArgument;
-  return Guarded([&] {
-    tags->store.UpdateID3Tags();
-    return RewriteResult(tags->store);
-  });
+  return Guarded([&] { return Rewrite(*tags, &clsID3::UpdateID3Tags); });
 }
 
 int pellora_tags_strip(pellora_tags* tags) {
   if (!tags) return kInvalidArgument;
-  return Guarded([&] {
-    tags->store.DeleteID3Tags();
-    return RewriteResult(tags->store);
-  });
+  return Guarded([&] { return Rewrite(*tags, &clsID3::DeleteID3Tags); });
 }
+
+int pellora_tags_os_error(const pellora_tags* tags) { return tags ? tags->os_error : 0; }
 
 int pellora_tags_kept_copy(const pellora_tags* tags, char* buffer, size_t size, size_t* length) {
   if (!tags) return kInvalidArgument;
@@ -235,6 +259,11 @@ const char* pellora_tags_error_text(int code) {
     case PELLORA_E_UNCHANGED: return "the file could not be changed; it holds its old content";
     case PELLORA_E_KEPT_COPY: return "writing the file failed midway; its new content is kept in a temporary copy";
     case PELLORA_E_OUT_OF_RANGE: return "value out of range";
+    case PELLORA_E_TAG_TOO_LARGE: return "the new tag is larger than its size field can say; the file is unchanged";
+    case PELLORA_E_FILE_GONE: return "the file is no longer there; nothing was written";
+    case PELLORA_E_NOT_REGULAR: return "not a regular file; nothing was written";
+    case PELLORA_E_DAMAGED_TAG:
+      return "its ID3v2 tag claims more bytes than the file holds (a damaged tag); the file is unchanged";
     default: return "unknown result code";
   }
 }

@@ -131,8 +131,16 @@ TEST_P(Refusals, ExitWithOneLineAndTheFileUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Refusals,
-    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 5, "left unchanged"},
+    ::testing::Values(Refusal{"MissingTempFolder", "tag SONG --title x", 5,
+                              "(TEMP, else TMPDIR, else /tmp): No such file or directory\n"},
                       Refusal{"UnknownProperty", "tag SONG --set Colour=red", 2, "--set needs PROPERTY=VALUE"},
+                      Refusal{"SetTrackNotANumber", "tag SONG --set TrackNumber=abc", 2,
+                              "--set TrackNumber needs a whole number (or nothing), not 'abc'"},
+                      Refusal{"SetDiscsTotalNegative", "tag SONG --set DiscsTotal=-1", 2, "--set DiscsTotal needs"},
+                      Refusal{"SetGenreIdBeyondAByte", "tag SONG --set GenreID=300", 2,
+                              "--set GenreID needs a number from -2 to 255, not '300'"},
+                      Refusal{"TotalWithoutNumber", "tag SONG --set TracksTotal=12", 2,
+                              "a TracksTotal is stored with a TrackNumber, which the file has not"},
                       Refusal{"TrackNotANumber", "tag SONG --title x --track abc", 2, "--track", 2},
                       Refusal{"GenreIdBeyondAByte", "tag SONG --title x --genre-id 300", 2, "--genre-id", 2},
                       Refusal{"MissingFile", "tag SONG.absent --title x", 5, "cannot read"},

@@ -128,6 +128,23 @@ TEST_F(TagsCommand, SeveralFilesGetHeadersTextIsEscapedAndNoAudioIsSaid) {
   EXPECT_EQ(json::parse(lines.output.substr(cut + 1))["length"], "Infinity");
 }
 
+TEST_F(TagsCommand, JsonEscapesWhatActsOnATerminalAndKeepsTheBytesOfTheName) {
+  // A C1 CSI, a right-to-left override and DEL, in a file whose name is not UTF-8.
+  const std::string path = Write("caf\xE9.mp3", std::string("\xFF\xFB\x90\x64", 4) + std::string(2000, '\0'));
+  ASSERT_EQ(RunPellora("tag -q '" + path + "' --title 'a\xC2\x9B" "2Jb\xE2\x80\xAE" "c\x7F" "d'").status, 0);
+  const auto lines = RunQuiet("tags --json-lines '" + path + "'");
+  ASSERT_EQ(lines.status, 0);
+  EXPECT_NE(lines.output.find(R"("Title":"a\u009b2Jb\u202ec\u007fd")"), std::string::npos) << lines.output;
+  EXPECT_NE(lines.output.find(R"(/caf\udce9.mp3")"), std::string::npos) << lines.output;
+  const auto same_bytes = RunCommand("pellora_json='" + lines.output + "' /usr/bin/python3 -c 'import json, os, sys; "
+                                     "print(os.fsencode(json.loads(os.environ[\"pellora_json\"])[\"FileName\"]) == "
+                                     "os.fsencode(sys.argv[1]))' '" + path + "'");
+  EXPECT_EQ(same_bytes.output, "True\n");
+  const auto table = RunPellora("tags '" + path + "'");
+  EXPECT_NE(table.output.find("/caf\\xe9.mp3\n"), std::string::npos) << table.output;
+  EXPECT_NE(table.output.find("a\\u009b2Jb\\u202ec\\x7fd\n"), std::string::npos) << table.output;
+}
+
 TEST_F(TagsCommand, UnreadableFileFailsWithOneLine) {
   const std::string good = Write("ok.mp3", std::string(10, '\0'));
   const auto result = RunPellora("tags " + (dir_ / "missing.mp3").string() + " " + good);

@@ -111,6 +111,9 @@ static void check_round_trip(const char* path, const unsigned char* audio, size_
   char cut[4];
   CHECK(pellora_tags_get_text(tags, "Title", cut, sizeof cut, &title_length) == PELLORA_E_BUFFER_TOO_SMALL);
   CHECK(title_length == 7 && strlen(cut) == 3);
+  char half_emoji[6]; /* room for 5 bytes: the cut falls inside the emoji, which is left out whole */
+  CHECK(pellora_tags_get_text(tags, "Title", half_emoji, sizeof half_emoji, NULL) == PELLORA_E_BUFFER_TOO_SMALL);
+  CHECK(strcmp(half_emoji, "\xCE\xA9 ") == 0);
   char genre[16];
   CHECK(pellora_tags_get_text(tags, "Genre", genre, sizeof genre, NULL) == PELLORA_OK && strcmp(genre, "Rock") == 0);
   CHECK(get_int(tags, "GenreID") == 17 && get_int(tags, "ID3v2Exists") == 1 && get_int(tags, "ID3v1Exists") == 1);
@@ -147,13 +150,59 @@ static void check_failures(const char* folder, const char* path) {
   CHECK(get_int(tags, "IsVbr") == 1);
   CHECK(pellora_tags_get_double(tags, "FrameSize", &number) == PELLORA_E_NO_VALUE);
 
-  /* The file became a folder meanwhile: nothing can be written. */
-  CHECK(unlink(path) == 0 && mkdir(path, 0700) == 0);
+  /* A second link sends the rewrite through the temporary folder, which is missing. */
+  char link_path[600];
+  snprintf(link_path, sizeof link_path, "%s.link", path);
+  CHECK(link(path, link_path) == 0 && setenv("TEMP", missing, 1) == 0);
   CHECK(pellora_tags_set_text(tags, "Title", "x") == PELLORA_OK);
-  CHECK(pellora_tags_update(tags) == PELLORA_E_UNCHANGED);
-  CHECK(pellora_tags_strip(tags) == PELLORA_E_UNCHANGED);
+  CHECK(pellora_tags_update(tags) == PELLORA_E_UNCHANGED && pellora_tags_os_error(tags) == ENOENT);
+  CHECK(unsetenv("TEMP") == 0 && unlink(link_path) == 0);
+
+  /* Moved away since it was opened: no file holding the tags alone appears. */
+  char moved[600];
+  snprintf(moved, sizeof moved, "%s.moved", path);
+  CHECK(rename(path, moved) == 0);
+  CHECK(pellora_tags_update(tags) == PELLORA_E_FILE_GONE && pellora_tags_os_error(tags) == ENOENT);
+  CHECK(pellora_tags_strip(tags) == PELLORA_E_FILE_GONE && access(path, F_OK) != 0);
+
+  /* The file became a folder meanwhile: nothing can be written. */
+  CHECK(mkdir(path, 0700) == 0);
+  CHECK(pellora_tags_update(tags) == PELLORA_E_NOT_REGULAR && pellora_tags_os_error(tags) == 0);
+  CHECK(pellora_tags_strip(tags) == PELLORA_E_NOT_REGULAR);
   pellora_tags_destroy(tags);
   rmdir(path);
+  unlink(moved);
+}
+
+/* A revision-2 frame holds at most 16 MiB: a longer text is refused as such. */
+static void check_tag_too_large(const char* folder) {
+  static const unsigned char v22[] = "ID3\x02\0\0\0\0\0\x0ATT2\0\0\x04\0Old";
+  char path[512];
+  snprintf(path, sizeof path, "%s/v22.mp3", folder);
+  write_file(path, v22, sizeof v22 - 1);
+  pellora_tags* tags = NULL;
+  CHECK(pellora_tags_open(path, &tags, NULL) == PELLORA_OK);
+  char* lyrics = malloc((17u << 20) + 1);
+  if (tags && lyrics) {
+    memset(lyrics, 'x', 17u << 20);
+    lyrics[17u << 20] = '\0';
+    CHECK(pellora_tags_set_text(tags, "Lyrics", lyrics) == PELLORA_OK);
+    CHECK(pellora_tags_update(tags) == PELLORA_E_TAG_TOO_LARGE && pellora_tags_os_error(tags) == 0);
+  }
+  free(lyrics);
+  pellora_tags_destroy(tags);
+  unsigned char bytes[64];
+  CHECK(read_file(path, bytes, sizeof bytes) == sizeof v22 - 1 && memcmp(bytes, v22, sizeof v22 - 1) == 0);
+
+  /* A tag that claims more than the file holds: the audio inside its claim stays. */
+  static const unsigned char damaged[] = "ID3\x03\0\0\x7F\x7F\x7F\x7FTIT2\0\0\0\x02\0\0\0x\xFF\xFB\x90\x64";
+  write_file(path, damaged, sizeof damaged - 1);
+  tags = NULL;
+  CHECK(pellora_tags_open(path, &tags, NULL) == PELLORA_OK);
+  CHECK(pellora_tags_update(tags) == PELLORA_E_DAMAGED_TAG && pellora_tags_strip(tags) == PELLORA_E_DAMAGED_TAG);
+  pellora_tags_destroy(tags);
+  CHECK(read_file(path, bytes, sizeof bytes) == sizeof damaged - 1 && memcmp(bytes, damaged, sizeof damaged - 1) == 0);
+  unlink(path);
 }
 
 static void check_genre_table(void) {
@@ -181,6 +230,7 @@ int main(void) {
   check_round_trip(path, audio, audio_length);
   write_file(path, audio, make_audio(audio, 1));
   check_failures(folder, path);
+  check_tag_too_large(folder);
   check_genre_table();
 
   rmdir(folder);
