@@ -41,13 +41,16 @@ bool IsHeader(std::string_view f) {
 
 // The audio of a file: after an ID3v2 tag (and footer), before a Lyrics3 block and
 // an ID3v1 record.
+// Where the ID3v2 tag (and its footer) of a file with a tag header claims to end.
+std::size_t TagEnd(std::string_view f) {
+  const bool footer = static_cast<std::uint8_t>(f[3]) >= 4 && (f[5] & 0x10);
+  return std::size_t(10 + Synchsafe(f.substr(6, 4)) + (footer ? 10 : 0));
+}
+
 std::string_view AudioOf(std::string_view f) {
   const auto n = std::int64_t(f.size());
   std::int64_t start = 0;
-  if (IsHeader(f)) {
-    const bool footer = static_cast<std::uint8_t>(f[3]) >= 4 && (f[5] & 0x10);
-    start = 10 + Synchsafe(f.substr(6, 4)) + (footer ? 10 : 0);
-  }
+  if (IsHeader(f)) start = std::int64_t(TagEnd(f));
   std::int64_t end = n >= 128 && f.substr(n - 128, 3) == "TAG" ? n - 128 : n;
   if (end >= 15 && f.substr(end - 9, 9) == "LYRICS200") {
     std::string_view digits = f.substr(end - 15, 6);  // some writers pad with blanks
@@ -107,9 +110,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     id3.DeleteID3Tags();
   }
+  const std::string after = Contents(file);
+  // A tag claiming more than the file holds keeps the audio inside its claim: the
+  // file is left as it was.
+  if (IsHeader(before) && TagEnd(before) > before.size()) {
+    Check(id3.LastRewriteOutcome() == clsID3::RewriteOutcome::DamagedTag && after == before);
+    return 0;
+  }
   Check(id3.LastRewriteOutcome() == clsID3::RewriteOutcome::Rewritten);
 
-  const std::string after = Contents(file);
   const std::string_view audio = AudioOf(before);
   if (!update) {
     Check(after == audio);
