@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -89,6 +90,20 @@ bool File::TryLockExclusive() const { return ::flock(fd_, LOCK_EX | LOCK_NB) == 
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool WritesInPlace(const std::string& path) {
+  for (const char* descriptors : {"/dev/stdin", "/dev/stdout", "/dev/stderr", "/dev/fd/", "/proc/self/fd/"})
+    if (path.starts_with(descriptors)) return true;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+std::string FollowLinks(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
 std::int64_t File::Size(std::error_code& ec) const {
