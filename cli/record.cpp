@@ -112,12 +112,18 @@ int RunRecord(RecordCommand command) {
   options.json_events = command.json_events;
   options.quiet = command.quiet;
   options.status_line = ::isatty(STDERR_FILENO) == 1 && !command.json_events && !command.quiet;
-  // A reader of -o - that goes away is a write error to report, not a signal.
+  // A reader of -o - that goes away ends the recording in order (the files of
+  // the run are made whole), and then the process by SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
 
   hosting::EventLoop loop;
   RecordSession session(loop, command.urls, settings, options);
-  return session.Run();
+  const int status = session.Run();
+  if (status == kExitReaderGone) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
+  return status;
 }
 
 }  // namespace

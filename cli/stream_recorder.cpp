@@ -421,10 +421,12 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
     return;
   }
   if (type == capture::TErr_FileIO) {
+    const std::error_code why = torvane_->FileFailure();
+    if (why == std::errc::broken_pipe) return Finish({kExitReaderGone, ""});  // no one listens: nothing to say
     const std::string what = phase_ == Phase::Playlist ? "cannot write a temporary file"
-                             : to_stdout_                ? "cannot write to standard output (its reader may have gone)"
+                             : to_stdout_                ? "cannot write to standard output"
                                                          : "cannot write " + file_;
-    return Finish({kExitFile, what + ": " + description});
+    return Finish({kExitFile, what + ": " + (why ? why.message() : description)});
   }
   ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()), type == capture::TErr_WSock);
 }
