@@ -82,6 +82,7 @@ void Torvane::WriteAudio(std::span<const std::span<const char>> slices) {
 void Torvane::ReportFileError(const std::error_code& failure) {
   const auto keep = KeepAlive();
   const FileErrorReport report = Describe(hosting::ClassifyError(failure));
+  file_failure_ = failure;
   StopWriting();
   RaiseError(TErr_FileIO, report.code, report.description);
 }

@@ -282,6 +282,11 @@ class Torvane : public hosting::Control,
   std::chrono::milliseconds HeaderTimeout() const { return header_timeout_; }
   void HeaderTimeout(std::chrono::milliseconds limit) { header_timeout_ = limit; }
 
+  // The system's reason for the last file failure reported (TErr_FileIO), for a
+  // host that shows it ("No space left on device") or tells a reader that went
+  // away (EPIPE) from a real failure. Empty until a file failure.
+  std::error_code FileFailure() const { return file_failure_; }
+
   // The counters in full, never saturated.
   std::int64_t ReceivedBytesTotal() const { return received_bytes_; }
   std::int64_t ReceivedMetaInfoTotal() const { return received_meta_info_; }
@@ -343,6 +348,7 @@ class Torvane : public hosting::Control,
   hosting::Site& site_;
   TorvaneEvents* events_ = nullptr;
   TorvaneAudioSink* audio_sink_ = nullptr;
+  std::error_code file_failure_;
   std::unique_ptr<hosting::Socket> socket_;  // WS
 
   // The connection.

@@ -4,8 +4,9 @@
 // redrawn as the data arrives; in any case one line reports the outcome, with
 // its reason and the URL or file concerned, and the exit status says what kind of
 // fault it was (cli/exit_codes.h). `-o -` writes the data to standard output and
-// every message to stderr. Ctrl-C or SIGTERM removes the spool file and ends the
-// process by that signal.
+// every message to stderr; so does a FIFO or a device. Ctrl-C or SIGTERM
+// removes the spool file and ends the process by that signal, and a reader of
+// standard output that went away ends it by SIGPIPE, without a word.
 #include <unistd.h>
 
 #include <boost/asio/signal_set.hpp>
@@ -24,6 +25,7 @@
 #include "cli/file_names.h"
 #include "hosting/download_service.h"
 #include "hosting/event_loop.h"
+#include "hosting/file.h"
 
 namespace pellora::cli {
 namespace {
@@ -40,6 +42,9 @@ struct DownloadOptions {
 
   const std::string& Target() const { return output.empty() ? file : output; }
   bool ToStandardOutput() const { return Target() == "-"; }
+  // A FIFO or a device (/dev/null) takes the data as it arrives, as standard
+  // output does: a spool renamed over it would take its name.
+  bool InPlace() const { return ToStandardOutput() || hosting::WritesInPlace(Target()); }
 };
 
 // The one download of the command: draws the progress line, saves the data and
@@ -68,8 +73,8 @@ class DownloadRun : public hosting::DownloadListener {
     completed_ = true;
     loop_.stop();
     if (!succeeded) return;
-    bytes_ = options_.ToStandardOutput() ? total : data.Size();
-    if (options_.ToStandardOutput()) return;
+    bytes_ = options_.InPlace() ? total : data.Size();
+    if (options_.InPlace()) return;
     std::error_code ec;
     data.SaveAs(options_.Target(), ec);
     if (ec)
@@ -123,7 +128,7 @@ int Report(const DownloadRun& run, const DownloadOptions& options) {
   if (options.quiet) return kExitOk;
   const double seconds = run.Seconds();
   const std::string where = options.ToStandardOutput() ? "standard output" : options.Target();
-  std::fprintf(options.ToStandardOutput() ? stderr : stdout, "%s: %s (%lld bytes) in %.2f s, %s/s\n",
+  std::fprintf(options.InPlace() ? stderr : stdout, "%s: %s (%lld bytes) in %.2f s, %s/s\n",
                where.c_str(), FormatBytes(run.Bytes()).c_str(), static_cast<long long>(run.Bytes()), seconds,
                FormatBytes(seconds > 0 ? static_cast<std::int64_t>(static_cast<double>(run.Bytes()) / seconds) : 0)
                    .c_str());
@@ -153,6 +158,8 @@ int RunDownload(const DownloadOptions& given) {
     loop.stop();
   });
   int status = kExitOk;
+  std::error_code output_failure;
+  hosting::File output;  // the FIFO or device written in place
   {
     hosting::DownloadService service(loop);
     const auto run =
@@ -164,7 +171,17 @@ int RunDownload(const DownloadOptions& given) {
     request.spool_directory = hosting::DownloadData::FolderOf(options.Target());
     request.listener = run;
     request.connect_timeout = request.stall_timeout = std::chrono::seconds(options.timeout_seconds);
-    if (options.ToStandardOutput()) request.output_descriptor = STDOUT_FILENO;
+    if (options.ToStandardOutput()) {
+      request.output_descriptor = STDOUT_FILENO;
+    } else if (options.InPlace()) {
+      // A FIFO waits here for its reader, as with curl.
+      output = hosting::File::Open(options.Target(), hosting::OpenMode::Append, output_failure);
+      if (output_failure) {
+        PrintFailure(kCommand, options.url + ": cannot write " + options.Target() + ": " + output_failure.message());
+        return kExitFile;
+      }
+      request.output_descriptor = output.Descriptor();
+    }
     if (const auto refused = service.Start(request)) {
       if (refused->BadUrl())
         return UsageError(kCommand, options.url + ": " + refused->description);

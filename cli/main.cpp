@@ -15,7 +15,8 @@ namespace {
 
 constexpr const char* kExitStatusHelp =
     "Exit status: 0 success, 1 failure, 2 usage error, 3 network failure (no connection, timeout),\n"
-    "4 refused by the server (HTTP or ICY error status), 5 file error (cannot read or write).";
+    "4 refused by the server (HTTP or ICY error status), 5 file error (cannot read or write),\n"
+    "141 the reader of standard output went away (ended by SIGPIPE, without a message).";
 
 // "pellora" and the subcommand being run, the prefix of every message.
 std::string Who(const CLI::App& app) {

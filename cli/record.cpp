@@ -14,6 +14,7 @@
 #include "cli/record_session.h"
 #include "cli/seconds_option.h"
 #include "hosting/event_loop.h"
+#include "hosting/file.h"
 #include "text/text.h"
 
 namespace pellora::cli {
@@ -84,8 +85,10 @@ int RunRecord(RecordCommand command) {
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
   const bool to_stdout = command.output == kStandardOutput;
   if (to_stdout && command.urls.size() > 1) return UsageError("-o - records one stream only");
-  if (to_stdout && (settings.tag || settings.append))
-    return UsageError("--tag and --append need a file, not -o -");
+  // A FIFO or a device (/dev/stdout, /dev/null) takes the audio as it arrives, as - does.
+  if ((to_stdout || hosting::WritesInPlace(command.output)) && (settings.tag || settings.append || settings.cue))
+    return UsageError("--tag, --append and --cue need a regular file, not " +
+                      (to_stdout ? std::string("-o -") : command.output));
   if (to_stdout && command.json_events) return UsageError("--json-events prints to standard output, so not with -o -");
   // -o names the file of one stream, or the folder of station-named files: always
   // with several streams, and with one when it names a folder.
@@ -109,12 +112,18 @@ int RunRecord(RecordCommand command) {
   options.json_events = command.json_events;
   options.quiet = command.quiet;
   options.status_line = ::isatty(STDERR_FILENO) == 1 && !command.json_events && !command.quiet;
-  // A reader of -o - that goes away is a write error to report, not a signal.
+  // A reader of -o - that goes away ends the recording in order (the files of
+  // the run are made whole), and then the process by SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
 
   hosting::EventLoop loop;
   RecordSession session(loop, command.urls, settings, options);
-  return session.Run();
+  const int status = session.Run();
+  if (status == kExitReaderGone) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
+  return status;
 }
 
 }  // namespace

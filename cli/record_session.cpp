@@ -72,7 +72,8 @@ int RecordSession::Run(const std::string& program) {
       continue;
     }
     if (status == kExitOk) status = recorder->exit_code();
-    PrintLine(text::StreamTextToUtf8(recorder->url()) + ": " + recorder->failure());
+    if (!recorder->failure().empty())  // a reader that went away is no news
+      PrintLine(text::StreamTextToUtf8(recorder->url()) + ": " + recorder->failure());
   }
   return status;
 }

@@ -86,9 +86,9 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
           boost::asio::post(loop_.context(), [this, why] { Finish({kExitFile, why}); });
         });
     torvane_->SetAudioSink(this);
-  } else if (settings_.cue && !to_stdout_) {
-    cue_ = std::make_unique<CueRecorder>(settings_.title_charset, settings_.append);
-    torvane_->SetAudioSink(this);
+  } else {
+    if (settings_.cue && !to_stdout_) cue_ = std::make_unique<CueRecorder>(settings_.title_charset, settings_.append);
+    torvane_->SetAudioSink(this);  // the file is opened at the first audio byte
   }
 }
 
@@ -102,11 +102,19 @@ StreamRecorder::~StreamRecorder() {
 
 void StreamRecorder::Start(std::function<void()> finished) {
   on_finished_ = std::move(finished);
+  started_ = Clock::now();
   home_url_ = url_;
   Connect(url_);
 }
 
-void StreamRecorder::Stop() { Finish({}); }
+void StreamRecorder::Stop() {
+  const std::uint64_t audio = phase_ == Phase::Playlist ? written_earlier_ : written_bytes();
+  if (audio > 0) return Finish({});
+  // Stopped while waiting: the station never delivered, which a script must not
+  // take for a recording.
+  const auto waited = std::chrono::round<std::chrono::duration<long long, std::deci>>(Clock::now() - started_);
+  Finish({kExitNetwork, "no audio received in " + Seconds(waited) + " s"});
+}
 
 std::uint64_t StreamRecorder::written_bytes() const {
   return split_ ? split_->audio_bytes() : written_earlier_ + written_now_;
@@ -118,6 +126,11 @@ std::optional<std::size_t> StreamRecorder::songs_saved() const {
 }
 
 void StreamRecorder::AudioSlice(std::span<const char> audio) {
+  // The control writes this chunk's audio after its events: into the file opened here.
+  if (output_waits_for_audio_ && phase_ == Phase::Audio && !finished_ && !audio.empty()) {
+    output_waits_for_audio_ = false;
+    OpenOutput();
+  }
   if (split_ && !finished_ && phase_ == Phase::Audio) split_->Audio(audio);
   if (cue_) cue_->Audio(audio);
 }
@@ -234,8 +247,8 @@ void StreamRecorder::BeginAudio(const std::string& header) {
   entries_.clear();
   if (split_) return BeginSongs();
   if (cue_) cue_->Begin(content_type_, torvane_->StreamName());
-  const std::string metaint = HeaderField(header, "icy-metaint");
-  OpenOutput(!metaint.empty() && std::strtoll(metaint.c_str(), nullptr, 10) > 0);
+  has_titles_ = std::strtoll(HeaderField(header, "icy-metaint").c_str(), nullptr, 10) > 0;
+  output_waits_for_audio_ = true;
 }
 
 // --split: the songs are written as the audio comes.
@@ -268,7 +281,7 @@ std::string StreamRecorder::DataPath() const {
   return to_stdout_ ? kStandardOutputPath : file_;
 }
 
-void StreamRecorder::OpenOutput(bool has_titles) {
+void StreamRecorder::OpenOutput() {
   if (!output_opened_) {
     output_opened_ = true;
     if (file_.empty()) file_ = ChooseFile();
@@ -280,13 +293,13 @@ void StreamRecorder::OpenOutput(bool has_titles) {
       // The held audio waits beside the file, which keeps its tags and audio.
       if (tags_pending_)
         if (const auto ec = hold_.Create(file_)) return Finish(FileFailure("cannot create a file beside", file_, ec));
-    } else if (!to_stdout_) {
+    } else if (!to_stdout_ && !hosting::WritesInPlace(file_)) {
       if (const auto ec = output_.Create(file_)) return Finish(FileFailure("cannot create", file_, ec));
     }
   }
   torvane_->StartWriting(DataPath(), true);
   if (!torvane_->IsWriting()) return;  // the Error event has told why
-  if (tags_pending_ && !has_titles) return ApplyTags();
+  if (tags_pending_ && !has_titles_) return ApplyTags();
   if (tags_pending_) {
     title_wait_.expires_after(kTitleWait);
     title_wait_.async_wait([this](boost::system::error_code ec) {
@@ -408,10 +421,12 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
     return;
   }
   if (type == capture::TErr_FileIO) {
+    const std::error_code why = torvane_->FileFailure();
+    if (why == std::errc::broken_pipe) return Finish({kExitReaderGone, ""});  // no one listens: nothing to say
     const std::string what = phase_ == Phase::Playlist ? "cannot write a temporary file"
-                             : to_stdout_                ? "cannot write to standard output (its reader may have gone)"
+                             : to_stdout_                ? "cannot write to standard output"
                                                          : "cannot write " + file_;
-    return Finish({kExitFile, what + ": " + description});
+    return Finish({kExitFile, what + ": " + (why ? why.message() : description)});
   }
   ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()), type == capture::TErr_WSock);
 }

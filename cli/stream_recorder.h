@@ -10,10 +10,11 @@
 //    JSON ...) is refused with its content type. Nothing is written for a refused
 //    answer.
 //  - The file is touched only once audio arrives: a new file, or one replaced,
-//    is written under a temporary name beside it (working_file.h) and renamed
-//    into place then; a failed recording leaves no file behind and an existing
-//    file untouched. With `append` the audio goes after the existing file's end.
-//    "-" records to standard output.
+//    is written under a temporary name beside it (working_file.h), created with
+//    the first audio byte and renamed into place then; a failed recording leaves
+//    no file behind and an existing file untouched. With `append` the audio goes
+//    after the existing file's end. "-" records to standard output; a FIFO or a
+//    device is written in place, as the audio arrives.
 //  - `tag`: the audio that arrives before the first title is held (in the
 //    working file, at most `title_hold_bytes` or `kTitleWait`), then the tags of
 //    that title are written in front of it; past the bound the tags are written
@@ -91,7 +92,8 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   void OnNote(std::function<void(const std::string&)> note) { note_ = std::move(note); }
   // Connects; `finished` is called once the recorder has ended for good.
   void Start(std::function<void()> finished);
-  // Stops the recording and disconnects; a success unless it had failed before.
+  // Stops the recording and disconnects; a success once audio arrived, unless it
+  // had failed before.
   void Stop();
   // Called about four times a second by the owner: checks whether the stream
   // stalled.
@@ -126,7 +128,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   void Connect(const std::string& url);
   void Disconnect();
   void BeginAudio(const std::string& header);
-  void OpenOutput(bool has_titles);
+  void OpenOutput();
   std::string DataPath() const;
   void ApplyTags();
   void CommitOutput();
@@ -180,6 +182,8 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   WorkingFile output_;  // a new (or replaced) file until its audio arrived
   WorkingFile hold_;    // the audio before the first title, when appending to an existing file
   bool output_opened_ = false;
+  bool output_waits_for_audio_ = false;  // opened (and created) at the first audio byte
+  bool has_titles_ = false;               // the stream carries metadata blocks
   bool tags_pending_ = false;
   bool was_writing_ = false;
   std::uint64_t written_earlier_ = 0;     // by recordings of earlier connections
@@ -188,6 +192,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   std::size_t title_count_ = 0;
   std::int64_t last_received_ = -1;
   std::chrono::steady_clock::time_point last_progress_;
+  std::chrono::steady_clock::time_point started_;
   bool finished_ = false;
   RecordFailure failure_;
 };

@@ -2,6 +2,7 @@
 #include "cli/working_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -17,11 +18,40 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
+// The replacement of `old_path` looks like it to its users: all of it where the
+// system allows, else at least its group (where allowed) and its permission bits,
+// so that a private recording stays private.
+std::error_code TakeLooksOf(const std::string& old_path, hosting::File& replacement) {
+  struct stat old {};
+  if (::stat(old_path.c_str(), &old) != 0) {
+    if (::fchmod(replacement.Descriptor(), NewFileMode()) != 0) return {errno, std::generic_category()};
+    return {};
+  }
+  std::error_code unreadable;
+  const hosting::File source = hosting::File::Open(old_path, hosting::OpenMode::Read, unreadable);
+  if (!unreadable && hosting::CopyOwnerModeAndAttributes(source, replacement)) return {};
+  [[maybe_unused]] const int group_kept = ::fchown(replacement.Descriptor(), uid_t(-1), old.st_gid);
+  if (::fchmod(replacement.Descriptor(), old.st_mode & 07777) != 0) return {errno, std::generic_category()};
+  return {};
+}
+
+// Where the recording goes: the file a symbolic link leads to, also when it
+// does not exist yet, so that the link stays a link.
+std::filesystem::path ReplacedFile(const std::string& path) {
+  std::filesystem::path target = hosting::FollowLinks(path);
+  std::error_code ec;
+  if (std::filesystem::is_symlink(target, ec)) {
+    const std::filesystem::path named = std::filesystem::read_symlink(target, ec);
+    if (!ec) target = target.parent_path() / named;
+  }
+  return target;
+}
+
 }  // namespace
 
 std::error_code WorkingFile::Create(const std::string& final_path) {
   Discard();
-  const std::filesystem::path target(final_path);
+  const std::filesystem::path target = ReplacedFile(final_path);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
   // Cut so that the temporary name stays within the file system's 255 bytes.
   std::string prefix = ".";
@@ -33,11 +63,11 @@ std::error_code WorkingFile::Create(const std::string& final_path) {
     path_.clear();
     return ec;
   }
-  if (::fchmod(file.Descriptor(), NewFileMode()) != 0) ec.assign(errno, std::generic_category());
+  ec = TakeLooksOf(target.string(), file);
   std::error_code close_failure;
   file.Close(close_failure);
   if (!ec) ec = close_failure;
-  final_path_ = final_path;
+  final_path_ = target.string();
   return ec;
 }
 

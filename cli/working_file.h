@@ -3,8 +3,12 @@
 // A file written under a temporary name beside the name it is meant for, so that
 // the person's file holds its old content until the new one is worth having:
 // `Commit` renames it over the final name in one step; otherwise it is removed
-// (by `Discard` or when the object goes). Created exclusively, with the
-// permissions a new file gets (0666 less the umask).
+// (by `Discard` or when the object goes). Created exclusively; it takes the
+// looks of the file it will replace (owner and group where allowed, permission
+// bits, extended attributes), or those a new file gets (0666 less the umask).
+// A symbolic link is followed: the file it leads to is replaced, and the link
+// stays a link. Only for a regular file or a missing path: a FIFO or a device
+// is written in place (hosting::WritesInPlace).
 #include <string>
 #include <system_error>
 
@@ -17,7 +21,8 @@ class WorkingFile {
   WorkingFile(const WorkingFile&) = delete;
   WorkingFile& operator=(const WorkingFile&) = delete;
 
-  // Creates ".NAME.XXXXXX.part" (empty) in the folder of `final_path`.
+  // Creates ".NAME.XXXXXX.part" (empty) in the folder of `final_path` (of the
+  // file it leads to, when it is a symbolic link).
   std::error_code Create(const std::string& final_path);
   // True from Create until Commit or Discard.
   bool Active() const { return !path_.empty(); }

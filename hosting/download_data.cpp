@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -166,7 +165,7 @@ void DownloadData::SaveAs(const std::string& path, std::error_code& ec) {
   Flush(ec);
   if (ec) return;
   // A symbolic link stays a link: the file it leads to is what gets replaced.
-  const std::string target = FinalTarget(path);
+  const std::string target = FollowLinks(path);
   switch (HowToReplace(target, ec)) {
     case Replacement::Refused:
       return;
@@ -177,14 +176,6 @@ void DownloadData::SaveAs(const std::string& path, std::error_code& ec) {
       if (ReplaceThroughSibling(target, ec) || ec) return;
       return CopyInto(target, ec);
   }
-}
-
-std::string DownloadData::FinalTarget(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char resolved[PATH_MAX];
-  // A link to nothing yet is written through, which creates what it names.
-  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
 DownloadData::Replacement DownloadData::HowToReplace(const std::string& target, std::error_code& ec) {

@@ -68,7 +68,6 @@ class DownloadData {
 
  private:
   enum class Replacement { ByRename, InPlace, Refused };
-  static std::string FinalTarget(const std::string& path);
   Replacement HowToReplace(const std::string& target, std::error_code& ec);
   bool TryRename(const std::string& target, std::error_code& ec);
   bool ReplaceThroughSibling(const std::string& target, std::error_code& ec);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -111,6 +112,20 @@ WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spar
   if (ec) return {ec, spare_folder, true};
   if (!room(spare_folder)) return {no_room, spare_folder, true};
   return {};
+}
+
+bool WritesInPlace(const std::string& path) {
+  for (const char* descriptors : {"/dev/stdin", "/dev/stdout", "/dev/stderr", "/dev/fd/", "/proc/self/fd/"})
+    if (path.starts_with(descriptors)) return true;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+std::string FollowLinks(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
 std::int64_t File::Size(std::error_code& ec) const {

@@ -117,6 +117,15 @@ bool GetFileTimes(const std::string& path, FileTimes& times);
 // untrusted paths check this first: opening a FIFO for reading blocks until a
 // writer comes, and a directory or device holds no file content.
 bool IsRegularFile(const std::string& path);
+// True when writing `path` must go to what it names, as the bytes arrive: a
+// FIFO, a device or a socket (links followed), or a descriptor of the process
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N) whatever it is. A file put in its
+// place by a rename would silently take over its name.
+bool WritesInPlace(const std::string& path);
+// What writing `path` changes: a symbolic link is followed to the file it leads
+// to, so that replacing that file leaves the link a link. A link to nothing yet
+// comes back as it is (writing through it creates what it names).
+std::string FollowLinks(const std::string& path);
 bool SetFileTimes(const std::string& path, const FileTimes& times);
 bool SetFileTimes(const File& file, const FileTimes& times);
 

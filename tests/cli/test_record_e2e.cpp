@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,12 +169,52 @@ TEST_F(RecordCommand, DashRecordsToStandardOutputByteForByte) {
   ASSERT_EQ(result.status, 0);
   EXPECT_TRUE(ReadFile(out) == ExpectedAudio(30001)) << ReadFile(out).size() << " bytes";
   EXPECT_FALSE(std::filesystem::exists(dir / "-"));
-  // A reader that goes away is a write failure, said as such.
+  // A reader that goes away ends the run without a word, by SIGPIPE, as `download` does.
   const std::string errors = File("errors.txt");
   const auto closed = RunCommand("bash -c '" + std::string(PELLORA_CLI) + " record " + station.url() + " -o - 2>" +
                                  errors + " | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}'");
-  EXPECT_EQ(closed.status, 5);
-  EXPECT_THAT(ReadFile(errors), HasSubstr(": cannot write to standard output (its reader may have gone)"));
+  EXPECT_EQ(closed.status, 128 + SIGPIPE);
+  EXPECT_EQ(ReadFile(errors), "");
+}
+
+// A named pipe (as a device would be) takes the audio as it arrives and stays a pipe.
+TEST_F(RecordCommand, AFifoIsWrittenInPlace) {
+  StationRunner station(StationOptions{});
+  ASSERT_EQ(::mkfifo(File("player").c_str(), 0600), 0);
+  const auto result = RunCommand("cd '" + dir.string() + "' && { timeout 10 cat player > heard & " + PELLORA_CLI + " record " +
+                                 station.url() + " --max-bytes 20000 -o player 2>&1; s=$?; wait; exit $s; }");
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(std::filesystem::is_fifo(File("player")));
+  EXPECT_TRUE(ReadFile(File("heard")) == ExpectedAudio(20000)) << ReadFile(File("heard")).size() << " bytes";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+}
+
+// The file a link leads to is replaced, keeping its permissions; the link stays a link.
+TEST_F(RecordCommand, ALinkIsFollowedAndTheReplacedFileKeepsItsPermissions) {
+  StationRunner station(StationOptions{});
+  std::ofstream(File("private.mp3")) << "yesterday";
+  std::filesystem::permissions(File("private.mp3"), std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write);
+  std::filesystem::create_symlink("private.mp3", File("link.mp3"));
+  const auto result = RunPellora("record " + station.url() + " --max-bytes 10000 -q -o " + File("link.mp3"));
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(std::filesystem::is_symlink(File("link.mp3")));
+  EXPECT_EQ(ReadFile(File("private.mp3")), ExpectedAudio(10000));
+  EXPECT_EQ(std::filesystem::status(File("private.mp3")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+}
+
+// Nothing is created while the station sends no audio (a kill then leaves
+// nothing), and a run stopped before any audio is a failure that says so.
+TEST_F(RecordCommand, WaitingForAudioTouchesNothingAndStoppingThenFails) {
+  IcyServer server({{"ICY 200 OK\r\nicy-name:Mute\r\n\r\n"}});  // and then nothing, connection open
+  std::ofstream(File("kept.mp3")) << "yesterday";
+  const auto result = RunCommand("cd '" + dir.string() + "' && { " + PELLORA_CLI + " record " + server.Url() +
+                                 " -o kept.mp3 --duration 1 2>&1 & sleep 0.6; ls -A; wait $!; }");
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.output, "kept.mp3\npellora record: " + server.Url() + ": no audio received in 1 s\n");
+  EXPECT_EQ(ReadFile(File("kept.mp3")), "yesterday");
 }
 
 struct PlaylistCase {
@@ -368,7 +409,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"http://127.0.0.1:1/ --duration nan", "--duration"},
                       UsageCase{"http://127.0.0.1:1/ --stall-timeout 1e300", "--stall-timeout"},
                       UsageCase{"http://127.0.0.1:1/ http://127.0.0.1:2/ -o -", "-o - records one stream only"},
-                      UsageCase{"http://127.0.0.1:1/ --tag -o -", "--tag and --append need a file"}));
+                      UsageCase{"http://127.0.0.1:1/ --tag -o -", "--tag, --append and --cue need a regular file"},
+                      UsageCase{"http://127.0.0.1:1/ --cue -o -", "--cue need a regular file, not -o -"}));
 
 TEST(ProbeCommand, ShowsTheHeaderFieldsNoticesAndCurrentTitle) {
   StationRunner station(StationOptions{});

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // `pellora download` end to end against the loopback server, and its progress line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -117,6 +118,21 @@ TEST_F(DownloadCommand, DashWritesToStandardOutputAndMessagesToStderr) {
   EXPECT_EQ(result.output, HttpPeer::Body(70000));
   EXPECT_NE(ReadWholeFile(messages).find("standard output: 68.4 KiB (70000 bytes) in "), std::string::npos);
   EXPECT_FALSE(fs::exists("-"));
+}
+
+// A named pipe (as /dev/null would be) takes the data as it arrives, as with curl,
+// and stays a pipe; a reader that goes away ends the run by SIGPIPE, as `record` does.
+TEST_F(DownloadCommand, AFifoIsWrittenInPlaceAndAGoneReaderEndsItQuietly) {
+  const std::string fifo = (folder / "player").string(), heard = (folder / "heard").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto result = RunCommand("{ timeout 10 cat " + fifo + " > " + heard + " & " + PELLORA_CLI + " download -q " +
+                                 peer.Url("/sized/70000") + " -o " + fifo + " 2>&1; s=$?; wait; exit $s; }");
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(ReadWholeFile(heard), HttpPeer::Body(70000));
+  const auto closed = RunCommand("bash -c '" + std::string(PELLORA_CLI) + " download " + peer.Url("/slow/400000") +
+                                 " -o - 2>&1 | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}'");
+  EXPECT_EQ(closed.status, 128 + SIGPIPE);
 }
 
 // Ctrl-C or SIGTERM in the middle of a download removes its spool file; the
