@@ -114,6 +114,7 @@ void CueRecorder::WritingStarted(const std::string& path) {
 }
 
 void CueRecorder::Interrupt() {
+  if (assembler_) assembler_->Flush(*this);  // whole frames still held are in the file
   if (writing_ && origin_) base_ += std::max(0.0, seconds_ - *origin_);
   writing_ = false;
   origin_.reset();

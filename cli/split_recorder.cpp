@@ -66,6 +66,8 @@ struct SplitRecorder::Song {
   std::optional<tags::mpeg::HeaderBytes> info_header;
   std::uint8_t first_bit_rate_bits = 0;
   bool variable = false;
+  tags::mpeg::HeaderBytes first_header{};
+  bool mixed = false;  // frames of another version, layer or sampling rate follow the first
   std::vector<std::uint32_t> frame_offsets;
 
   double pad_left = 0;  // after it ended: seconds of the next song still to take
@@ -109,7 +111,9 @@ void SplitRecorder::Title(const std::string& stream_title) {
 }
 
 void SplitRecorder::Interrupt() {
-  // An unfinished frame at the end of a stream is not audio anyone can play.
+  // Whole frames still held go to the songs; an unfinished frame at the end of
+  // a stream is not audio anyone can play (Unit leaves it out).
+  if (assembler_) assembler_->Flush(*this);
   assembler_.reset();
   if (current_) Close(std::move(current_), false);
   while (!trailing_.empty()) {
@@ -221,6 +225,7 @@ void SplitRecorder::Add(Song& song, std::span<const char> bytes, const songs::Fr
     if (info.is_frame && assembler_->format() == songs::AudioFormat::Mpeg) {
       song.info_header = songs::InfoFrameHeader(info.header);
       song.first_bit_rate_bits = info.header[1] & 0xF0;
+      song.first_header = info.header;
       if (song.info_header) {
         const std::size_t length = songs::MpegFrameLength(*song.info_header).value_or(0);
         song.pending.assign(length, '\0');  // the Info frame's place, filled in when the song ends
@@ -232,6 +237,7 @@ void SplitRecorder::Add(Song& song, std::span<const char> bytes, const songs::Fr
   if (song.info_header && info.is_frame) {
     song.frame_offsets.push_back(std::uint32_t(song.size));
     if ((info.header[1] & 0xF0) != song.first_bit_rate_bits) song.variable = true;
+    if (!songs::SameKindOfFrames(info.header, song.first_header)) song.mixed = true;
   }
   song.pending.append(bytes.data(), bytes.size());
   song.size += bytes.size();
@@ -274,9 +280,10 @@ void SplitRecorder::Close(std::unique_ptr<Song> song, bool complete) {
   if (has_audio && !failed_) {
     std::error_code failure;
     if (song->info_header) {
-      const std::string info = songs::BuildInfoFrame({*song->info_header, song->variable,
-                                                      std::uint32_t(song->frame_offsets.size()), song->size,
-                                                      song->frame_offsets});
+      const std::string info = song->mixed ? songs::BuildSilentFrame(*song->info_header)
+                                           : songs::BuildInfoFrame({*song->info_header, song->variable,
+                                                                    std::uint32_t(song->frame_offsets.size()),
+                                                                    song->size, song->frame_offsets});
       song->file.WriteAt(std::int64_t(song->head), info, failure);
     }
     tags::clsID3 store;

@@ -7,12 +7,17 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <numeric>
 #include <filesystem>
 #include <set>
 #include <sstream>
 
+#include "cli/icy_stream.h"
+#include "cli/silent_frames.h"
 #include "cli/station.h"
+#include "songs/frame_assembler.h"
 #include "tests/support/files.h"
+#include "tests/support/icy_server.h"
 #include "tests/support/process.h"
 #include "tests/support/song_file.h"
 #include "tests/support/station_runner.h"
@@ -129,6 +134,46 @@ TEST_F(SplitCommand, CutsOnFramesWithTagsInfoFramesAndEvents) {
   EXPECT_EQ(tags["InternetRadioURL"], station.url());
   EXPECT_EQ(tags["ID3RevisionV2"], 3);
   EXPECT_EQ(tags["VbrFrames"], ParseSong(dir / "Gamma - Three.mp3").frames.size());
+}
+
+// A station that goes from 44.1 to 48 kHz within a song (another encoder):
+// every frame of both kinds is in the songs once, and the song that holds both
+// has no Info frame (a frame count would give players a wrong length).
+TEST_F(SplitCommand, FollowsAChangeOfSamplingRate) {
+  const pellora::cli::SilentFrames frames(128);
+  std::string audio;
+  for (std::uint64_t k = 0; k < 90; ++k) {
+    const auto bytes = frames.Frame(k);
+    std::string frame(bytes.begin(), bytes.end());
+    if (k >= 40) {  // 48 kHz
+      frame[2] = char(frame[2] | 0x04);
+      frame.resize(*pellora::songs::MpegFrameLength({0xFB, std::uint8_t(frame[2]), 0}));
+    }
+    audio += frame;
+  }
+  constexpr std::size_t kBlockEvery = 2000;
+  std::string body;
+  for (std::size_t at = 0; at < audio.size(); at += kBlockEvery) {  // B from byte 10000, C from 20000
+    const char* title = at < 8000 ? "A - a" : at < 18000 ? "B - b" : "C - c";
+    body += audio.substr(at, kBlockEvery) + pellora::cli::IcyMetadataBlock(title, "");
+  }
+  pellora::testing_support::IcyServer server(
+      {{"ICY 200 OK\r\nicy-metaint:2000\r\ncontent-type:audio/mpeg\r\n\r\n", body}, {}, true});
+  const auto result = RunPellora("record " + server.Url() + " --split -o '" + dir.string() + "' --json-events");
+  ASSERT_EQ(result.status, 0) << result.output;
+  const auto saved = SavedEvents(result.output);
+  ASSERT_EQ(saved.size(), 3u) << result.output;
+  std::vector<std::uint32_t> all;
+  for (const auto& event : saved) {
+    const SongFile song = ParseSong(event["path"].get<std::string>());
+    all.insert(all.end(), song.frames.begin(), song.frames.end());
+    EXPECT_EQ(song.info_tag, event["title"] == "b" ? std::string(4, '\0') : "Info") << event;
+  }
+  EXPECT_EQ(saved[1]["path"], (dir / "B - b.mp3").string());
+  EXPECT_EQ(saved[1]["complete"], true);
+  std::vector<std::uint32_t> expected(90);
+  std::iota(expected.begin(), expected.end(), 0u);
+  EXPECT_EQ(all, expected);
 }
 
 struct KeepCase {
