@@ -67,9 +67,10 @@ class SplitCommand : public ::testing::Test {
   }
   ~SplitCommand() override { fs::remove_all(dir); }
 
-  pellora::testing_support::CommandResult Record(const StationRunner& station, const std::string& options) {
+  pellora::testing_support::CommandResult Record(const StationRunner& station, const std::string& options,
+                                                 std::uint64_t max_bytes = kMaxBytes) {
     return RunPellora("record " + station.url() + " --split -o '" + dir.string() + "' --max-bytes " +
-                      std::to_string(kMaxBytes) + " --json-events " + options);
+                      std::to_string(max_bytes) + " --json-events " + options);
   }
   // Every file saved, relative to the folder.
   std::set<std::string> Saved() const {
@@ -94,6 +95,11 @@ TEST_F(SplitCommand, CutsOnFramesWithTagsInfoFramesAndEvents) {
     ASSERT_EQ(result.status, 0) << result.output;
     const auto saved = SavedEvents(result.output);
     ASSERT_EQ(saved.size(), 6u) << result.output;
+    std::uint64_t saved_bytes = 0;
+    for (const auto& song : saved) saved_bytes += song["bytes"].get<std::uint64_t>();
+    EXPECT_NE(result.output.find(": 6 songs saved (2 incomplete) into " + dir.string() + ", "), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find(" (" + std::to_string(saved_bytes) + " bytes) in 0:0"), std::string::npos);
     const std::vector<std::string> paths{"incomplete/Alpha - One.mp3", "Beta - Two.mp3", "Gamma - Three.mp3",
                                          "Station Jingle.mp3", "Alpha - One.mp3", "incomplete/Beta - Two.mp3"};
     const std::uint64_t pad_frames = pad > 0 ? 4 : 0;  // ceil(0.1 s / 26.12 ms)
@@ -129,6 +135,7 @@ TEST_F(SplitCommand, CutsOnFramesWithTagsInfoFramesAndEvents) {
   EXPECT_EQ(tags["Title"], "Three");
   EXPECT_EQ(tags["Album"], "Pellora Demo Radio");
   EXPECT_EQ(tags["Genre"], "Ambient");
+  EXPECT_EQ(tags["GenreID"], 26);  // the ID3v1 number of "Ambient", as a continuous recording has it
   EXPECT_EQ(tags["Comments"], "Gamma - Three");
   EXPECT_EQ(tags["TrackNumber"], "3");
   EXPECT_EQ(tags["InternetRadioURL"], station.url());
@@ -209,6 +216,30 @@ TEST_F(SplitCommand, SkipExistingRecordsNoSongTwiceAndOtherwiseNamesAreNumbered)
   const auto third = Record(station, "--complete-only");
   EXPECT_EQ(SavedEvents(third.output).size(), 4u);
   EXPECT_TRUE(Saved().count("Station Jingle (2).mp3"));
+  // Songs cut at the start or at the end are in incomplete/ already the next time
+  // (the last one, Alpha, has no complete file).
+  fs::remove_all(dir);
+  ASSERT_EQ(Record(station, "", 72000).status, 0);
+  const auto rerun = Record(station, "--skip-existing", 72000);
+  EXPECT_TRUE(SavedEvents(rerun.output).empty()) << rerun.output;
+}
+
+// An empty title, or one with neither artist nor title (" - "), names no song
+// and no track; the title after it begins at its own block.
+TEST_F(SplitCommand, EmptyTitlesMakeNoSongAndNoTrack) {
+  auto options = Station();
+  options.titles = {"Alpha - One", "", "Gamma - Three", " - "};
+  StationRunner station(options);
+  ASSERT_EQ(Record(station, "").status, 0);
+  EXPECT_EQ(Saved(), (std::set<std::string>{"incomplete/Alpha - One.mp3", "Gamma - Three.mp3", "Alpha - One.mp3"}));
+  const std::string audio = (dir / "live.mp3").string();
+  ASSERT_EQ(RunPellora("record " + station.url() + " -o '" + audio + "' --cue --max-bytes " +
+                       std::to_string(kMaxBytes)).status, 0);
+  const std::string cue = (dir / "live.cue").string();
+  EXPECT_EQ(RunCommand("cueprint -t '%n|%p|%t\\n' '" + cue + "'").output, "1|Alpha|One\n2|Gamma|Three\n3|Alpha|One\n");
+  EXPECT_EQ(RunCommand("cuebreakpoints '" + cue + "'").output,
+            pellora::testing_support::CueBreakpoints(2, kMetaint, 0, 2) +
+                pellora::testing_support::CueBreakpoints(4, kMetaint, 0, 4));
 }
 
 // The cue sheet of a continuous recording has a track per title, and cuetools

@@ -144,7 +144,8 @@ TEST(SongNaming, SplitsTitlesAndExpandsTemplates) {
   for (const Case& c : {Case{"Daft Punk - One More Time", "Daft Punk", "One More Time", "Daft Punk - One More Time"},
                         Case{"A - B - C", "A", "B - C", "A - B - C"},
                         Case{"Station Jingle", "", "Station Jingle", "Station Jingle"},
-                        Case{" x  -  y ", "x", "y", "x - y"}}) {
+                        Case{" x  -  y ", "x", "y", "x - y"}, Case{"Artist - ", "Artist", "", "Artist"},
+                        Case{" - ", "", "", ""}}) {
     const SongTitle t = SplitStreamTitle(c.stream_title);
     EXPECT_EQ(t.artist, c.artist);
     EXPECT_EQ(t.title, c.title);
@@ -153,6 +154,10 @@ TEST(SongNaming, SplitsTitlesAndExpandsTemplates) {
   const NameFields f{"Art", "Ti", "Radio", 7, "2026-12-07", "18-30-00"};
   EXPECT_EQ(ExpandNameTemplate("{n}. {station} {date} {time} {title} {other}", f),
             "7. Radio 2026-12-07 18-30-00 Ti {other}");
+  EXPECT_EQ(NameTemplateProblem("{n}. {title}"), "");
+  EXPECT_EQ(NameTemplateProblem(" "), "must not be empty");
+  EXPECT_EQ(NameTemplateProblem("{n} {Title}"),
+            "has an unknown placeholder {Title} (known: {artist} {title} {station} {n} {date} {time})");
 }
 
 TEST(SongNaming, PatternsIgnoreCaseAndDecideWhatIsKept) {
@@ -162,6 +167,7 @@ TEST(SongNaming, PatternsIgnoreCaseAndDecideWhatIsKept) {
                         Case{"*É*", "café", true}, Case{"caf?", "café", true}, Case{"x", "y", false}})
     EXPECT_EQ(MatchesPattern(c.pattern, c.text), c.match) << c.pattern << " " << c.text;
   EXPECT_FALSE(WantSong("  ", {}, {}));
+  EXPECT_FALSE(WantSong(" - ", {}, {}));
   EXPECT_TRUE(WantSong("A - B", {}, {"*jingle*"}));
   EXPECT_FALSE(WantSong("Jingle", {}, {"*jingle*"}));
   EXPECT_FALSE(WantSong("A - B", {"c*"}, {}));
