@@ -367,6 +367,18 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"http://127.0.0.1:1/ --duration 0", "--duration"},
                       UsageCase{"http://127.0.0.1:1/ --duration nan", "--duration"},
                       UsageCase{"http://127.0.0.1:1/ --stall-timeout 1e300", "--stall-timeout"},
+                      UsageCase{"http://127.0.0.1:1/ --max-bytes 0", "--max-bytes: must be a number of bytes from 1\n"},
+                      UsageCase{"http://127.0.0.1:1/ --max-bytes -5", "--max-bytes"},
+                      UsageCase{"http://127.0.0.1:1/ --split --pad-after 1e9",
+                                "--pad-after: must be a number of seconds from 0 to 60"},
+                      UsageCase{"http://127.0.0.1:1/ --split --pad-before nan", "--pad-before"},
+                      UsageCase{"http://127.0.0.1:1/ --split --cue", "--split makes a file per song"},
+                      UsageCase{"http://127.0.0.1:1/ --split --append", "--split makes a file per song"},
+                      UsageCase{"http://127.0.0.1:1/ --skip-existing",
+                                "--skip-existing acts on songs: it needs --split"},
+                      UsageCase{"http://127.0.0.1:1/ --split --name '{n} {foo}'",
+                                "--name has an unknown placeholder {foo}"},
+                      UsageCase{"http://127.0.0.1:1/ --split --name ''", "--name must not be empty"},
                       UsageCase{"http://127.0.0.1:1/ http://127.0.0.1:2/ -o -", "-o - records one stream only"},
                       UsageCase{"http://127.0.0.1:1/ --tag -o -", "--tag and --append need a file"}));
 
