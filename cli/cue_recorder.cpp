@@ -57,6 +57,7 @@ void CueRecorder::Begin(const std::string& content_type, const std::string& stat
   first_frame_end_.reset();
   previous_title_.clear();
   last_title_.clear();
+  titles_ = 0;
   last_cut_ = 0;
 }
 
@@ -81,10 +82,11 @@ void CueRecorder::ChunkDone() {
 // The cut lies at the start of the frame under way, that is after every frame
 // handed out so far.
 void CueRecorder::Title(const std::string& stream_title) {
-  if (!assembler_ || stream_title == last_title_) return;
+  if (!assembler_ || (titles_ > 0 && stream_title == last_title_)) return;
   // The audio before a connection's first title is that title's: it begins
-  // where the connection's audio does.
-  const bool first_of_connection = last_title_.empty();
+  // where the connection's audio does. An empty title counts (a station blanks
+  // its title during adverts): the title after it begins at its own block.
+  const bool first_of_connection = titles_++ == 0;
   previous_title_ = std::move(last_title_);
   last_title_ = stream_title;
   last_cut_ = seconds_;
@@ -105,7 +107,7 @@ void CueRecorder::WritingStarted(const std::string& path) {
   else if (first_frame_end_) origin_ = *first_frame_end_;
   else origin_.reset();  // set when that frame is whole
   const double origin = origin_.value_or(boundary_seconds_);
-  if (last_cut_ <= origin || previous_title_.empty()) {
+  if (last_cut_ <= origin || titles_ < 2) {
     if (!last_title_.empty()) AddTrack(last_title_, base_);
   } else {
     AddTrack(previous_title_, base_);
@@ -114,6 +116,7 @@ void CueRecorder::WritingStarted(const std::string& path) {
 }
 
 void CueRecorder::Interrupt() {
+  if (assembler_) assembler_->Flush(*this);  // whole frames still held are in the file
   if (writing_ && origin_) base_ += std::max(0.0, seconds_ - *origin_);
   writing_ = false;
   origin_.reset();
@@ -130,8 +133,11 @@ void CueRecorder::ContinueSheet(const std::string& audio_path) {
   base_ = SecondsOfAudio(audio_path, songs::FormatOfContentType(content_type_));
 }
 
+// An empty title gets no track (it names nothing): its audio stays with the
+// track before, and the next title's track begins where that title does.
 void CueRecorder::AddTrack(const std::string& stream_title, double file_seconds) {
   const songs::SongTitle names = songs::SplitStreamTitle(text::TitleToUtf8(stream_title, charset_));
+  if (names.artist.empty() && names.title.empty()) return;
   if (!tracks_.empty() && tracks_.back().performer == names.artist && tracks_.back().title == names.title) return;
   tracks_.push_back({names.artist, names.title, tracks_.empty() ? 0.0 : file_seconds});
   Save();

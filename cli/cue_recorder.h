@@ -63,6 +63,7 @@ class CueRecorder : private songs::FrameSink {
   std::optional<double> origin_;  // stream time of the file's first whole frame in this connection
   double base_ = 0;               // file time at which this connection's audio begins
   std::string previous_title_, last_title_;
+  unsigned titles_ = 0;  // titles heard in this connection, empty ones included
   double last_cut_ = 0;
   std::vector<songs::CueTrack> tracks_;
 };

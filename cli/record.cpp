@@ -15,6 +15,7 @@
 #include "cli/seconds_option.h"
 #include "hosting/event_loop.h"
 #include "hosting/file.h"
+#include "songs/song_naming.h"
 #include "text/text.h"
 
 namespace pellora::cli {
@@ -31,7 +32,14 @@ struct RecordCommand {
   RecordingSettings settings;
   bool split = false;
   SplitSettings split_settings;
+  std::string song_option;  // the first option given that acts on songs only
 };
+
+// What only --split acts on.
+constexpr const char* kSongOptions[] = {"--name", "--pad-before", "--pad-after", "--only",
+                                        "--skip", "--skip-existing", "--complete-only"};
+// Seconds of the neighbouring songs a song file may take.
+constexpr double kLongestPad = 60;
 
 int UsageError(const std::string& why) {
   std::fprintf(stderr, "pellora record: %s\n", text::EscapeForTerminal(why).c_str());
@@ -66,8 +74,14 @@ int RunRecord(RecordCommand command) {
   settings.title_charset = command.split_settings.title_charset;
   if (!settings.title_charset.empty() && !text::IsKnownCharset(settings.title_charset))
     return UsageError("unknown charset " + settings.title_charset);
+  if (!command.split && !command.song_option.empty())
+    return UsageError(command.song_option + " acts on songs: it needs --split");
   if (command.split) {
     if (command.output == kStandardOutput) return UsageError("--split writes files, not -o -");
+    if (settings.cue) return UsageError("--cue marks the titles of one recording; --split makes a file per song");
+    if (settings.append) return UsageError("--append adds to one recording; --split makes a file per song");
+    if (const auto problem = songs::NameTemplateProblem(command.split_settings.name_template); !problem.empty())
+      return UsageError("--name " + problem);
     auto& split = command.split_settings;
     split.folder = command.output;
     split.folder_per_station = command.urls.size() > 1;
@@ -79,7 +93,6 @@ int RunRecord(RecordCommand command) {
       return kExitFile;
     }
     settings.split = split;
-    settings.cue = false;
     command.output.clear();
   }
   settings.stall_timeout = std::chrono::milliseconds(static_cast<long long>(command.stall_seconds * 1000));
@@ -142,7 +155,12 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
       ->check(Seconds(0.001));
   sub->add_flag("-q,--quiet", command->quiet, "no status line, notes or summary; failures are still reported");
   sub->add_option("--max-bytes", s.max_bytes, "stop each stream once N audio bytes are written")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](std::string& input) -> std::string {
+            std::int64_t value = 0;  // signed, so that "-5" is not taken for a huge number
+            return CLI::detail::lexical_cast(input, value) && value > 0 ? "" : "must be a number of bytes from 1";
+          },
+          "N"));
   sub->add_flag("--json-events", command->json_events, "print every event as one JSON object a line");
   sub->add_flag("--tag", s.tag, "write ID3 tags (station, genre, title of the moment) before the audio");
   sub->add_option("--comments", s.comments, "comment for the tags");
@@ -166,9 +184,9 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
                   "song file names: {artist} {title} {station} {n} {date} {time}")
       ->capture_default_str();
   sub->add_option("--pad-before", split.pad_before, "seconds of the song before copied into each song file")
-      ->check(CLI::NonNegativeNumber);
+      ->check(Seconds(0, kLongestPad));
   sub->add_option("--pad-after", split.pad_after, "seconds of the song after copied into each song file")
-      ->check(CLI::NonNegativeNumber);
+      ->check(Seconds(0, kLongestPad));
   sub->add_option("--only", split.only, "save only songs whose title matches PATTERN (*, ?, [..]; repeatable)");
   sub->add_option("--skip", split.skip, "do not save songs whose title matches PATTERN (repeatable)");
   sub->add_flag("--skip-existing", split.skip_existing, "do not record a song whose file exists already");
@@ -176,7 +194,11 @@ void RegisterRecord(CLI::App& app, CommandList& commands) {
                 "drop the first and last song (joined or cut) instead of keeping them in incomplete/");
   sub->add_option("--title-charset", split.title_charset,
                   "charset of titles that are not UTF-8 (default: Windows-1252 or Latin-1); --split, --cue");
-  commands.push_back({sub, [command] { return RunRecord(*command); }});
+  commands.push_back({sub, [command, sub] {
+    for (const char* option : kSongOptions)
+      if (command->song_option.empty() && sub->count(option) > 0) command->song_option = option;
+    return RunRecord(*command);
+  }});
 }
 
 }  // namespace pellora::cli

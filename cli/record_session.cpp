@@ -87,13 +87,21 @@ void RecordSession::PrintLine(const std::string& utf8) {
 }
 
 void RecordSession::PrintSummary(const StreamRecorder& recorder) {
+  const std::string elapsed = FormatDuration(std::chrono::duration<double>(Clock::now() - started_).count());
+  if (const SplitRecorder* songs = recorder.songs()) {
+    const std::string folder = songs->folder().empty() ? "." : songs->folder();
+    return PrintLine(text::StreamTextToUtf8(recorder.url()) + ": " + std::to_string(songs->saved()) +
+                     (songs->saved() == 1 ? " song" : " songs") + " saved (" +
+                     std::to_string(songs->saved_incomplete()) + " incomplete) into " + folder + ", " +
+                     FormatBytes(std::int64_t(songs->saved_bytes())) + " (" + std::to_string(songs->saved_bytes()) +
+                     " bytes) in " + elapsed);
+  }
   if (recorder.file().empty()) return;  // stopped before anything was recorded
   const std::string file = recorder.file() == kStandardOutput ? "standard output" : recorder.file();
   const std::size_t titles = recorder.title_count();
   PrintLine(file + ": " + FormatBytes(std::int64_t(recorder.written_bytes())) + " (" +
-            std::to_string(recorder.written_bytes()) + " bytes) in " +
-            FormatDuration(std::chrono::duration<double>(Clock::now() - started_).count()) + ", " +
-            std::to_string(titles) + (titles == 1 ? " title" : " titles"));
+            std::to_string(recorder.written_bytes()) + " bytes) in " + elapsed + ", " + std::to_string(titles) +
+            (titles == 1 ? " title" : " titles"));
 }
 
 void RecordSession::Tick() {

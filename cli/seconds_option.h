@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The check of every option that takes a number of seconds (`--duration`,
-// `--stall-timeout`, `--timeout`): from a least value to a year, so that 1e300,
-// negative values, NaN and infinities are usage errors, not overflows.
+// `--stall-timeout`, `--timeout`, `--pad-before`): from a least value to a
+// most (a year unless said), so that 1e300, negative values, NaN and infinities
+// are usage errors, not overflows.
 #include <CLI/CLI.hpp>
 
 #include <string>
@@ -11,13 +12,13 @@ namespace pellora::cli {
 
 inline constexpr double kLongestSeconds = 366.0 * 24 * 3600;
 
-inline CLI::Validator Seconds(double least) {
+inline CLI::Validator Seconds(double least, double most = kLongestSeconds) {
   return CLI::Validator(
-      [least](std::string& input) -> std::string {
+      [least, most](std::string& input) -> std::string {
         double value = 0;
-        if (!CLI::detail::lexical_cast(input, value) || !(value >= least && value <= kLongestSeconds))
+        if (!CLI::detail::lexical_cast(input, value) || !(value >= least && value <= most))
           return "must be a number of seconds from " + CLI::detail::to_string(least) + " to " +
-                 CLI::detail::to_string(kLongestSeconds);
+                 CLI::detail::to_string(most);
         return {};
       },
       "SECONDS");

@@ -23,8 +23,9 @@ int RunServe(const service::ServeOptions& options, bool quiet) {
   const auto endpoint = service.endpoint();
   const std::string host = endpoint.address().is_v6() ? "[" + endpoint.address().to_string() + "]"
                                                        : endpoint.address().to_string();
-  std::printf("pellora serve: %zu stations; dashboard and API on http://%s:%u/\n", service.stations().size(),
-              host.c_str(), unsigned(endpoint.port()));
+  const std::size_t stations = service.stations().size();
+  std::printf("pellora serve: %zu station%s; dashboard and API on http://%s:%u/\n", stations,
+              stations == 1 ? "" : "s", host.c_str(), unsigned(endpoint.port()));
   std::fflush(stdout);
   return service.Run();
 }

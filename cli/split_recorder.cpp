@@ -66,6 +66,8 @@ struct SplitRecorder::Song {
   std::optional<tags::mpeg::HeaderBytes> info_header;
   std::uint8_t first_bit_rate_bits = 0;
   bool variable = false;
+  tags::mpeg::HeaderBytes first_header{};
+  bool mixed = false;  // frames of another version, layer or sampling rate follow the first
   std::vector<std::uint32_t> frame_offsets;
 
   double pad_left = 0;  // after it ended: seconds of the next song still to take
@@ -109,7 +111,9 @@ void SplitRecorder::Title(const std::string& stream_title) {
 }
 
 void SplitRecorder::Interrupt() {
-  // An unfinished frame at the end of a stream is not audio anyone can play.
+  // Whole frames still held go to the songs; an unfinished frame at the end of
+  // a stream is not audio anyone can play (Unit leaves it out).
+  if (assembler_) assembler_->Flush(*this);
   assembler_.reset();
   if (current_) Close(std::move(current_), false);
   while (!trailing_.empty()) {
@@ -177,12 +181,10 @@ void SplitRecorder::Name(Song& song, const std::string& stream_title) {
   const std::string title = text::TitleToUtf8(stream_title, settings_.title_charset);
   song.keep = !song.overflowed && songs::WantSong(title, settings_.only, settings_.skip);
   if (!song.complete_start && settings_.complete_only) song.keep = false;
-  if (song.keep && settings_.skip_existing) {
-    std::error_code ignored;
-    if (fs::exists(fs::path(Folder(song.complete_start)) / (BaseName(song) + extension_), ignored) ||
-        (settings_.saved_before && settings_.saved_before(song.names.artist, song.names.title)))
-      song.keep = false;
-  }
+  if (song.keep && settings_.skip_existing &&
+      (SavedAlready(song, song.complete_start) ||
+       (settings_.saved_before && settings_.saved_before(song.names.artist, song.names.title))))
+    song.keep = false;
   if (!song.keep) {
     song.pending.clear();
     song.pending.shrink_to_fit();
@@ -221,6 +223,7 @@ void SplitRecorder::Add(Song& song, std::span<const char> bytes, const songs::Fr
     if (info.is_frame && assembler_->format() == songs::AudioFormat::Mpeg) {
       song.info_header = songs::InfoFrameHeader(info.header);
       song.first_bit_rate_bits = info.header[1] & 0xF0;
+      song.first_header = info.header;
       if (song.info_header) {
         const std::size_t length = songs::MpegFrameLength(*song.info_header).value_or(0);
         song.pending.assign(length, '\0');  // the Info frame's place, filled in when the song ends
@@ -232,6 +235,7 @@ void SplitRecorder::Add(Song& song, std::span<const char> bytes, const songs::Fr
   if (song.info_header && info.is_frame) {
     song.frame_offsets.push_back(std::uint32_t(song.size));
     if ((info.header[1] & 0xF0) != song.first_bit_rate_bits) song.variable = true;
+    if (!songs::SameKindOfFrames(info.header, song.first_header)) song.mixed = true;
   }
   song.pending.append(bytes.data(), bytes.size());
   song.size += bytes.size();
@@ -274,9 +278,10 @@ void SplitRecorder::Close(std::unique_ptr<Song> song, bool complete) {
   if (has_audio && !failed_) {
     std::error_code failure;
     if (song->info_header) {
-      const std::string info = songs::BuildInfoFrame({*song->info_header, song->variable,
-                                                      std::uint32_t(song->frame_offsets.size()), song->size,
-                                                      song->frame_offsets});
+      const std::string info = song->mixed ? songs::BuildSilentFrame(*song->info_header)
+                                           : songs::BuildInfoFrame({*song->info_header, song->variable,
+                                                                    std::uint32_t(song->frame_offsets.size()),
+                                                                    song->size, song->frame_offsets});
       song->file.WriteAt(std::int64_t(song->head), info, failure);
     }
     tags::clsID3 store;
@@ -287,19 +292,22 @@ void SplitRecorder::Close(std::unique_ptr<Song> song, bool complete) {
   std::error_code close_failure;
   song->file.Close(close_failure);
   if (close_failure) Fail(close_failure);
+  // A song cut by the end is looked for in incomplete/ too, as the first song is.
+  const bool cut_again = !complete && settings_.skip_existing && song->complete_start && SavedAlready(*song, false);
   std::string path;
   const bool saved = has_audio && song->keep && song->titled && !failed_ && (complete || !settings_.complete_only) &&
-                     Settle(*song, complete, path);
+                     !cut_again && Settle(*song, complete, path);
   if (!saved) {
     if (!song->temp_path.empty()) std::remove(song->temp_path.c_str());
     return;
   }
-  ++saved_;
   std::error_code ignored;
-  const auto size = fs::file_size(path, ignored);
+  const std::uint64_t size = fs::file_size(path, ignored);
+  ++saved_;
+  saved_incomplete_ += complete ? 0 : 1;
+  saved_bytes_ += ignored ? 0 : size;
   if (on_saved_)
-    on_saved_({path, song->names.artist, song->names.title, song->number, ignored ? 0 : std::uint64_t(size),
-               song->seconds, complete});
+    on_saved_({path, song->names.artist, song->names.title, song->number, ignored ? 0 : size, song->seconds, complete});
 }
 
 // Tags the song's file and gives it its name; false when it could not be named.
@@ -329,6 +337,7 @@ void SplitRecorder::FillTags(const Song& song, tags::clsID3& store) const {
   store.Artist(text::Utf8ToUtf16(song.names.artist));
   store.Title(text::Utf8ToUtf16(song.names.title));
   store.Album(text(station_.name));
+  store.GenreID(255);  // no genre number: the station's genre is free text, as in a continuous recording
   store.Genre(text(station_.genre));
   store.InternetRadioStationName(text(station_.name));
   store.InternetRadioURL(text(station_.url));
@@ -340,6 +349,11 @@ void SplitRecorder::FillTags(const Song& song, tags::clsID3& store) const {
 std::string SplitRecorder::Folder(bool complete) const {
   const fs::path folder(settings_.folder.empty() ? "." : settings_.folder);
   return (complete ? folder : folder / "incomplete").string();
+}
+
+bool SplitRecorder::SavedAlready(const Song& song, bool complete) const {
+  std::error_code ignored;
+  return fs::exists(fs::path(Folder(complete)) / (BaseName(song) + extension_), ignored);
 }
 
 std::string SplitRecorder::BaseName(const Song& song) const {

@@ -107,6 +107,9 @@ class SplitRecorder : private songs::FrameSink {
   void Finish() { Interrupt(); }
 
   unsigned saved() const { return saved_; }
+  // Of the songs saved: those in incomplete/, and the bytes of all their files.
+  unsigned saved_incomplete() const { return saved_incomplete_; }
+  std::uint64_t saved_bytes() const { return saved_bytes_; }
   // Audio bytes taken from the stream.
   std::uint64_t audio_bytes() const { return audio_bytes_; }
   // The title of the song playing (UTF-8), empty before the first.
@@ -128,6 +131,9 @@ class SplitRecorder : private songs::FrameSink {
   void FillTags(const Song& song, tags::clsID3& store) const;
   std::string Folder(bool complete) const;
   std::string BaseName(const Song& song) const;
+  // With skip_existing: whether the song's file exists in the folder of complete
+  // (or of incomplete) songs.
+  bool SavedAlready(const Song& song, bool complete) const;
   void Fail(const std::error_code& failure);
 
   SplitSettings settings_;
@@ -149,6 +155,8 @@ class SplitRecorder : private songs::FrameSink {
 
   unsigned next_number_ = 1;
   unsigned saved_ = 0;
+  unsigned saved_incomplete_ = 0;
+  std::uint64_t saved_bytes_ = 0;
   std::uint64_t audio_bytes_ = 0;
   bool failed_ = false;
 };

@@ -114,6 +114,8 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   std::string title() const;
   // With `split`: the songs saved so far.
   std::optional<std::size_t> songs_saved() const;
+  // With `split`: the song splitter, for its figures.
+  const SplitRecorder* songs() const { return split_.get(); }
 
  private:
   enum class Phase { Connecting, Audio, Playlist };

@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "capture/stream_url.h"
+#include "songs/song_naming.h"
 #include "text/text.h"
 
 namespace pellora::service {
@@ -177,8 +179,8 @@ std::optional<Refusal> ReadSplit(const TableReader& reader, RecordingMode mode, 
                        reader.Bool("skip_existing", station.skip_existing),
                        reader.Bool("complete_only", station.complete_only)})
     if (refusal) return refusal;
-  if (station.name_template.empty())
-    return Refusal{LineOf(*reader.AnyOf({"name_template"}, key)), "name_template must not be empty"};
+  if (const auto problem = songs::NameTemplateProblem(station.name_template); !problem.empty())
+    return Refusal{LineOf(*reader.AnyOf({"name_template"}, key)), "name_template " + problem};
   return std::nullopt;
 }
 
@@ -209,6 +211,8 @@ std::optional<Refusal> ReadStation(const toml::table& table, const std::string& 
     if (refusal) return refusal;
   if (auto refusal = CheckName(station.name, reader.Line())) return refusal;
   if (station.url.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a url"};
+  if (const auto url = capture::SplitStreamUrl(station.url); !url.Usable())
+    return Refusal{LineOf(*table.get("url")), url.problem};
   if (station.folder.empty()) return Refusal{reader.Line(), "station \"" + station.name + "\" needs a folder"};
   station.folder = Absolute(station.folder, base);
   if (!station.ca_file.empty()) station.ca_file = Absolute(station.ca_file, base);

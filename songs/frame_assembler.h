@@ -6,14 +6,17 @@
 //  - MPEG audio: a frame starts with 0xFF and a plausible header (tags/mpeg_header.h);
 //    its length comes from the bit rate, sampling rate and padding of that header.
 //    Once a first frame is seen, only headers of the same version, layer and
-//    sampling rate start frames, so that a stray 0xFF in junk is not taken for one.
+//    sampling rate start frames, so that a stray 0xFF in junk is not taken for one;
+//    a header of another kind starts a frame when a run of frames of its kind
+//    follows (the stream changed its encoder), and from then on that kind holds.
 //  - AAC in ADTS: a frame starts with the 12-bit sync word and carries its own
 //    length (13 bits of its header).
 //  - Any other content: every byte run is a unit of its own (cut at the byte).
 // Bytes outside frames (junk between frames, a tag in the stream) are handed out
 // too, as units that are not frames, so that nothing fed is lost. A frame is
 // handed out in place when it lies whole in the piece fed; only a frame spread
-// over pieces is copied (at most one frame is ever held).
+// over pieces is copied (at most one frame is held, or the few frames that
+// confirm a change of kind).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -51,6 +54,10 @@ class FrameSink {
 // cannot start a frame.
 std::optional<std::size_t> MpegFrameLength(const tags::mpeg::HeaderBytes& header);
 
+// Whether two MPEG frame headers have the same version, layer and sampling rate
+// (what stays the same from frame to frame of one encoder's stream).
+bool SameKindOfFrames(const tags::mpeg::HeaderBytes& a, const tags::mpeg::HeaderBytes& b);
+
 class FrameAssembler {
  public:
   explicit FrameAssembler(AudioFormat format) : format_(format) {}
@@ -58,7 +65,9 @@ class FrameAssembler {
   AudioFormat format() const { return format_; }
   // Feeds the next audio bytes; whole units go to `sink` at once.
   void Feed(std::span<const char> audio, FrameSink& sink);
-  // Hands out the unit held back (an unfinished frame) as bytes outside frames.
+  // The input ended: hands out what is held back, whole frames as frames (those
+  // after a lone header of another kind) and an unfinished frame as bytes
+  // outside frames.
   void Flush(FrameSink& sink);
   // Bytes of an unfinished frame held back.
   std::size_t held() const { return held_.size(); }
@@ -78,7 +87,7 @@ class FrameAssembler {
 
   AudioFormat format_;
   std::string held_;  // the start of a unit not yet whole
-  // MPEG: the version, layer and sampling-rate bits of the first frame, once seen.
+  // MPEG: the version, layer and sampling-rate bits of the last frame, once seen.
   std::optional<std::array<std::uint8_t, 2>> locked_;
 };
 

@@ -37,12 +37,17 @@ std::optional<mpeg::HeaderBytes> InfoFrameHeader(const mpeg::HeaderBytes& first)
   return std::nullopt;
 }
 
-std::string BuildInfoFrame(const InfoFrameFacts& facts) {
-  const std::size_t length = MpegFrameLength(facts.header).value_or(0);
-  std::string frame(length, '\0');
-  if (length < InfoFrameNeeds(facts.header)) return frame;
+std::string BuildSilentFrame(const mpeg::HeaderBytes& header) {
+  std::string frame(MpegFrameLength(header).value_or(0), '\0');
+  if (frame.size() < 4) return frame;
   frame[0] = char(0xFF);
-  for (std::size_t i = 0; i < 3; ++i) frame[1 + i] = char(facts.header[i]);
+  for (std::size_t i = 0; i < 3; ++i) frame[1 + i] = char(header[i]);
+  return frame;
+}
+
+std::string BuildInfoFrame(const InfoFrameFacts& facts) {
+  std::string frame = BuildSilentFrame(facts.header);
+  if (frame.size() < InfoFrameNeeds(facts.header)) return frame;
   std::size_t at = 4 + std::size_t(mpeg::SideInfoLength(facts.header));
   frame.replace(at, 4, facts.variable ? "Xing" : "Info");
   PutBigEndian(frame, at + 4, kFlagFrames | kFlagBytes | kFlagToc);

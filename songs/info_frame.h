@@ -36,4 +36,8 @@ struct InfoFrameFacts {
 // The whole frame, exactly as long as the header says.
 std::string BuildInfoFrame(const InfoFrameFacts& facts);
 
+// The same frame without the Info fields: one frame of silence, for a file whose
+// frames are of more than one kind (their count would give a wrong length).
+std::string BuildSilentFrame(const tags::mpeg::HeaderBytes& header);
+
 }  // namespace pellora::songs

@@ -8,6 +8,8 @@
 namespace pellora::songs {
 namespace {
 
+constexpr std::string_view kPlaceholders[] = {"{artist}", "{title}", "{station}", "{n}", "{date}", "{time}"};
+
 std::string_view Trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
@@ -49,7 +51,24 @@ std::string ExpandNameTemplate(std::string_view name_template, const NameFields&
     out += name_template[i++];
   }
   if (fields.artist.empty() && name_template.starts_with("{artist} - ") && out.starts_with(" - ")) out.erase(0, 3);
+  if (fields.title.empty() && name_template.ends_with(" - {title}") && out.ends_with(" - ")) out.resize(out.size() - 3);
   return out;
+}
+
+std::string NameTemplateProblem(std::string_view name_template) {
+  if (Trim(name_template).empty()) return "must not be empty";
+  for (std::size_t open = name_template.find('{'); open != std::string_view::npos;
+       open = name_template.find('{', open + 1)) {
+    const auto close = name_template.find('}', open);
+    if (close == std::string_view::npos) break;
+    const std::string_view name = name_template.substr(open, close - open + 1);
+    if (std::find(std::begin(kPlaceholders), std::end(kPlaceholders), name) != std::end(kPlaceholders)) continue;
+    std::string known;
+    for (const std::string_view placeholder : kPlaceholders)
+      known += (known.empty() ? "" : " ") + std::string(placeholder);
+    return "has an unknown placeholder " + std::string(name) + " (known: " + known + ")";
+  }
+  return {};
 }
 
 // Both sides are folded to 16-bit lower case and matched code unit by code unit,
@@ -104,7 +123,8 @@ bool MatchesPattern(std::string_view pattern, std::string_view text) {
 
 bool WantSong(std::string_view stream_title, const std::vector<std::string>& only,
               const std::vector<std::string>& skip) {
-  if (Trim(stream_title).empty()) return false;
+  const SongTitle names = SplitStreamTitle(stream_title);
+  if (names.artist.empty() && names.title.empty()) return false;
   const auto matches = [&](const std::string& pattern) { return MatchesPattern(pattern, stream_title); };
   if (std::any_of(skip.begin(), skip.end(), matches)) return false;
   return only.empty() || std::any_of(only.begin(), only.end(), matches);

@@ -7,12 +7,17 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <numeric>
 #include <filesystem>
 #include <set>
 #include <sstream>
 
+#include "cli/icy_stream.h"
+#include "cli/silent_frames.h"
 #include "cli/station.h"
+#include "songs/frame_assembler.h"
 #include "tests/support/files.h"
+#include "tests/support/icy_server.h"
 #include "tests/support/process.h"
 #include "tests/support/song_file.h"
 #include "tests/support/station_runner.h"
@@ -62,9 +67,10 @@ class SplitCommand : public ::testing::Test {
   }
   ~SplitCommand() override { fs::remove_all(dir); }
 
-  pellora::testing_support::CommandResult Record(const StationRunner& station, const std::string& options) {
+  pellora::testing_support::CommandResult Record(const StationRunner& station, const std::string& options,
+                                                 std::uint64_t max_bytes = kMaxBytes) {
     return RunPellora("record " + station.url() + " --split -o '" + dir.string() + "' --max-bytes " +
-                      std::to_string(kMaxBytes) + " --json-events " + options);
+                      std::to_string(max_bytes) + " --json-events " + options);
   }
   // Every file saved, relative to the folder.
   std::set<std::string> Saved() const {
@@ -89,6 +95,11 @@ TEST_F(SplitCommand, CutsOnFramesWithTagsInfoFramesAndEvents) {
     ASSERT_EQ(result.status, 0) << result.output;
     const auto saved = SavedEvents(result.output);
     ASSERT_EQ(saved.size(), 6u) << result.output;
+    std::uint64_t saved_bytes = 0;
+    for (const auto& song : saved) saved_bytes += song["bytes"].get<std::uint64_t>();
+    EXPECT_NE(result.output.find(": 6 songs saved (2 incomplete) into " + dir.string() + ", "), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find(" (" + std::to_string(saved_bytes) + " bytes) in 0:0"), std::string::npos);
     const std::vector<std::string> paths{"incomplete/Alpha - One.mp3", "Beta - Two.mp3", "Gamma - Three.mp3",
                                          "Station Jingle.mp3", "Alpha - One.mp3", "incomplete/Beta - Two.mp3"};
     const std::uint64_t pad_frames = pad > 0 ? 4 : 0;  // ceil(0.1 s / 26.12 ms)
@@ -124,11 +135,52 @@ TEST_F(SplitCommand, CutsOnFramesWithTagsInfoFramesAndEvents) {
   EXPECT_EQ(tags["Title"], "Three");
   EXPECT_EQ(tags["Album"], "Pellora Demo Radio");
   EXPECT_EQ(tags["Genre"], "Ambient");
+  EXPECT_EQ(tags["GenreID"], 26);  // the ID3v1 number of "Ambient", as a continuous recording has it
   EXPECT_EQ(tags["Comments"], "Gamma - Three");
   EXPECT_EQ(tags["TrackNumber"], "3");
   EXPECT_EQ(tags["InternetRadioURL"], station.url());
   EXPECT_EQ(tags["ID3RevisionV2"], 3);
   EXPECT_EQ(tags["VbrFrames"], ParseSong(dir / "Gamma - Three.mp3").frames.size());
+}
+
+// A station that goes from 44.1 to 48 kHz within a song (another encoder):
+// every frame of both kinds is in the songs once, and the song that holds both
+// has no Info frame (a frame count would give players a wrong length).
+TEST_F(SplitCommand, FollowsAChangeOfSamplingRate) {
+  const pellora::cli::SilentFrames frames(128);
+  std::string audio;
+  for (std::uint64_t k = 0; k < 90; ++k) {
+    const auto bytes = frames.Frame(k);
+    std::string frame(bytes.begin(), bytes.end());
+    if (k >= 40) {  // 48 kHz
+      frame[2] = char(frame[2] | 0x04);
+      frame.resize(*pellora::songs::MpegFrameLength({0xFB, std::uint8_t(frame[2]), 0}));
+    }
+    audio += frame;
+  }
+  constexpr std::size_t kBlockEvery = 2000;
+  std::string body;
+  for (std::size_t at = 0; at < audio.size(); at += kBlockEvery) {  // B from byte 10000, C from 20000
+    const char* title = at < 8000 ? "A - a" : at < 18000 ? "B - b" : "C - c";
+    body += audio.substr(at, kBlockEvery) + pellora::cli::IcyMetadataBlock(title, "");
+  }
+  pellora::testing_support::IcyServer server(
+      {{"ICY 200 OK\r\nicy-metaint:2000\r\ncontent-type:audio/mpeg\r\n\r\n", body}, {}, true});
+  const auto result = RunPellora("record " + server.Url() + " --split -o '" + dir.string() + "' --json-events");
+  ASSERT_EQ(result.status, 0) << result.output;
+  const auto saved = SavedEvents(result.output);
+  ASSERT_EQ(saved.size(), 3u) << result.output;
+  std::vector<std::uint32_t> all;
+  for (const auto& event : saved) {
+    const SongFile song = ParseSong(event["path"].get<std::string>());
+    all.insert(all.end(), song.frames.begin(), song.frames.end());
+    EXPECT_EQ(song.info_tag, event["title"] == "b" ? std::string(4, '\0') : "Info") << event;
+  }
+  EXPECT_EQ(saved[1]["path"], (dir / "B - b.mp3").string());
+  EXPECT_EQ(saved[1]["complete"], true);
+  std::vector<std::uint32_t> expected(90);
+  std::iota(expected.begin(), expected.end(), 0u);
+  EXPECT_EQ(all, expected);
 }
 
 struct KeepCase {
@@ -164,6 +216,30 @@ TEST_F(SplitCommand, SkipExistingRecordsNoSongTwiceAndOtherwiseNamesAreNumbered)
   const auto third = Record(station, "--complete-only");
   EXPECT_EQ(SavedEvents(third.output).size(), 4u);
   EXPECT_TRUE(Saved().count("Station Jingle (2).mp3"));
+  // Songs cut at the start or at the end are in incomplete/ already the next time
+  // (the last one, Alpha, has no complete file).
+  fs::remove_all(dir);
+  ASSERT_EQ(Record(station, "", 72000).status, 0);
+  const auto rerun = Record(station, "--skip-existing", 72000);
+  EXPECT_TRUE(SavedEvents(rerun.output).empty()) << rerun.output;
+}
+
+// An empty title, or one with neither artist nor title (" - "), names no song
+// and no track; the title after it begins at its own block.
+TEST_F(SplitCommand, EmptyTitlesMakeNoSongAndNoTrack) {
+  auto options = Station();
+  options.titles = {"Alpha - One", "", "Gamma - Three", " - "};
+  StationRunner station(options);
+  ASSERT_EQ(Record(station, "").status, 0);
+  EXPECT_EQ(Saved(), (std::set<std::string>{"incomplete/Alpha - One.mp3", "Gamma - Three.mp3", "Alpha - One.mp3"}));
+  const std::string audio = (dir / "live.mp3").string();
+  ASSERT_EQ(RunPellora("record " + station.url() + " -o '" + audio + "' --cue --max-bytes " +
+                       std::to_string(kMaxBytes)).status, 0);
+  const std::string cue = (dir / "live.cue").string();
+  EXPECT_EQ(RunCommand("cueprint -t '%n|%p|%t\\n' '" + cue + "'").output, "1|Alpha|One\n2|Gamma|Three\n3|Alpha|One\n");
+  EXPECT_EQ(RunCommand("cuebreakpoints '" + cue + "'").output,
+            pellora::testing_support::CueBreakpoints(2, kMetaint, 0, 2) +
+                pellora::testing_support::CueBreakpoints(4, kMetaint, 0, 4));
 }
 
 // The cue sheet of a continuous recording has a track per title, and cuetools

@@ -32,6 +32,18 @@ std::string SilentFrame(std::uint64_t k) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// Frame k of another encoder: the same frame made MPEG-1 at 48 kHz, or MPEG-2
+// (22.05 kHz), as long as its header says.
+std::string OtherKindFrame(std::uint64_t k, bool mpeg2) {
+  std::string frame = SilentFrame(k);
+  if (mpeg2)
+    frame[1] = char(0xF3);
+  else
+    frame[2] = char(frame[2] | 0x04);
+  frame.resize(*MpegFrameLength({std::uint8_t(frame[1]), std::uint8_t(frame[2]), std::uint8_t(frame[3])}), '\0');
+  return frame;
+}
+
 // An ADTS frame of `length` bytes (no CRC, 44.1 kHz, one raw block).
 std::string AdtsFrame(std::size_t length, char fill) {
   std::string f(length, fill);
@@ -43,17 +55,26 @@ std::string AdtsFrame(std::size_t length, char fill) {
 }
 
 // Whatever the cutting, every byte comes out once, in order, and exactly the
-// frames put in come out as frames (junk between them, even junk holding 0xFF,
-// is not taken for a frame).
+// frames put in come out as frames (junk between them, even junk holding 0xFF
+// or a lone header, is not taken for a frame), also when the stream changes its
+// sampling rate or MPEG version for a while.
 TEST(FrameAssembler, AnyCuttingGivesTheFramesAndEveryByte) {
   std::mt19937 rng(16);
   for (const AudioFormat format : {AudioFormat::Mpeg, AudioFormat::Adts}) {
     for (int round = 0; round < 40; ++round) {
       std::string stream;
       std::vector<std::string> frames;
+      const bool changes = round % 4 >= 2;
       for (std::uint64_t k = 0; k < 60; ++k) {
-        if (rng() % 7 == 0) stream += std::string("\x12\xFF\x00junk", 7);
-        frames.push_back(format == AudioFormat::Mpeg ? SilentFrame(k) : AdtsFrame(7 + rng() % 600, char('a' + k % 26)));
+        // A change of kind is taken on three frames in a row: no junk between them.
+        const bool confirming = changes && ((k > 20 && k < 23) || (k > 40 && k < 43));
+        // A stray 0xFF, or (once the stream's kind is known) a lone header of another kind.
+        if (rng() % 7 == 0 && !confirming)
+          stream += k > 0 && rng() % 2 ? std::string("\xFF\xE3\x98\x00?", 5) : std::string("\x12\xFF\x00junk", 7);
+        const bool other_kind = changes && k >= 20 && k < 40;
+        frames.push_back(format == AudioFormat::Adts ? AdtsFrame(7 + rng() % 600, char('a' + k % 26))
+                         : other_kind            ? OtherKindFrame(k, round % 8 >= 4)
+                                                 : SilentFrame(k));
         stream += frames.back();
       }
       FrameAssembler assembler(format);
@@ -123,7 +144,8 @@ TEST(SongNaming, SplitsTitlesAndExpandsTemplates) {
   for (const Case& c : {Case{"Daft Punk - One More Time", "Daft Punk", "One More Time", "Daft Punk - One More Time"},
                         Case{"A - B - C", "A", "B - C", "A - B - C"},
                         Case{"Station Jingle", "", "Station Jingle", "Station Jingle"},
-                        Case{" x  -  y ", "x", "y", "x - y"}}) {
+                        Case{" x  -  y ", "x", "y", "x - y"}, Case{"Artist - ", "Artist", "", "Artist"},
+                        Case{" - ", "", "", ""}}) {
     const SongTitle t = SplitStreamTitle(c.stream_title);
     EXPECT_EQ(t.artist, c.artist);
     EXPECT_EQ(t.title, c.title);
@@ -132,6 +154,10 @@ TEST(SongNaming, SplitsTitlesAndExpandsTemplates) {
   const NameFields f{"Art", "Ti", "Radio", 7, "2026-12-07", "18-30-00"};
   EXPECT_EQ(ExpandNameTemplate("{n}. {station} {date} {time} {title} {other}", f),
             "7. Radio 2026-12-07 18-30-00 Ti {other}");
+  EXPECT_EQ(NameTemplateProblem("{n}. {title}"), "");
+  EXPECT_EQ(NameTemplateProblem(" "), "must not be empty");
+  EXPECT_EQ(NameTemplateProblem("{n} {Title}"),
+            "has an unknown placeholder {Title} (known: {artist} {title} {station} {n} {date} {time})");
 }
 
 TEST(SongNaming, PatternsIgnoreCaseAndDecideWhatIsKept) {
@@ -141,6 +167,7 @@ TEST(SongNaming, PatternsIgnoreCaseAndDecideWhatIsKept) {
                         Case{"*É*", "café", true}, Case{"caf?", "café", true}, Case{"x", "y", false}})
     EXPECT_EQ(MatchesPattern(c.pattern, c.text), c.match) << c.pattern << " " << c.text;
   EXPECT_FALSE(WantSong("  ", {}, {}));
+  EXPECT_FALSE(WantSong(" - ", {}, {}));
   EXPECT_TRUE(WantSong("A - B", {}, {"*jingle*"}));
   EXPECT_FALSE(WantSong("Jingle", {}, {"*jingle*"}));
   EXPECT_FALSE(WantSong("A - B", {"c*"}, {}));
