@@ -85,11 +85,10 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
           // Heard while the splitter is busy with a frame: end the recorder afterwards.
           boost::asio::post(loop_.context(), [this, why] { Finish({kExitFile, why}); });
         });
-    torvane_->SetAudioSink(this);
   } else if (settings_.cue && !to_stdout_) {
     cue_ = std::make_unique<CueRecorder>(settings_.title_charset, settings_.append);
-    torvane_->SetAudioSink(this);
   }
+  torvane_->SetAudioSink(this);
 }
 
 StreamRecorder::~StreamRecorder() {
@@ -118,6 +117,7 @@ std::optional<std::size_t> StreamRecorder::songs_saved() const {
 }
 
 void StreamRecorder::AudioSlice(std::span<const char> audio) {
+  if (phase_ == Phase::Audio) chunk_audio_ += audio.size();
   if (split_ && !finished_ && phase_ == Phase::Audio) split_->Audio(audio);
   if (cue_) cue_->Audio(audio);
 }
@@ -150,8 +150,12 @@ void StreamRecorder::Disconnect() {
 void StreamRecorder::StateChanged() {
   if (events_) events_->StateChanged(url_);
   // The control's count starts again with each recording; keep the total (of
-  // audio: a playlist's text is no part of it).
+  // audio: a playlist's text is no part of it). When the end of the body stops
+  // the recording, the chunk that reached it has been written but not yet
+  // counted: its audio is added here. A recording stopped by a handler in the
+  // middle of a chunk has none of that chunk's audio yet.
   if (was_writing_ && !torvane_->IsWriting()) {
+    if (torvane_->StreamEnded()) written_now_ += chunk_audio_;
     if (phase_ != Phase::Playlist) written_earlier_ += written_now_;
     written_now_ = 0;
   }
@@ -189,6 +193,7 @@ std::uint64_t StreamRecorder::ReceiveBudget() const {
 // The control writes audio only while it handles a chunk, so its count read here
 // is always up to date.
 void StreamRecorder::AfterChunk() {
+  chunk_audio_ = 0;
   if (cue_) cue_->ChunkDone();
   if (torvane_->IsWriting()) written_now_ = std::uint64_t(torvane_->WrittenBytesTotal());
   if (finished_) return;

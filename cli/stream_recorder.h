@@ -185,6 +185,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   std::uint64_t written_earlier_ = 0;     // by recordings of earlier connections
   std::uint64_t written_now_ = 0;         // by the recording open now
   std::uint64_t written_at_connect_ = 0;  // written_bytes() when the connection began
+  std::uint64_t chunk_audio_ = 0;         // audio bytes of the chunk the control handles now
   std::size_t title_count_ = 0;
   std::int64_t last_received_ = -1;
   std::chrono::steady_clock::time_point last_progress_;

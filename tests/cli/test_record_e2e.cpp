@@ -239,14 +239,42 @@ TEST_F(RecordCommand, ReconnectsAfterTheServerDroppedAndAppends) {
   EXPECT_EQ(server.Requests().size(), 3u);
 }
 
-TEST_F(RecordCommand, WithoutReconnectAStreamTheServerEndsIsDone) {
-  IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}, {}, true});
+struct EndedBodyCase {
+  const char* name;
+  const char* header;
+  std::size_t audio_bytes;
+  bool chunked;  // the audio is sent as one chunk and the last chunk
+};
+
+class EndedBody : public RecordCommand, public ::testing::WithParamInterface<EndedBodyCase> {};
+
+// The whole answer comes in one write, so the read that brings the audio also
+// ends the body; every byte is in the file and in the summary.
+TEST_P(EndedBody, IsDoneWithEveryByteCounted) {
+  const std::string audio = ExpectedAudio(GetParam().audio_bytes);
+  char size_line[32];
+  std::snprintf(size_line, sizeof size_line, "%zx\r\n", audio.size());
+  const std::string body = GetParam().chunked ? size_line + audio + "\r\n0\r\n\r\n" : audio;
+  IcyServer server({{GetParam().header + body}, {}, true});
   const std::string out = File("ended.mp3");
   const auto result = RunPellora("record " + server.Url() + " --stall-timeout 30 -o " + out);
-  EXPECT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(ReadFile(out), "some audio");
-  EXPECT_THAT(result.output, HasSubstr("ended.mp3: 10 B (10 bytes) in 0:00, 0 titles\n"));
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(ReadFile(out) == audio) << ReadFile(out).size() << " bytes";
+  EXPECT_THAT(result.output, HasSubstr("ended.mp3: ")) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("(" + std::to_string(audio.size()) + " bytes) in 0:0")) << result.output;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Framings, EndedBody,
+    ::testing::Values(EndedBodyCase{"IcyClose", "ICY 200 OK\r\n\r\n", 10, false},
+                      EndedBodyCase{"Length", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", 1000, false},
+                      EndedBodyCase{"LongLength", "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n", 200000,
+                                    false},
+                      EndedBodyCase{"Chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", 5, true},
+                      EndedBodyCase{"LongChunked",
+                                    "HTTP/1.1 200 OK\r\nicy-metaint:16000\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                    15000, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecordCommand, WithoutReconnectAStalledStreamIsANetworkFailure) {
   IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}});  // and then nothing, connection open
