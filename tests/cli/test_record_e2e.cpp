@@ -228,15 +228,59 @@ TEST_F(RecordCommand, FollowsARedirectionOnlyWhenAsked) {
   EXPECT_EQ(ReadFile(out), ExpectedAudio(30000));
 }
 
-TEST_F(RecordCommand, ReconnectsAfterTheServerDroppedAndAppends) {
+// A Location is a URI reference (RFC 9110 section 10.2.2): resolved against the
+// URL that answered. Only 301, 302, 303, 307 and 308 redirect.
+TEST_F(RecordCommand, RelativeRedirectionsAreResolvedAndUnusableOnesRefused) {
+  const IcyReply redirect{{"HTTP/1.1 302 Found\r\nLocation: sub/../live?x=1\r\nContent-Length: 0\r\n\r\n"}, {}, true};
+  const IcyReply stream{{"ICY 200 OK\r\n\r\nsome audio"}, {}, true};
+  IcyServer relative(redirect, {stream, redirect, stream});
+  const std::string out = File("relative.mp3");
+  const auto followed = RunPellora("record " + relative.Url("/dir/start") + " --follow-redirects -o " + out);
+  ASSERT_EQ(followed.status, 0) << followed.output;
+  EXPECT_EQ(ReadFile(out), "some audio");
+  ASSERT_GE(relative.Requests().size(), 2u);
+  EXPECT_TRUE(relative.Requests()[1].starts_with("GET /dir/live?x=1 HTTP/1.1\r\n")) << relative.Requests()[1];
+  const auto probed = RunPellora("probe " + relative.Url("/dir/start"));
+  EXPECT_EQ(probed.status, 0) << probed.output;
+  EXPECT_THAT(probed.output, HasSubstr("URL:        " + relative.Url("/dir/live?x=1") + "\n"));
+
+  IcyServer elsewhere({{"HTTP/1.1 307 Temporary Redirect\r\nLocation: ftp://files.example/live\r\n\r\n"}, {}, true});
+  const auto unusable = RunPellora("record " + elsewhere.Url() + " --follow-redirects -o " + out);
+  EXPECT_EQ(unusable.status, 4);
+  EXPECT_EQ(unusable.output, "pellora record: " + elsewhere.Url() + ": redirected to ftp://files.example/live "
+                             "(Invalid stream URL: the scheme \"ftp\" is not http or https)\n");
+  IcyServer choices({{"HTTP/1.1 300 Multiple Choices\r\nLocation: /live\r\n\r\n"}, {}, true});
+  const auto not_followed = RunPellora("probe " + choices.Url());
+  EXPECT_EQ(not_followed.status, 4);
+  EXPECT_EQ(not_followed.output,
+            "pellora probe: " + choices.Url() + ": the server answered \"HTTP/1.1 300 Multiple Choices\"\n");
+  EXPECT_EQ(choices.Requests().size(), 1u);
+}
+
+// Connections that end quickly are retried after 1, 2, 4 ... s; once the stream
+// has played, an error status or a web page is what a server answers while its
+// source comes back, and is retried the same way.
+TEST_F(RecordCommand, ReconnectsAfterDropsAndRefusalsAndAppends) {
   const std::string audio = ExpectedAudio(5000);
-  IcyServer server({{"ICY 200 OK\r\nicy-name:Flaky\r\n\r\n", audio}, std::chrono::milliseconds(20), true});
+  const IcyReply stream{{"ICY 200 OK\r\nicy-name:Flaky\r\n\r\n", audio}, std::chrono::milliseconds(20), true};
+  IcyServer server(stream, {{{"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n"}, {}, true},
+                            {{"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>back soon</html>"}, {}, true},
+                            stream});
   const std::string out = File("flaky.mp3");
+  const auto started = std::chrono::steady_clock::now();
   const auto result =
-      RunPellora("record " + server.Url() + " --reconnect --stall-timeout 0.3 --max-bytes 12000 -o " + out);
+      RunPellora("record " + server.Url() + " --reconnect --stall-timeout 0.3 --max-bytes 7000 -o " + out);
   ASSERT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(ReadFile(out), audio + audio + audio.substr(0, 2000));
-  EXPECT_EQ(server.Requests().size(), 3u);
+  EXPECT_EQ(ReadFile(out), audio + audio.substr(0, 2000));
+  EXPECT_EQ(server.Requests().size(), 4u);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));  // 1 + 2 + 4 s apart
+}
+
+TEST_F(RecordCommand, ReconnectingToAServerThatClosesAtOnceBacksOff) {
+  IcyServer server({{"ICY 200 OK\r\n\r\n", "x"}, {}, true});
+  const auto result = RunPellora("record " + server.Url() + " --reconnect --duration 2 -o " + File("storm.mp3"));
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(server.Requests().size(), 2u);  // at 0 and 1 s; the next would be at 3 s
 }
 
 struct EndedBodyCase {
@@ -426,6 +470,16 @@ TEST(ProbeCommand, ShowsStationTextWithTerminalControlsEscaped) {
   EXPECT_THAT(text.output, HasSubstr("Station:    Evil \\x1b[2J Radio\n"));
   EXPECT_THAT(text.output, HasSubstr("Title:      Song \\x1b[6n\\u009b\n"));
   EXPECT_THAT(text.output, Not(HasSubstr("\x1B")));
+}
+
+TEST(ProbeCommand, AStreamThatEndsBeforeItsFirstTitleShowsItsHeaderAtOnce) {
+  IcyServer server({{"ICY 200 OK\r\nicy-name:Early\r\nicy-metaint:16000\r\n\r\n" + std::string(1000, 'a')}, {}, true});
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = RunPellora("probe --timeout 30 " + server.Url());
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("Station:    Early\n"));
+  EXPECT_THAT(result.output, HasSubstr("Metadata:   every 16000 bytes\n"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));  // not the timeout
 }
 
 TEST(ProbeCommand, AnErrorStatusGivesItsExitCodeAndStatusLine) {
