@@ -20,6 +20,10 @@ StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, con
   }
   if (type != capture::TErr_Stream) return {kExitFailure, told};
   if (code == capture::Err_Stream_BadServer) {
+    // "Stream Bad Server Request: malformed chunked body": the answer was fine,
+    // what followed it was not.
+    if (const auto colon = description.find(": "); colon != std::string::npos)
+      return {kExitNetwork, "the server sent a " + text::StreamTextToUtf8(description.substr(colon + 2))};
     if (first_line.starts_with("HTTP/")) return {kExitRefused, "the server answered " + Quoted(first_line)};
     if (first_line.empty()) return {kExitNetwork, "the server sent no status line (" + told + ")"};
     return {kExitNetwork, "not a stream server (it answered " + Quoted(first_line) + ")"};

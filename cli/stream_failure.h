@@ -22,6 +22,7 @@ struct StreamFailure {
 //   socket error          -> network, e.g. "Connection refused (111)"
 //   unusable URL          -> usage, the control's text
 //   ICY 400/401/403/404   -> refused, "the server refused the stream: ICY 404 Not Found"
+//   bad body              -> network, "the server sent a malformed chunked body"
 //   bad server, HTTP line -> refused, "the server answered \"HTTP/1.1 404 Not Found\""
 //   bad server, else      -> network, "not a stream server (it answered \"SOURCE OK\")"
 StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, const std::string& description,

@@ -219,7 +219,7 @@ void StreamRecorder::GotHeader(std::string& header) {
     case AnswerKind::Playlist:
       return BeginPlaylist();
     case AnswerKind::NotAudio:
-      return ConnectionFailed(NotAudio(content_type_), true);
+      return ConnectionFailed(NotAudio(content_type_), written_bytes() > 0);
     case AnswerKind::Audio:
       break;
   }
@@ -401,7 +401,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
   if (finished_) return;
   if (type == capture::TErr_Stream && code == capture::Err_Stream_Redirection) {
     const Redirection redirection = FollowRedirection(description, connection_url_, site_.FirstLine());
-    if (redirection.failure.exit_code != kExitOk) return ConnectionFailed(redirection.failure, true);
+    if (redirection.failure.exit_code != kExitOk) return ConnectionFailed(redirection.failure, written_bytes() > 0);
     const std::string target = text::StreamTextToUtf8(redirection.target);
     if (!settings_.follow_redirects)
       return ConnectionFailed({kExitRefused, "redirected to " + target + " (--follow-redirects follows it)"}, false);
@@ -421,9 +421,10 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
                                                          : "cannot write " + file_;
     return Finish({kExitFile, what + ": " + description});
   }
-  // A refused status is final on the first connection; once the stream has
-  // played, it is what a server answers while its source comes back.
-  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()), true);
+  // A refused or bad answer is final until audio has arrived; after that, it is
+  // what a server answers while its source comes back.
+  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()),
+                   type == capture::TErr_WSock || written_bytes() > 0);
 }
 
 // The server ended the connection in good order.

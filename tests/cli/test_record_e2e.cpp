@@ -360,6 +360,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 4,
                     "the server answered \"HTTP/1.1 404 Not Found\""},
         RefusedCase{"SOURCE OK\r\n\r\n", 3, "not a stream server (it answered \"SOURCE OK\")"},
+        RefusedCase{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\n", 3,
+                    "the server sent a malformed chunked body"},
         RefusedCase{"HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<html>Listen live!</html>", 4,
                     "not an audio stream (Content-Type: text/html; charset=utf-8)"},
         RefusedCase{"HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n\r\n"
