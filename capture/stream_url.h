@@ -26,6 +26,12 @@ struct StreamUrl {
 
 StreamUrl SplitStreamUrl(std::string_view url);
 
+// `reference` (a Location field, a playlist entry) resolved against `base`, the
+// URL it came from, as RFC 3986 section 5.2 says: "/icy", "icy", "../icy",
+// "?q", "//host:port/icy" and absolute URLs; dot segments are removed. `base`
+// is a stream URL as Torvane::Connect takes it: without a scheme, it is http.
+std::string ResolveUrlReference(std::string_view base, std::string_view reference);
+
 // `host` as it appears in a Host header: IPv6 literals in brackets.
 std::string HostForHeader(const std::string& host);
 

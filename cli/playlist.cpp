@@ -7,6 +7,7 @@
 #include <cctype>
 #include <map>
 
+#include "capture/stream_url.h"
 #include "text/text.h"
 
 namespace pellora::cli {
@@ -47,19 +48,9 @@ std::string Resolve(std::string_view entry, std::string_view base) {
   entry = Trim(entry);
   const auto unusable = [](unsigned char c) { return c <= ' ' || c >= 0x7F; };  // blanks, controls, non-ASCII
   if (entry.empty() || std::any_of(entry.begin(), entry.end(), unusable)) return {};
-  if (!SchemeOf(entry).empty()) {
-    const std::string scheme = AsciiLower(SchemeOf(entry));
-    return scheme == "http" || scheme == "https" ? std::string(entry) : std::string();
-  }
-  if (entry.find(':') != std::string_view::npos && entry.find(':') < entry.find('/')) return {};  // "mms:x"
-  const auto scheme_end = base.find("://");
-  if (scheme_end == std::string_view::npos) return {};
-  const auto path_start = base.find('/', scheme_end + 3);
-  const std::string_view origin = base.substr(0, path_start);
-  if (entry.front() == '/') return std::string(origin) + std::string(entry);
-  std::string_view path = path_start == std::string_view::npos ? "/" : base.substr(path_start);
-  path = path.substr(0, path.find_first_of("?#"));
-  return std::string(origin) + std::string(path.substr(0, path.rfind('/') + 1)) + std::string(entry);
+  std::string url = capture::ResolveUrlReference(base, entry);
+  const std::string scheme = AsciiLower(SchemeOf(url));
+  return scheme == "http" || scheme == "https" ? url : std::string();
 }
 
 std::string DecodeXml(std::string_view text) {
@@ -167,14 +158,25 @@ Playlist ParseXml(std::string_view text, std::string_view element, std::string_v
   return std::move(entries).Done();
 }
 
-// A plain list of URLs without "#EXTM3U" is an M3U too; anything else with a line
-// that is no URL and no comment is not a playlist.
+// Made only of the characters a URL may hold (RFC 3986), so no prose or markup.
+bool IsUrlText(std::string_view line) {
+  constexpr std::string_view kMarks = "-._~:/?#[]@!$&'()*+,;=%";
+  return std::all_of(line.begin(), line.end(), [&](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || kMarks.find(c) != std::string_view::npos;
+  });
+}
+
+// A plain list of URLs without "#EXTM3U" is an M3U too, its lines absolute http(s)
+// URLs or relative ones ("icy?mi=16000"); anything else with a line that is no
+// URL and no comment is not a playlist.
 bool LooksLikeUrlList(const std::vector<std::string_view>& lines) {
   bool any = false;
   for (const auto line : lines) {
     if (line.empty() || line.front() == '#') continue;
     const std::string scheme = AsciiLower(SchemeOf(line));
-    if (scheme != "http" && scheme != "https") return false;
+    const auto first_mark = line.find_first_of(":/?#");
+    const bool relative = first_mark == std::string_view::npos || line[first_mark] != ':';  // not "mms:x"
+    if (scheme != "http" && scheme != "https" && !(relative && IsUrlText(line))) return false;
     any = true;
   }
   return any;

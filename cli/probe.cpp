@@ -97,10 +97,14 @@ class Prober : private capture::TorvaneEvents {
       failure_ = {kExitRefused, "not an ICY server (it answered \"" + Person(status) + "\", which --strict refuses)"};
     if (failure_.exit_code != kExitOk) return Done();
     header_ = header;
-    const auto metaint = torvane_->GetHeader("icy-metaint").value_or("");
-    if (metaint.empty() || metaint == "0") Done();
+    Collect();
+    if (result_.metaint <= 0) Done();
   }
-  void MetaChanged(std::string&) override { Done(); }
+  void MetaChanged(std::string&) override {
+    result_.title = Person(torvane_->MusicName());
+    result_.title_url = Person(torvane_->MusicURL());
+    Done();
+  }
 
   // A playlist's text is recorded into a temporary file until the server ends
   // it; then its entries are probed in order until one answers.
@@ -121,10 +125,16 @@ class Prober : private capture::TorvaneEvents {
     torvane_->StartWriting(playlist_text_.Path());
   }
   void StateChanged() override {
-    if (!reading_playlist_ || torvane_->IsConnected()) return;
-    boost::asio::post(loop_.context(), [this] {
-      if (reading_playlist_) EndPlaylist();
-    });
+    if (torvane_->IsConnected()) return;
+    if (reading_playlist_) {
+      boost::asio::post(loop_.context(), [this] {
+        if (reading_playlist_) EndPlaylist();
+      });
+    } else if (!header_.empty()) {
+      // The stream ended before its first title: what its header said is the
+      // answer, unless an Error that follows at once tells why it ended.
+      boost::asio::post(loop_.context(), [this] { Done(); });
+    }
   }
   void EndPlaylist() {
     reading_playlist_ = false;
@@ -155,8 +165,13 @@ class Prober : private capture::TorvaneEvents {
   void Error(capture::EErrType& type, std::int32_t& code, std::string& description) override {
     reading_playlist_ = false;
     if (type == capture::TErr_Stream && code == capture::Err_Stream_Redirection && redirects_ < kMaxProbeRedirects) {
+      const Redirection redirection = FollowRedirection(description, url_, site_.FirstLine());
+      if (redirection.failure.exit_code != kExitOk) {
+        failure_ = redirection.failure;
+        return Done();
+      }
       ++redirects_;
-      url_ = description;
+      url_ = redirection.target;
       if (const auto refused = torvane_->Connect(url_, true)) failure_ = {kExitNetwork, refused.message()}, Done();
       return;
     }
@@ -168,12 +183,12 @@ class Prober : private capture::TorvaneEvents {
   void Done() {
     if (done_) return;
     done_ = true;
-    if (failure_.exit_code == kExitOk) Collect();
     timeout_.cancel();
     torvane_->Disconnect();
     loop_.stop();
   }
 
+  // The header's fields, read while the control still holds them.
   void Collect() {
     ProbeResult& r = result_;
     r.url = url_;
@@ -206,8 +221,6 @@ class Prober : private capture::TorvaneEvents {
       if (end == std::string::npos) break;
       start = end + 2;
     }
-    r.title = Person(torvane_->MusicName());
-    r.title_url = Person(torvane_->MusicURL());
   }
 
   hosting::EventLoop& loop_;

@@ -22,10 +22,24 @@ struct StreamFailure {
 //   socket error          -> network, e.g. "Connection refused (111)"
 //   unusable URL          -> usage, the control's text
 //   ICY 400/401/403/404   -> refused, "the server refused the stream: ICY 404 Not Found"
+//   bad body              -> network, "the server sent a malformed chunked body"
 //   bad server, HTTP line -> refused, "the server answered \"HTTP/1.1 404 Not Found\""
 //   bad server, else      -> network, "not a stream server (it answered \"SOURCE OK\")"
 StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, const std::string& description,
                                   const std::string& first_line);
+
+// Where a redirection leads: `location` (the Location field, bytes) resolved
+// against `request_url`, the URL that answered with it. `failure` says why it is
+// not followed (exit code refused): the status in `first_line` is not 301, 302,
+// 303, 307 or 308 (a 300 or 304 that carries a Location is quoted as any other
+// answer), or the target cannot be connected to ("redirected to ftp://h/x
+// (Invalid stream URL: ...)").
+struct Redirection {
+  std::string target;
+  StreamFailure failure;
+};
+Redirection FollowRedirection(const std::string& location, const std::string& request_url,
+                              const std::string& first_line);
 
 // The answer was refused for what it is: "not an audio stream (Content-Type: text/html)".
 StreamFailure NotAudio(const std::string& content_type);

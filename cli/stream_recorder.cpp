@@ -85,11 +85,10 @@ StreamRecorder::StreamRecorder(hosting::EventLoop& loop, std::string url, Record
           // Heard while the splitter is busy with a frame: end the recorder afterwards.
           boost::asio::post(loop_.context(), [this, why] { Finish({kExitFile, why}); });
         });
-    torvane_->SetAudioSink(this);
-  } else {
-    if (settings_.cue && !to_stdout_) cue_ = std::make_unique<CueRecorder>(settings_.title_charset, settings_.append);
-    torvane_->SetAudioSink(this);  // the file is opened at the first audio byte
+  } else if (settings_.cue && !to_stdout_) {
+    cue_ = std::make_unique<CueRecorder>(settings_.title_charset, settings_.append);
   }
+  torvane_->SetAudioSink(this);
 }
 
 StreamRecorder::~StreamRecorder() {
@@ -126,6 +125,7 @@ std::optional<std::size_t> StreamRecorder::songs_saved() const {
 }
 
 void StreamRecorder::AudioSlice(std::span<const char> audio) {
+  if (phase_ == Phase::Audio) chunk_audio_ += audio.size();
   // The control writes this chunk's audio after its events: into the file opened here.
   if (output_waits_for_audio_ && phase_ == Phase::Audio && !finished_ && !audio.empty()) {
     output_waits_for_audio_ = false;
@@ -146,6 +146,7 @@ void StreamRecorder::Connect(const std::string& url) {
   connection_url_ = url;
   last_received_ = -1;
   last_progress_ = Clock::now();
+  connected_at_ = last_progress_;
   written_at_connect_ = written_bytes();
   live_ = false;
   if (const auto refused = torvane_->Connect(url, true))
@@ -163,8 +164,12 @@ void StreamRecorder::Disconnect() {
 void StreamRecorder::StateChanged() {
   if (events_) events_->StateChanged(url_);
   // The control's count starts again with each recording; keep the total (of
-  // audio: a playlist's text is no part of it).
+  // audio: a playlist's text is no part of it). When the end of the body stops
+  // the recording, the chunk that reached it has been written but not yet
+  // counted: its audio is added here. A recording stopped by a handler in the
+  // middle of a chunk has none of that chunk's audio yet.
   if (was_writing_ && !torvane_->IsWriting()) {
+    if (torvane_->StreamEnded()) written_now_ += chunk_audio_;
     if (phase_ != Phase::Playlist) written_earlier_ += written_now_;
     written_now_ = 0;
   }
@@ -202,6 +207,7 @@ std::uint64_t StreamRecorder::ReceiveBudget() const {
 // The control writes audio only while it handles a chunk, so its count read here
 // is always up to date.
 void StreamRecorder::AfterChunk() {
+  chunk_audio_ = 0;
   if (cue_) cue_->ChunkDone();
   if (torvane_->IsWriting()) written_now_ = std::uint64_t(torvane_->WrittenBytesTotal());
   if (finished_) return;
@@ -226,7 +232,7 @@ void StreamRecorder::GotHeader(std::string& header) {
     case AnswerKind::Playlist:
       return BeginPlaylist();
     case AnswerKind::NotAudio:
-      return ConnectionFailed(NotAudio(content_type_), false);
+      return ConnectionFailed(NotAudio(content_type_), written_bytes() > 0);
     case AnswerKind::Audio:
       break;
   }
@@ -407,7 +413,9 @@ void StreamRecorder::Error(capture::EErrType& type, std::int32_t& code, std::str
 void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description) {
   if (finished_) return;
   if (type == capture::TErr_Stream && code == capture::Err_Stream_Redirection) {
-    const std::string target = text::StreamTextToUtf8(description);
+    const Redirection redirection = FollowRedirection(description, connection_url_, site_.FirstLine());
+    if (redirection.failure.exit_code != kExitOk) return ConnectionFailed(redirection.failure, written_bytes() > 0);
+    const std::string target = text::StreamTextToUtf8(redirection.target);
     if (!settings_.follow_redirects)
       return ConnectionFailed({kExitRefused, "redirected to " + target + " (--follow-redirects follows it)"}, false);
     if (redirects_ >= kMaxRedirects)
@@ -415,8 +423,8 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
           {kExitRefused, "more than " + std::to_string(kMaxRedirects) + " redirections (last to " + target + ")"},
           false);
     ++redirects_;
-    boost::asio::post(loop_.context(), [this, description] {
-      if (!finished_) Connect(description);
+    boost::asio::post(loop_.context(), [this, url = redirection.target] {
+      if (!finished_) Connect(url);
     });
     return;
   }
@@ -428,14 +436,17 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
                                                          : "cannot write " + file_;
     return Finish({kExitFile, what + ": " + (why ? why.message() : description)});
   }
-  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()), type == capture::TErr_WSock);
+  // A refused or bad answer is final until audio has arrived; after that, it is
+  // what a server answers while its source comes back.
+  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()),
+                   type == capture::TErr_WSock || written_bytes() > 0);
 }
 
 // The server ended the connection in good order.
 void StreamRecorder::OnConnectionClosed() {
   if (phase_ == Phase::Playlist) return EndPlaylist();
   if (written_bytes() > written_at_connect_) {
-    if (settings_.reconnect) return ScheduleReconnect("the server ended the stream");
+    if (settings_.reconnect) return ScheduleReconnect({kExitNetwork, "the server ended the stream"});
     return Finish({});
   }
   ConnectionFailed({kExitNetwork, "the server closed the connection before sending any audio"}, true);
@@ -454,20 +465,26 @@ void StreamRecorder::ConnectionFailed(RecordFailure failure, bool retryable) {
   if (!audio_found_ && !playlist_url_.empty() && entry_count_ > 1)
     failure.message = "no entry of the playlist " + playlist_url_ + " answered (the last, " + home_url_ + ": " +
                       failure.message + ")";
-  if (retryable && settings_.reconnect && audio_found_) return ScheduleReconnect(failure.message);
+  if (retryable && settings_.reconnect && audio_found_) return ScheduleReconnect(std::move(failure));
   Finish(std::move(failure));
 }
 
-void StreamRecorder::ScheduleReconnect(const std::string& why) {
+void StreamRecorder::ScheduleReconnect(RecordFailure why) {
   Disconnect();
   if (split_) split_->Interrupt();
   if (cue_) cue_->Interrupt();
-  if (written_bytes() > written_at_connect_)
+  // A server that sends a moment of audio and closes (a station's "offline"
+  // clip) must not be called again thousands of times a second: only a
+  // connection that played a while earns an immediate reconnection.
+  const bool played_a_while =
+      written_bytes() > written_at_connect_ && Clock::now() - connected_at_ >= kSteadyConnection;
+  if (played_a_while)
     fruitless_reconnects_ = 0;
   else if (++fruitless_reconnects_ > kMaxFruitlessReconnects)
-    return Finish({kExitNetwork, why + "; gave up after " + std::to_string(kMaxFruitlessReconnects) +
-                                     " reconnections without audio"});
-  // At once after a connection that brought audio, then 1, 2, 4 ... s.
+    return Finish({why.exit_code, why.message + "; gave up after " + std::to_string(kMaxFruitlessReconnects) +
+                                      " reconnections in a row that brought no audio or ended within " +
+                                      std::to_string(kSteadyConnection.count()) + " s"});
+  // At once after a connection that played a while, then 1, 2, 4 ... s.
   const auto delay = fruitless_reconnects_ == 0
                          ? std::chrono::steady_clock::duration::zero()
                          : std::min<std::chrono::steady_clock::duration>(
@@ -494,7 +511,7 @@ void StreamRecorder::Tick() {
   // A server that keeps the connection after the playlist's text ends it so.
   if (phase_ == Phase::Playlist && written_now_ > 0) return EndPlaylist();
   const std::string why = "no data received for " + Seconds(settings_.stall_timeout) + " seconds";
-  if (phase_ == Phase::Audio && settings_.reconnect) return ScheduleReconnect(why);
+  if (phase_ == Phase::Audio && settings_.reconnect) return ScheduleReconnect({kExitNetwork, why});
   ConnectionFailed({kExitNetwork, why}, phase_ != Phase::Playlist);
 }
 

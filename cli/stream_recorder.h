@@ -21,12 +21,14 @@
 //    without a title.
 //  - `follow_redirects`: a redirection is followed, at most `kMaxRedirects` hops.
 //  - A stream that the server ends after audio arrived is a success; with
-//    `reconnect` it is connected again at once. After a socket error, a stall
-//    (`stall_timeout` without a byte) or a close before any audio, `reconnect`
-//    retries after 1, 2, 4 … (at most 30) s and gives up after
-//    `kMaxFruitlessReconnects` tries in a row that brought no audio; the audio of
-//    every connection goes to the same file (tagged only the first time). A
-//    refused status or a bad server is never retried.
+//    `reconnect` it is connected again: at once when the connection brought
+//    audio for at least `kSteadyConnection`. After a shorter one, a socket error,
+//    a stall (`stall_timeout` without a byte), a close before any audio, or an
+//    answer refused (an error status, a bad server, no audio) once the stream
+//    has played, `reconnect` retries after 1, 2, 4 … (at most 30) s and gives
+//    up after `kMaxFruitlessReconnects` such tries in a row; the audio of every
+//    connection goes to the same file (tagged only the first time). On the
+//    first connection a refused answer is final and never retried.
 // Everything runs on the loop's thread.
 #include <boost/asio/steady_timer.hpp>
 
@@ -73,6 +75,7 @@ struct RecordingSettings {
 
 inline constexpr int kMaxRedirects = 5;
 inline constexpr int kMaxFruitlessReconnects = 5;
+inline constexpr std::chrono::seconds kSteadyConnection{5};
 inline constexpr int kMaxNestedPlaylists = 3;
 inline constexpr std::chrono::seconds kTitleWait{10};
 inline constexpr const char* kStandardOutput = "-";
@@ -143,7 +146,7 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   void OnConnectionClosed();
   void OnStreamError(capture::EErrType type, std::int32_t code, const std::string& description);
   void ConnectionFailed(RecordFailure failure, bool retryable);
-  void ScheduleReconnect(const std::string& why);
+  void ScheduleReconnect(RecordFailure why);
   void Finish(RecordFailure failure);
   void FinishOutput();
   void Note(const std::string& text) const;
@@ -191,10 +194,12 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   std::uint64_t written_earlier_ = 0;     // by recordings of earlier connections
   std::uint64_t written_now_ = 0;         // by the recording open now
   std::uint64_t written_at_connect_ = 0;  // written_bytes() when the connection began
+  std::uint64_t chunk_audio_ = 0;         // audio bytes of the chunk the control handles now
   std::size_t title_count_ = 0;
   std::int64_t last_received_ = -1;
   std::chrono::steady_clock::time_point last_progress_;
   std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point connected_at_;
   bool finished_ = false;
   RecordFailure failure_;
 };

@@ -148,8 +148,24 @@ DownloadFailure DescribeFailure(const Transfer& transfer, CURLcode result, long 
     const char* what = transfer.output_descriptor >= 0 ? "cannot write the output: " : "cannot write the spool file: ";
     return {Kind::File, 0, what + transfer.spool_error.message()};
   }
-  const std::string detail = transfer.error_text[0] ? transfer.error_text : curl_easy_strerror(result);
+  std::string detail = transfer.error_text[0] ? transfer.error_text : curl_easy_strerror(result);
   if (result == CURLE_TOO_MANY_REDIRECTS) return {Kind::Refused, status, detail};
+  // A redirection followed to an http(s) target leaves its status behind when
+  // the target fails before answering (no status of its own, and no Location
+  // left to follow): the target's reason is the one to tell.
+  long followed = 0;
+  char* unfollowed = nullptr;
+  char* target = nullptr;
+  curl_easy_getinfo(transfer.easy.get(), CURLINFO_REDIRECT_COUNT, &followed);
+  curl_easy_getinfo(transfer.easy.get(), CURLINFO_REDIRECT_URL, &unfollowed);
+  curl_easy_getinfo(transfer.easy.get(), CURLINFO_EFFECTIVE_URL, &target);
+  const std::string_view target_url = target ? target : "";
+  const bool http_target = target_url.starts_with("http://") || target_url.starts_with("https://");
+  if (followed > 0 && !unfollowed && http_target && status >= 300 && status < 400 && result != CURLE_OK &&
+      result != CURLE_HTTP_RETURNED_ERROR) {
+    status = 0;
+    detail = "redirected to " + std::string(target_url) + ": " + detail;
+  }
   if (!IsResourceStatus(status) || result == CURLE_HTTP_RETURNED_ERROR) {
     const std::string text = "the server answered HTTP status " + std::to_string(status);
     if (status < 300 || status >= 400) return {Kind::Refused, status, text};

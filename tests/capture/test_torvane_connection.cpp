@@ -313,6 +313,25 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"http://h:8000/a\r\nX: y", "", 0, "",
                   "it contains a blank or a control character"}));
 
+// The examples of RFC 3986 section 5.4, normal and abnormal, and a station's.
+TEST(UrlReference, ResolvesAsTheRfcSays) {
+  const char* base = "http://a/b/c/d;p?q";
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"g:h", "g:h"},           {"g", "http://a/b/c/g"},      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"}, {"/g", "http://a/g"},         {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"}, {"#s", "http://a/b/c/d;p?q#s"},
+      {"g#s", "http://a/b/c/g#s"}, {";x", "http://a/b/c/;x"},   {"", "http://a/b/c/d;p?q"},
+      {".", "http://a/b/c/"},    {"./", "http://a/b/c/"},      {"..", "http://a/b/"},
+      {"../g", "http://a/b/g"},  {"../..", "http://a/"},       {"../../g", "http://a/g"},
+      {"../../../g", "http://a/g"}, {"/./g", "http://a/g"},    {"/../g", "http://a/g"},
+      {"g.", "http://a/b/c/g."}, {"..g", "http://a/b/c/..g"},  {"./../g", "http://a/b/g"},
+      {"g/./h", "http://a/b/c/g/h"}, {"g/../h", "http://a/b/c/h"}, {"g;x=1/../y", "http://a/b/c/y"},
+      {"g?y/./x", "http://a/b/c/g?y/./x"}, {"g#s/../x", "http://a/b/c/g#s/../x"}};
+  for (const auto& [reference, expected] : cases) EXPECT_EQ(ResolveUrlReference(base, reference), expected) << reference;
+  EXPECT_EQ(ResolveUrlReference("http://h:8000", "icy?mi=1"), "http://h:8000/icy?mi=1");
+  EXPECT_EQ(ResolveUrlReference("https://h:8000/a/list.m3u", "//[::1]:9/icy"), "https://[::1]:9/icy");
+}
+
 TEST(HostHeader, BracketsIpv6Literals) {
   EXPECT_EQ(HostForHeader("::1"), "[::1]");
   EXPECT_EQ(HostForHeader("radio.example"), "radio.example");

@@ -269,25 +269,97 @@ TEST_F(RecordCommand, FollowsARedirectionOnlyWhenAsked) {
   EXPECT_EQ(ReadFile(out), ExpectedAudio(30000));
 }
 
-TEST_F(RecordCommand, ReconnectsAfterTheServerDroppedAndAppends) {
-  const std::string audio = ExpectedAudio(5000);
-  IcyServer server({{"ICY 200 OK\r\nicy-name:Flaky\r\n\r\n", audio}, std::chrono::milliseconds(20), true});
-  const std::string out = File("flaky.mp3");
-  const auto result =
-      RunPellora("record " + server.Url() + " --reconnect --stall-timeout 0.3 --max-bytes 12000 -o " + out);
-  ASSERT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(ReadFile(out), audio + audio + audio.substr(0, 2000));
-  EXPECT_EQ(server.Requests().size(), 3u);
+// A Location is a URI reference (RFC 9110 section 10.2.2): resolved against the
+// URL that answered. Only 301, 302, 303, 307 and 308 redirect.
+TEST_F(RecordCommand, RelativeRedirectionsAreResolvedAndUnusableOnesRefused) {
+  const IcyReply redirect{{"HTTP/1.1 302 Found\r\nLocation: sub/../live?x=1\r\nContent-Length: 0\r\n\r\n"}, {}, true};
+  const IcyReply stream{{"ICY 200 OK\r\n\r\nsome audio"}, {}, true};
+  IcyServer relative(redirect, {stream, redirect, stream});
+  const std::string out = File("relative.mp3");
+  const auto followed = RunPellora("record " + relative.Url("/dir/start") + " --follow-redirects -o " + out);
+  ASSERT_EQ(followed.status, 0) << followed.output;
+  EXPECT_EQ(ReadFile(out), "some audio");
+  ASSERT_GE(relative.Requests().size(), 2u);
+  EXPECT_TRUE(relative.Requests()[1].starts_with("GET /dir/live?x=1 HTTP/1.1\r\n")) << relative.Requests()[1];
+  const auto probed = RunPellora("probe " + relative.Url("/dir/start"));
+  EXPECT_EQ(probed.status, 0) << probed.output;
+  EXPECT_THAT(probed.output, HasSubstr("URL:        " + relative.Url("/dir/live?x=1") + "\n"));
+
+  IcyServer elsewhere({{"HTTP/1.1 307 Temporary Redirect\r\nLocation: ftp://files.example/live\r\n\r\n"}, {}, true});
+  const auto unusable = RunPellora("record " + elsewhere.Url() + " --follow-redirects -o " + out);
+  EXPECT_EQ(unusable.status, 4);
+  EXPECT_EQ(unusable.output, "pellora record: " + elsewhere.Url() + ": redirected to ftp://files.example/live "
+                             "(Invalid stream URL: the scheme \"ftp\" is not http or https)\n");
+  IcyServer choices({{"HTTP/1.1 300 Multiple Choices\r\nLocation: /live\r\n\r\n"}, {}, true});
+  const auto not_followed = RunPellora("probe " + choices.Url());
+  EXPECT_EQ(not_followed.status, 4);
+  EXPECT_EQ(not_followed.output,
+            "pellora probe: " + choices.Url() + ": the server answered \"HTTP/1.1 300 Multiple Choices\"\n");
+  EXPECT_EQ(choices.Requests().size(), 1u);
 }
 
-TEST_F(RecordCommand, WithoutReconnectAStreamTheServerEndsIsDone) {
-  IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}, {}, true});
+// Connections that end quickly are retried after 1, 2, 4 ... s; once the stream
+// has played, an error status or a web page is what a server answers while its
+// source comes back, and is retried the same way.
+TEST_F(RecordCommand, ReconnectsAfterDropsAndRefusalsAndAppends) {
+  const std::string audio = ExpectedAudio(5000);
+  const IcyReply stream{{"ICY 200 OK\r\nicy-name:Flaky\r\n\r\n", audio}, std::chrono::milliseconds(20), true};
+  IcyServer server(stream, {{{"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n"}, {}, true},
+                            {{"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>back soon</html>"}, {}, true},
+                            stream});
+  const std::string out = File("flaky.mp3");
+  const auto started = std::chrono::steady_clock::now();
+  const auto result =
+      RunPellora("record " + server.Url() + " --reconnect --stall-timeout 0.3 --max-bytes 7000 -o " + out);
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(ReadFile(out), audio + audio.substr(0, 2000));
+  EXPECT_EQ(server.Requests().size(), 4u);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));  // 1 + 2 + 4 s apart
+}
+
+TEST_F(RecordCommand, ReconnectingToAServerThatClosesAtOnceBacksOff) {
+  IcyServer server({{"ICY 200 OK\r\n\r\n", "x"}, {}, true});
+  const auto result = RunPellora("record " + server.Url() + " --reconnect --duration 2 -o " + File("storm.mp3"));
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(server.Requests().size(), 2u);  // at 0 and 1 s; the next would be at 3 s
+}
+
+struct EndedBodyCase {
+  const char* name;
+  const char* header;
+  std::size_t audio_bytes;
+  bool chunked;  // the audio is sent as one chunk and the last chunk
+};
+
+class EndedBody : public RecordCommand, public ::testing::WithParamInterface<EndedBodyCase> {};
+
+// The whole answer comes in one write, so the read that brings the audio also
+// ends the body; every byte is in the file and in the summary.
+TEST_P(EndedBody, IsDoneWithEveryByteCounted) {
+  const std::string audio = ExpectedAudio(GetParam().audio_bytes);
+  char size_line[32];
+  std::snprintf(size_line, sizeof size_line, "%zx\r\n", audio.size());
+  const std::string body = GetParam().chunked ? size_line + audio + "\r\n0\r\n\r\n" : audio;
+  IcyServer server({{GetParam().header + body}, {}, true});
   const std::string out = File("ended.mp3");
   const auto result = RunPellora("record " + server.Url() + " --stall-timeout 30 -o " + out);
-  EXPECT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(ReadFile(out), "some audio");
-  EXPECT_THAT(result.output, HasSubstr("ended.mp3: 10 B (10 bytes) in 0:00, 0 titles\n"));
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(ReadFile(out) == audio) << ReadFile(out).size() << " bytes";
+  EXPECT_THAT(result.output, HasSubstr("ended.mp3: ")) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("(" + std::to_string(audio.size()) + " bytes) in 0:0")) << result.output;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Framings, EndedBody,
+    ::testing::Values(EndedBodyCase{"IcyClose", "ICY 200 OK\r\n\r\n", 10, false},
+                      EndedBodyCase{"Length", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", 1000, false},
+                      EndedBodyCase{"LongLength", "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n", 200000,
+                                    false},
+                      EndedBodyCase{"Chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", 5, true},
+                      EndedBodyCase{"LongChunked",
+                                    "HTTP/1.1 200 OK\r\nicy-metaint:16000\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                    15000, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecordCommand, WithoutReconnectAStalledStreamIsANetworkFailure) {
   IcyServer server({{"ICY 200 OK\r\n\r\n", "some audio"}});  // and then nothing, connection open
@@ -329,6 +401,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 4,
                     "the server answered \"HTTP/1.1 404 Not Found\""},
         RefusedCase{"SOURCE OK\r\n\r\n", 3, "not a stream server (it answered \"SOURCE OK\")"},
+        RefusedCase{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\n", 3,
+                    "the server sent a malformed chunked body"},
         RefusedCase{"HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<html>Listen live!</html>", 4,
                     "not an audio stream (Content-Type: text/html; charset=utf-8)"},
         RefusedCase{"HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n\r\n"
@@ -452,6 +526,16 @@ TEST(ProbeCommand, ShowsStationTextWithTerminalControlsEscaped) {
   EXPECT_THAT(text.output, HasSubstr("Station:    Evil \\x1b[2J Radio\n"));
   EXPECT_THAT(text.output, HasSubstr("Title:      Song \\x1b[6n\\u009b\n"));
   EXPECT_THAT(text.output, Not(HasSubstr("\x1B")));
+}
+
+TEST(ProbeCommand, AStreamThatEndsBeforeItsFirstTitleShowsItsHeaderAtOnce) {
+  IcyServer server({{"ICY 200 OK\r\nicy-name:Early\r\nicy-metaint:16000\r\n\r\n" + std::string(1000, 'a')}, {}, true});
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = RunPellora("probe --timeout 30 " + server.Url());
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("Station:    Early\n"));
+  EXPECT_THAT(result.output, HasSubstr("Metadata:   every 16000 bytes\n"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));  // not the timeout
 }
 
 TEST(ProbeCommand, AnErrorStatusGivesItsExitCodeAndStatusLine) {

@@ -97,6 +97,8 @@ const PlaylistTextCase kPlaylistCases[] = {
     {"M3uRelativeAndOtherSchemes", "#EXTM3U\n#EXTINF:-1,x\nlive\n/root\nmms://old/\nfile:///etc/passwd\n",
      Playlist::Kind::Entries, {"http://h:8000/lists/live", "http://h:8000/root"}},
     {"BareUrlList", "\xEF\xBB\xBFhttp://a/\n\nhttp://b/\n", Playlist::Kind::Entries, {"http://a/", "http://b/"}},
+    {"BareRelativeList", "icy?mi=16000\n../up/./x\n//other:9/x\n", Playlist::Kind::Entries,
+     {"http://h:8000/lists/icy?mi=16000", "http://h:8000/up/x", "http://other:9/x"}},
     {"Hls", "#EXTM3U\n#EXT-X-TARGETDURATION:6\nseg.ts\n", Playlist::Kind::Hls, {}},
     {"Xspf",
      "<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList><track>"

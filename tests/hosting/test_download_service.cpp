@@ -171,6 +171,8 @@ TEST_F(DownloadServiceTest, FailuresSayWhy) {
       {peer.Url("/choices"), DownloadFailureKind::Refused, 300, "HTTP status 300 (a redirection without"},
       {peer.Url("/redirect-to-file"), DownloadFailureKind::Refused, 302, "HTTP status 302, a redirection to a scheme other than http or https"},
       {ended_url, DownloadFailureKind::Network, 0, "Failed to connect to 127.0.0.1 port"},
+      {peer.Url("/redirect-to-closed"), DownloadFailureKind::Network, 0,
+       "redirected to http://127.0.0.1:1/gone: Failed to connect to 127.0.0.1 port 1"},
       {peer.Url("/stall/1000"), DownloadFailureKind::Network, 0, "stalled: less than a byte a second for 1 s"},
       {"file://" + ::testing::TempDir(), DownloadFailureKind::File, 0, "Is a directory"},
       {"file:///no/such/file", DownloadFailureKind::File, 0, "Couldn't open file /no/such/file"},

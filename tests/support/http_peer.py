@@ -9,6 +9,7 @@ Prints the port it listens on (127.0.0.1 only), then serves until terminated:
   /missing          404 with an HTML error page
   /redirect/N       302 to /sized/N
   /redirect-to-file 302 to file:///etc/hostname (must be refused)
+  /redirect-to-closed 302 to a port where nothing listens
   /choices          300 with a body and no Location (not the resource)
   /cache-headers    the request's Cache-Control and Pragma fields, as the body
 Byte i of every body is i % 251.
@@ -44,6 +45,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_redirect("/sized/%d" % n)
         elif kind == "redirect-to-file":
             self.send_redirect("file:///etc/hostname")
+        elif kind == "redirect-to-closed":
+            self.send_redirect("http://127.0.0.1:1/gone")
         elif kind == "cache-headers":
             text = "Cache-Control=%s;Pragma=%s" % (self.headers.get("Cache-Control"), self.headers.get("Pragma"))
             self.send_sized(text.encode(), pause=0)

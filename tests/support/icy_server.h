@@ -4,11 +4,13 @@
 // every connection reads the request up to its empty line, then sends the
 // scripted writes (with a pause between them, so they arrive as separate reads),
 // then keeps the connection open until the client closes it or the server stops.
+// With several replies, connection n gets reply n (the last one from then on).
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -28,7 +30,10 @@ struct IcyReply {
 
 class IcyServer {
  public:
-  explicit IcyServer(IcyReply reply) : reply_(std::move(reply)) {
+  explicit IcyServer(IcyReply reply) : IcyServer(std::move(reply), {}) {}
+  // `first` for the first connection, the replies of `then` for the next ones.
+  IcyServer(IcyReply first, std::vector<IcyReply> then) : replies_(std::move(then)) {
+    replies_.insert(replies_.begin(), std::move(first));
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -84,30 +89,33 @@ class IcyServer {
       if (n <= 0) return;
       request.append(buffer, static_cast<std::size_t>(n));
     }
+    std::size_t number = 0;
     {
       std::lock_guard lock(mutex_);
+      number = requests_.size();
       requests_.push_back(request);
     }
-    for (std::size_t i = 0; i < reply_.writes.size() && !stop_; ++i) {
-      if (i > 0) std::this_thread::sleep_for(reply_.pause);
-      const std::string& data = reply_.writes[i];
+    const IcyReply& reply = replies_[std::min(number, replies_.size() - 1)];
+    for (std::size_t i = 0; i < reply.writes.size() && !stop_; ++i) {
+      if (i > 0) std::this_thread::sleep_for(reply.pause);
+      const std::string& data = reply.writes[i];
       for (std::size_t sent = 0; sent < data.size();) {
         const ssize_t n = ::send(client, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) return;
         sent += static_cast<std::size_t>(n);
       }
     }
-    if (reply_.reset_after) {
+    if (reply.reset_after) {
       const linger abort_on_close{1, 0};
       ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
       return;
     }
-    if (reply_.close_after) return;
+    if (reply.close_after) return;
     while (WaitReadable(client) && ::recv(client, buffer, sizeof buffer, 0) > 0) {
     }
   }
 
-  IcyReply reply_;
+  std::vector<IcyReply> replies_;
   int listener_ = -1;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
