@@ -134,7 +134,9 @@ std::optional<TextResponse> CheckAccess(const Service& service, const Request& r
     return std::nullopt;
   }
   const std::string_view authorization = request[field::authorization];
-  if (authorization.substr(0, 7) == "Bearer " && SameText(authorization.substr(7), token)) return std::nullopt;
+  // The scheme's name is compared without regard to case (RFC 9110 11.1).
+  if (text::AsciiLower(authorization.substr(0, 7)) == "bearer " && SameText(authorization.substr(7), token))
+    return std::nullopt;
   if (SameText(CookieToken(request[field::cookie]), token)) return std::nullopt;
   if (const auto it = target.query.find("token"); it != target.query.end() && SameText(it->second, token)) {
     set_cookie = true;
