@@ -63,14 +63,18 @@ bool WriteJournal(const std::string& journal_path, const RewriteJournal& journal
   PutField(bytes, std::to_string(journal.length));
   const std::string next = journal_path + ".new";
   std::error_code ec;
-  hosting::File file = hosting::File::Open(next, hosting::OpenMode::WriteTruncate, ec);
+  // Locked while it is written and renamed: a reader that finds it locked leaves
+  // it alone (see RemoveAbandonedJournal).
+  hosting::File file = hosting::File::Open(next, hosting::OpenMode::ReadWrite, ec);
+  if (!ec && !file.TryLockExclusive()) ec = std::make_error_code(std::errc::resource_unavailable_try_again);
+  if (!ec) file.Truncate(0, ec);
   if (!ec) file.Write(bytes, ec);
   if (!ec) file.Sync(ec);
-  if (!ec) file.Close(ec);
   if (ec || ::rename(next.c_str(), journal_path.c_str()) != 0) {
-    ::unlink(next.c_str());
+    if (file.IsOpen() && file.TryLockExclusive()) ::unlink(next.c_str());
     return false;
   }
+  file.Close(ec);
   hosting::SyncFolder(Folder(journal_path), ec);
   return !ec;
 }
@@ -108,10 +112,22 @@ void RemoveAbandonedReplacement(const std::string& path) {
   if (file.IsOpen() && file.TryLockExclusive()) ::unlink(replacement.c_str());
 }
 
+namespace {
+
+// A journal whose writing was cut short (its writer died before renaming it into
+// place). Unlocked means its writer is gone; a live writer holds the lock.
+void RemoveAbandonedJournal(const std::string& next) {
+  std::error_code ec;
+  const hosting::File file = hosting::File::Open(next, hosting::OpenMode::Read, ec);
+  if (file.IsOpen() && file.TryLockExclusive()) ::unlink(next.c_str());
+}
+
+}  // namespace
+
 bool RollForward(const std::string& folder, const std::string& path) {
   const auto journal_path = JournalPathOf(folder, path);
   if (!journal_path) return false;
-  ::unlink((*journal_path + ".new").c_str());  // a journal whose writing was cut short
+  RemoveAbandonedJournal(*journal_path + ".new");
   if (::access(journal_path->c_str(), F_OK) != 0) return false;
   const auto journal = ReadJournal(*journal_path);
   std::error_code ec;

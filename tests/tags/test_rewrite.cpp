@@ -24,6 +24,7 @@
 #include "hosting/file.h"
 #include "tags/id3.h"
 #include "tags/id3v2_format.h"
+#include "tags/rewrite_journal.h"
 #include "tags/tag_building.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
@@ -741,22 +742,27 @@ INSTANTIATE_TEST_SUITE_P(Ways, Killed, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "InPlaceWithJournal" : "ReplacedByRename"; });
 
 // A rewrite killed after naming its replacement and before renaming it leaves the
-// whole new file beside the old one: the next process to open the file removes
-// it, unless a live rewrite still holds it.
-TEST_F(RewriteTest, ReplacementLeftByAKilledRewriteIsRemovedUnlessItsWriterLives) {
+// whole new file beside the old one, and one killed while writing its journal
+// leaves that: the next process to open the file removes them, unless a live
+// rewrite still holds them.
+TEST_F(RewriteTest, ReplacementOrJournalLeftByAKilledRewriteIsRemovedUnlessItsWriterLives) {
   const fs::path path = File(kV3Tag + Audio());
   const fs::path replacement = dir_ / ".song.mp3.pellora-new.mp3";
+  const fs::path journal = *JournalPathOf(temp_.string(), path.string()) + ".new";
   std::error_code ec;
   {
     const auto writer = hosting::File::CreateExclusive(replacement.string(), ec);
-    ASSERT_TRUE(writer.TryLockExclusive());
+    const auto journal_writer = hosting::File::CreateExclusive(journal.string(), ec);
+    ASSERT_TRUE(writer.TryLockExclusive() && journal_writer.TryLockExclusive());
     clsID3 reader;
     Open(reader, path);
     EXPECT_TRUE(fs::exists(replacement)) << "a live writer's replacement was removed";
+    EXPECT_TRUE(fs::exists(journal)) << "a live writer's journal was removed";
   }
   clsID3 reader;
   Open(reader, path);
   EXPECT_FALSE(fs::exists(replacement));
+  EXPECT_FALSE(fs::exists(journal));
   EXPECT_EQ(ReadFile(path), kV3Tag + Audio());
 }
 
