@@ -510,7 +510,8 @@ void StreamRecorder::Tick() {
   if (now - last_progress_ < settings_.stall_timeout) return;
   // A server that keeps the connection after the playlist's text ends it so.
   if (phase_ == Phase::Playlist && written_now_ > 0) return EndPlaylist();
-  const std::string why = "no data received for " + Seconds(settings_.stall_timeout) + " seconds";
+  const std::string why = "no data received for " + Seconds(settings_.stall_timeout) +
+                          (settings_.stall_timeout == std::chrono::seconds(1) ? " second" : " seconds");
   if (phase_ == Phase::Audio && settings_.reconnect) return ScheduleReconnect({kExitNetwork, why});
   ConnectionFailed({kExitNetwork, why}, phase_ != Phase::Playlist);
 }
