@@ -75,7 +75,7 @@ void WriteBash(const std::vector<SubcommandInfo>& subs) {
               "complete -o default -F _pellora pellora\n");
 }
 
-// A description inside a zsh _arguments spec: no brackets, colons or quotes.
+// A description inside one of zsh's _arguments entries: no brackets, colons or quotes.
 std::string ZshText(const std::string& text) {
   std::string out;
   for (const char c : text) {

@@ -138,7 +138,7 @@ void RecordSession::DrawStatus() {
   for (const auto& recorder : recorders_) {
     status.bytes += recorder->written_bytes();
     if (!recorder->finished()) ++status.running;
-    if (const auto songs = recorder->songs_saved()) status.songs_saved = status.songs_saved.value_or(0) + *songs;
+    if (const SplitRecorder* songs = recorder->songs()) status.songs_saved = status.songs_saved.value_or(0) + songs->saved();
   }
   if (recorders_.size() == 1) status.title = text::EscapeForTerminal(text::StreamTextToUtf8(recorders_.front()->title()));
   const std::string line = "\r" + FormatStatus(status, TerminalWidth() - 1) + "\033[K";

@@ -119,11 +119,6 @@ std::uint64_t StreamRecorder::written_bytes() const {
   return split_ ? split_->audio_bytes() : written_earlier_ + written_now_;
 }
 
-std::optional<std::size_t> StreamRecorder::songs_saved() const {
-  if (!split_) return std::nullopt;
-  return split_->saved();
-}
-
 void StreamRecorder::AudioSlice(std::span<const char> audio) {
   if (phase_ == Phase::Audio) chunk_audio_ += audio.size();
   // The control writes this chunk's audio after its events: into the file opened here.

@@ -115,8 +115,6 @@ class StreamRecorder : private capture::TorvaneEvents, private capture::TorvaneA
   std::size_t title_count() const { return title_count_; }
   // The title playing now (as the station sent it: bytes).
   std::string title() const;
-  // With `split`: the songs saved so far.
-  std::optional<std::size_t> songs_saved() const;
   // With `split`: the song splitter, for its figures.
   const SplitRecorder* songs() const { return split_.get(); }
 
