@@ -51,9 +51,13 @@ std::string TemporaryFolder() {
 std::optional<std::string> JournalPathOf(const std::string& folder, const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return JournalPathFor(folder, st.st_dev, st.st_ino);
+}
+
+std::string JournalPathFor(const std::string& folder, std::uint64_t device, std::uint64_t inode) {
   std::string name = folder;
   if (!name.empty() && name.back() != '/') name += '/';
-  return name + "pellora-journal-" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino);
+  return name + "pellora-journal-" + std::to_string(device) + "-" + std::to_string(inode);
 }
 
 bool WriteJournal(const std::string& journal_path, const RewriteJournal& journal) {

@@ -30,6 +30,10 @@ struct RewriteJournal {
 // not there.
 std::optional<std::string> JournalPathOf(const std::string& folder, const std::string& path);
 
+// The journal path of the file with this device and inode, for a caller that has
+// the file open already (one lookup fewer than by its path).
+std::string JournalPathFor(const std::string& folder, std::uint64_t device, std::uint64_t inode);
+
 // Writes the journal (to a new name, flushed, then renamed into place, so that a
 // journal is either whole or absent). False when it could not be written.
 bool WriteJournal(const std::string& journal_path, const RewriteJournal& journal);
@@ -40,8 +44,11 @@ std::optional<RewriteJournal> ReadJournal(const std::string& journal_path);
 // Finishes an interrupted rewrite of the file at `path`, when its journal in
 // `folder` says there is one: copies the complete new content over the file, then
 // removes the copy and the journal. A journal whose copy is gone or incomplete is
-// stale (the rewrite never began or already ended) and is removed. True when the
-// file was rolled forward.
+// stale (the rewrite never began or already ended) and is removed, as is a journal
+// whose writing was cut short. True when the file was rolled forward.
+//
+// A reader that only needs the file whole can first ask JournalPathFor whether a
+// journal exists: a journal cut short while being written left the file untouched.
 bool RollForward(const std::string& folder, const std::string& path);
 
 // The name beside `path` under which a rewrite that replaces the file writes the

@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -72,16 +74,15 @@ AudioAnalysis AnalyseAudio(const FileReader& file, std::int64_t start, std::int6
 
 // Opens `path` for the scan with one open and one fstat: only a regular file is
 // scanned. The open does not wait (a FIFO would otherwise block it until a writer
-// came); a FIFO, a directory or a device is refused after the fstat. On success
-// `length` is the file's length.
-hosting::File OpenForScan(const std::string& path, std::int64_t& length, std::error_code& ec) {
+// came); a FIFO, a directory or a device is refused after the fstat, which also
+// gives the file's length and identity.
+hosting::File OpenForScan(const std::string& path, struct stat& st, std::error_code& ec) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     ec = std::error_code(errno, std::generic_category());
     return {};
   }
   hosting::File file = hosting::File::Adopt(fd);
-  struct stat st {};
   if (::fstat(fd, &st) != 0) {
     ec = std::error_code(errno, std::generic_category());
     return {};
@@ -91,8 +92,22 @@ hosting::File OpenForScan(const std::string& path, std::int64_t& length, std::er
     return {};
   }
   ec.clear();
-  length = st.st_size;
   return file;
+}
+
+// Opens the file for the scan, after finishing a rewrite that an earlier process
+// left half done (or removing its unused replacement). The journal is looked for
+// by the open file's identity, so a file that was never rewritten costs one
+// lookup for the replacement and one for the journal beside its open and fstat.
+hosting::File OpenWhole(const std::string& path, struct stat& st, bool& rolled_forward, std::error_code& ec) {
+  RemoveAbandonedReplacement(path);
+  hosting::File file = OpenForScan(path, st, ec);
+  if (!file.IsOpen()) return file;
+  const std::string folder = TemporaryFolder();
+  if (::access(JournalPathFor(folder, st.st_dev, st.st_ino).c_str(), F_OK) != 0) return file;
+  file = {};
+  rolled_forward |= RollForward(folder, path);
+  return OpenForScan(path, st, ec);
 }
 
 }  // namespace
@@ -105,18 +120,14 @@ void clsID3::ReadTags() {
   ResetForScan();
   // Only a regular file is scanned: a directory or device holds no tags. Anything
   // else counts as a file that cannot be opened.
-  std::int64_t length = 0;
   const std::string path = text::Utf16ToPath(file_name_);
-  // A rewrite that an earlier process left half done is finished (or its unused
-  // replacement removed) before anything is read.
-  RemoveAbandonedReplacement(path);
-  rolled_forward_ |= RollForward(TemporaryFolder(), path);
-  const auto file = OpenForScan(path, length, scan_error_);
+  struct stat st {};
+  const auto file = OpenWhole(path, st, rolled_forward_, scan_error_);
   if (!file.IsOpen()) {
     id3_revision_v2_ = 3;
     return;
   }
-  FileReader reader(file, length);
+  FileReader reader(file, st.st_size);
   // The tags and the first frame usually lie in the first and last few KiB.
   reader.Prefetch(0, kHeadPrefetch);
   reader.Prefetch(std::max<std::int64_t>(0, reader.Length() - kTailPrefetch), kTailPrefetch);

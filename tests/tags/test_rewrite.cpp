@@ -742,9 +742,10 @@ INSTANTIATE_TEST_SUITE_P(Ways, Killed, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "InPlaceWithJournal" : "ReplacedByRename"; });
 
 // A rewrite killed after naming its replacement and before renaming it leaves the
-// whole new file beside the old one, and one killed while writing its journal
-// leaves that: the next process to open the file removes them, unless a live
-// rewrite still holds them.
+// whole new file beside the old one: the next process to open the file removes
+// it. One killed while writing its journal (the file still untouched) leaves that:
+// the next rewrite of the file removes it. Neither is removed while a live
+// rewrite holds it.
 TEST_F(RewriteTest, ReplacementOrJournalLeftByAKilledRewriteIsRemovedUnlessItsWriterLives) {
   const fs::path path = File(kV3Tag + Audio());
   const fs::path replacement = dir_ / ".song.mp3.pellora-new.mp3";
@@ -756,14 +757,16 @@ TEST_F(RewriteTest, ReplacementOrJournalLeftByAKilledRewriteIsRemovedUnlessItsWr
     ASSERT_TRUE(writer.TryLockExclusive() && journal_writer.TryLockExclusive());
     clsID3 reader;
     Open(reader, path);
+    reader.UpdateID3Tags();
     EXPECT_TRUE(fs::exists(replacement)) << "a live writer's replacement was removed";
     EXPECT_TRUE(fs::exists(journal)) << "a live writer's journal was removed";
   }
   clsID3 reader;
   Open(reader, path);
   EXPECT_FALSE(fs::exists(replacement));
-  EXPECT_FALSE(fs::exists(journal));
   EXPECT_EQ(ReadFile(path), kV3Tag + Audio());
+  reader.UpdateID3Tags();
+  EXPECT_FALSE(fs::exists(journal));
 }
 
 }  // namespace
