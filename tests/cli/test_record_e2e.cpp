@@ -321,7 +321,10 @@ TEST_F(RecordCommand, ReconnectingToAServerThatClosesAtOnceBacksOff) {
   IcyServer server({{"ICY 200 OK\r\n\r\n", "x"}, {}, true});
   const auto result = RunPellora("record " + server.Url() + " --reconnect --duration 2 -o " + File("storm.mp3"));
   EXPECT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(server.Requests().size(), 2u);  // at 0 and 1 s; the next would be at 3 s
+  // At 0 and 1 s, the next at 3 s; a slow start may leave only the first inside
+  // the 2 s, but never a storm of them.
+  EXPECT_GE(server.Requests().size(), 1u);
+  EXPECT_LE(server.Requests().size(), 2u);
 }
 
 struct EndedBodyCase {
