@@ -119,6 +119,7 @@ _TORVANE = {
 Progress = CFUNCTYPE(None, c_void_p, POINTER(c_int32), POINTER(c_int32), c_char_p)
 DownloadError = CFUNCTYPE(None, c_void_p, c_char_p)
 DownloadComplete = CFUNCTYPE(None, c_void_p, POINTER(c_int32), c_char_p)
+MessageBox = CFUNCTYPE(c_int, c_void_p, c_char_p, c_int, c_char_p)
 
 
 class DownloaderEvents(ctypes.Structure):
@@ -133,6 +134,7 @@ _DOWNLOADERS = {
     "downloaders_downloader_destroy": (None, [c_void_p]),
     "downloaders_downloader_set_events": (c_int, [c_void_p, POINTER(DownloaderEvents)]),
     "downloaders_downloader_begin_download": (c_int, [c_void_p, c_char_p, c_char_p]),
+    "downloaders_set_message_box": (c_int, [MessageBox, c_void_p]),
 }
 
 

@@ -109,6 +109,29 @@ class Recorder:
         self.stop()
 
 
+def _begin(lib: ctypes.CDLL, control: ctypes.c_void_p, url: str, path: PathLike) -> Optional[str]:
+    """Starts the download; the reason it was refused, or None. A download that
+    cannot even start (an unsupported scheme, a malformed URL) gets no event: the
+    library only shows a warning box, which is caught here for its reason."""
+    shown: list[str] = []
+
+    def message_box(_user: object, text: bytes, _style: int, _title: bytes) -> int:
+        shown.append(text.decode("utf-8", "replace"))
+        return 1  # OK
+
+    box = _native.MessageBox(message_box)
+    lib.downloaders_set_message_box(box, None)
+    try:
+        code = lib.downloaders_downloader_begin_download(control, url.encode(), os.fsencode(path))
+    finally:
+        lib.downloaders_set_message_box(_native.MessageBox(0), None)  # NULL: the default again
+    if code != 0:
+        return f"result {code}"
+    if shown:
+        return shown[-1].rpartition("Error Description: ")[2] or shown[-1]
+    return None
+
+
 class Download:
     """A download started by pellora.download(); `done`, `ok`, `size` tell how it went."""
 
@@ -127,9 +150,12 @@ class Download:
                                                 _native.DownloadError(self._on_error),
                                                 _native.DownloadComplete(self._on_complete))
         lib.downloaders_downloader_set_events(self._control, ctypes.byref(self._events))
-        if lib.downloaders_downloader_begin_download(self._control, url.encode(), os.fsencode(path)) != 0:
-            raise OSError(f"cannot start downloading {url}")
         self._failed = False
+        refusal = _begin(lib, self._control, url, path)
+        if refusal is not None:
+            lib.downloaders_downloader_destroy(self._control)
+            self._control = ctypes.c_void_p()
+            raise OSError(f"cannot start downloading {url}: {refusal}")
         loop._register(self)
 
     @property
@@ -162,5 +188,7 @@ class Download:
 def download(url: str, path: PathLike, progress: Optional[Callable[[int, int], None]] = None) -> Download:
     """Starts downloading `url` (http, https, file) into `path` and returns at once;
     run a loop (pellora.run()) to carry it out. The file holds its old content or
-    the whole new one. `progress(bytes_so_far, total)` is called as data comes."""
+    the whole new one. `progress(bytes_so_far, total)` is called as data comes.
+    A download that cannot start (an unsupported scheme, a malformed URL) raises
+    OSError with the reason."""
     return Download(url, path, progress)

@@ -208,6 +208,8 @@ def test_downloads_blocking_and_under_asyncio(tmp_path, http_server):
     site, base = http_server
     payload = os.urandom(300_000)
     (site / "data.bin").write_bytes(payload)
+    with pytest.raises(OSError, match="gopher://x/: Unsupported protocol"):  # no event would ever end it
+        pellora.download("gopher://x/", tmp_path / "never.bin")
     seen = []
     done = pellora.download(base + "/data.bin", tmp_path / "a.bin", progress=lambda n, total: seen.append(total))
     pellora.run()
