@@ -13,7 +13,7 @@ import os
 import subprocess
 from ctypes import (CFUNCTYPE, POINTER, c_char_p, c_double, c_int, c_int32, c_int64, c_size_t,
                     c_uint8, c_void_p)
-from typing import Optional
+from typing import Any, Optional
 
 _SONAMES = {"pellora": "libpellora.so.0", "downloaders": "libdownloaders.so.0"}
 _loaded: dict[str, ctypes.CDLL] = {}
@@ -60,7 +60,7 @@ def _load(name: str) -> ctypes.CDLL:
     raise LibraryNotFound(f"cannot load {_SONAMES[name]} (set PELLORA_LIBRARY_PATH): " + "; ".join(errors))
 
 
-def _declare(lib: ctypes.CDLL, table: dict) -> None:
+def _declare(lib: ctypes.CDLL, table: dict[str, Any]) -> None:
     for fname, (restype, argtypes) in table.items():
         f = getattr(lib, fname)
         f.restype = restype

@@ -103,8 +103,8 @@ class Recorder:
         if self._on_title:
             self._on_title(self.title)
 
-    def _error(self, _user: object, err_type: ctypes.c_void_p, err_code: ctypes.c_void_p, text: bytes,
-               _length: int) -> None:
+    def _error(self, _user: object, err_type: ctypes._Pointer[ctypes.c_int32],
+               err_code: ctypes._Pointer[ctypes.c_int32], text: bytes, _length: int) -> None:
         self.error = StreamError(err_type[0], err_code[0], text.decode("utf-8", "replace"))
         self.stop()
 
@@ -162,14 +162,15 @@ class Download:
     def active(self) -> bool:
         return not self.done
 
-    def _on_progress(self, _user: object, current: ctypes.c_void_p, maximum: ctypes.c_void_p, _file: bytes) -> None:
+    def _on_progress(self, _user: object, current: ctypes._Pointer[ctypes.c_int32],
+                     maximum: ctypes._Pointer[ctypes.c_int32], _file: bytes) -> None:
         if self._progress:
             self._progress(current[0], maximum[0])
 
     def _on_error(self, _user: object, _file: bytes) -> None:
         self._failed = True
 
-    def _on_complete(self, _user: object, size: ctypes.c_void_p, _file: bytes) -> None:
+    def _on_complete(self, _user: object, size: ctypes._Pointer[ctypes.c_int32], _file: bytes) -> None:
         self.done, self.ok, self.size = True, not self._failed, size[0]
 
     def result(self) -> int:

@@ -6,7 +6,7 @@ import ctypes
 import errno
 import os
 from dataclasses import dataclass
-from typing import Any, Optional, Union
+from typing import TYPE_CHECKING, Any, Optional, Union
 
 from . import _native
 
@@ -40,7 +40,7 @@ class TagError(OSError):
 
 
 def _reason(code: int, os_error: int = 0) -> str:
-    text = _native.pellora().pellora_tags_error_text(code).decode()
+    text: str = _native.pellora().pellora_tags_error_text(code).decode()
     return f"{text}: {os.strerror(os_error)}" if os_error else text
 
 
@@ -116,6 +116,51 @@ class Tags:
 
     __slots__ = ("_handle", "path")
 
+    if TYPE_CHECKING:  # the attributes __getattr__ and __setattr__ serve, for type checkers
+        Comments: str
+        Album: str
+        BeatsPerMinute: str
+        Composer: str
+        Genre: str
+        Copyright: str
+        EncodedBy: str
+        Lyricist: str
+        Title: str
+        InitialKey: str
+        Languages: str
+        OriginalAlbum: str
+        OriginalFileName: str
+        OriginalLyricist: str
+        OriginalArtist: str
+        OriginalReleaseYear: str
+        FileOwner: str
+        Artist: str
+        Band: str
+        Conductor: str
+        InterpretedBy: str
+        DiscNumber: str
+        DiscsTotal: str
+        Publisher: str
+        TrackNumber: str
+        TracksTotal: str
+        InternetRadioStationName: str
+        InternetRadioStationOwner: str
+        ISRC: str
+        Year: str
+        Lyrics: str
+        CopyrightInfo: str
+        AudioURL: str
+        AudioSourceURL: str
+        InternetRadioURL: str
+        PaymentURL: str
+        PublisherURL: str
+        GenreID: int
+        ID3RevisionV2: int  # read-only, as are the four flags
+        ID3v1Exists: bool
+        ID3v2Exists: bool
+        Lyrics3v1Exists: bool
+        Lyrics3v2Exists: bool
+
     def __init__(self, path: PathLike) -> None:
         self.path: str = os.fsdecode(path)
         self._handle = ctypes.c_void_p()
@@ -155,8 +200,8 @@ class Tags:
             _check(code, name)
             return value
         if name == "GenreID" or name in _FLAGS or name == "ID3RevisionV2":
-            value = self._int(name)
-            return bool(value) if name in _FLAGS else value
+            number = self._int(name)
+            return bool(number) if name in _FLAGS else number
         raise AttributeError(name)
 
     def __setattr__(self, name: str, value: Any) -> None:
