@@ -32,7 +32,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tags/items.h"
+#include "items.h"  // beside this file, so <pellora/tags/id3.h> works when installed
 
 namespace pellora::tags {
 

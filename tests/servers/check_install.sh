@@ -54,6 +54,34 @@ cp -r "$source/python" "$work/python"
      'import sys, pellora; print(pellora.Tags(sys.argv[1]).Title)' "$song") == "Again" ]]
 echo "python: ok"
 
+# The installed headers on their own, also by their path under include/.
+cc -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$prefix/include" -x c - \
+  <<< '#include <pellora/pellora_tags.h>'
+c++ -std=c++20 -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$prefix/include" -x c++ - \
+  <<< '#include <pellora/tags/id3.h>'
+
+# The README's tag store examples in C, C++ and Python, exactly as written, on
+# that song: each reads it and sets the album.
+readme_example() {  # readme_example LANGUAGE: the first block of it in that section
+  awk -v fence="\`\`\`$1" '/^### The tag store from C/ {on = 1} on && $0 == fence {take = 1; next}
+                            take && /^```/ {exit} take' "$source/README.md"
+}
+mkdir "$work/readme"
+cp "$song" "$work/readme/song.mp3"
+readme_example c > "$work/readme/tags.c"
+readme_example cpp > "$work/readme/tags.cpp"
+readme_example python > "$work/readme/tags.py"
+# shellcheck disable=SC2046
+(cd "$work/readme"
+ cc -std=c11 -Wall -Wextra -pedantic -Werror -o tags_c tags.c $(pkg-config --cflags --libs pellora)
+ c++ -std=c++20 -Wall -Wextra -pedantic -Werror -o tags_cpp tags.cpp $(pkg-config --cflags --libs pellora)
+ [[ $(LD_LIBRARY_PATH=$libdir ./tags_c) == "Again, 0.08 s" ]]
+ [[ $(LD_LIBRARY_PATH=$libdir ./tags_cpp) == "0.077875 s" ]]
+ [[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 tags.py) == "Again 128000.0 0.077875" ]]
+ [[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 -c \
+      'import pellora; print(pellora.Tags("song.mp3").Album)') == "Ålbum" ]])
+echo "readme: ok"
+
 run_host() {  # run_host NAME PROGRAM
   local name=$1 program=$2 port_file=$work/$1.port
   /usr/bin/python3 "$source/tests/servers/icy_station.py" "$port_file" &
