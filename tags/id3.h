@@ -83,8 +83,8 @@ class clsID3 {
   // ===== MPEG analysis (mpeg.cpp; results stored by scan.cpp) =====
   // What the scan found of the first MPEG audio frame between the tags, and the
   // properties decoded from it. All are read-only and computed at each call from
-  // the stored results; before any scan, and after a scan that found no frame,
-  // the header is all zero.
+  // the stored results. Before any scan the header is all zero; after a scan that
+  // found no frame (AudioStart 0) it holds the last candidate the search examined.
 
   // The three bytes after the 0xFF sync byte of the first frame's header.
   const std::array<std::uint8_t, 3>& FrameHeader() const { return frame_header_; }

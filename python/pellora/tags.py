@@ -77,7 +77,8 @@ class MpegInfo:
     Codes as the tag store gives them: `layer` 1 is Layer III, 2 Layer II, 3 Layer I;
     `version` 2 is MPEG-1, 3 MPEG-2, 0 MPEG-2.5; `channel_mode` 0 stereo, 1 joint
     stereo, 2 dual channel, 3 single channel. `found` is False for a file without
-    MPEG audio (the numbers are then those of an all-zero header). `vbr_toc` is the
+    MPEG audio (the other numbers then decode the last bytes the search looked
+    at, or an all-zero header, and mean nothing). `vbr_toc` is the
     seek table of a Xing/Info or VBRI header as it stands in the file (empty when
     there is none); `vbri_toc_entries` and `vbri_toc_entry_size` describe a VBRI one.
     """
@@ -167,11 +168,15 @@ class Tags:
         os_error = ctypes.c_int(0)
         lib = _native.pellora()
         code = lib.pellora_tags_open(_fspath(path), ctypes.byref(self._handle), ctypes.byref(os_error))
-        if code != _OK:
-            if os_error.value == errno.EOPNOTSUPP:  # what the C API says of a FIFO or a device
-                raise TagError(code, f"cannot read {self.path}: not a regular file", self.path)
-            reason = os.strerror(os_error.value) if os_error.value else lib.pellora_tags_error_text(code).decode()
-            raise TagError(code, f"cannot read {self.path}: {reason}", self.path, os_error.value)
+        self._check_scan(code, os_error.value)
+
+    def _check_scan(self, code: int, os_error: int) -> None:
+        if code == _OK:
+            return
+        if os_error == errno.EOPNOTSUPP:  # what the C API says of a FIFO or a device
+            raise TagError(code, f"cannot read {self.path}: not a regular file", self.path)
+        reason = os.strerror(os_error) if os_error else _reason(code)
+        raise TagError(code, f"cannot read {self.path}: {reason}", self.path, os_error)
 
     def __del__(self) -> None:
         self.close()
@@ -280,9 +285,7 @@ class Tags:
         """Reads the file again; values set since are lost."""
         os_error = ctypes.c_int(0)
         code = _native.pellora().pellora_tags_refresh(self._live(), ctypes.byref(os_error))
-        if code != _OK:
-            raise TagError(code, f"cannot read {self.path}: {os.strerror(os_error.value)}", self.path,
-                           os_error.value)
+        self._check_scan(code, os_error.value)
 
     def _finish(self, code: int, what: str) -> None:
         os_error = _native.pellora().pellora_tags_os_error(self._live()) if code != _OK else 0

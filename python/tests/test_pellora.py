@@ -165,6 +165,11 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, song, monkeypatch):
     with pytest.raises(pellora.TagError, match="not a regular file") as folder:
         tags.save()
     assert folder.value.errno is None and folder.value.code < 0
+    path.rmdir()
+    os.mkfifo(path)  # read again, it says what opening it said
+    with pytest.raises(pellora.TagError, match="song.mp3: not a regular file$") as fifo:
+        tags.refresh()
+    assert fifo.value.errno is None
 
 
 def start_station(*args):
