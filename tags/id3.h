@@ -319,4 +319,14 @@ class clsID3 {
   // ====================== end tag writing ======================
 };
 
+// The class holds 16-bit text; a host holds bytes. These convert as the library
+// itself does. A file name (argv, readdir) becomes a FileName and back: its valid
+// UTF-8 is decoded and every other byte kept as U+DC80..U+DCFF, so the way back
+// gives exactly the same bytes. Text items go in and come out as UTF-8; bytes that
+// are not UTF-8 become U+FFFD.
+std::u16string FileNameFromPath(std::string_view path);
+std::string PathFromFileName(std::u16string_view file_name);
+std::u16string TextFromUtf8(std::string_view utf8);
+std::string Utf8FromText(std::u16string_view text);
+
 }  // namespace pellora::tags

@@ -35,11 +35,12 @@ c++ -std=c++17 -Wall -Wextra -Werror -o "$work/pkgconfig_retag_cpp" \
   "$source/examples/cpp/retag.cpp" $(pkg-config --cflags --libs pellora)
 
 # The tag store from C++ (pkg-config) and C (CMake): a title written by one is
-# read by the other, on three frames of MPEG-1 Layer III at 128 kbit/s.
-song=$work/song.mp3
+# read by the other, on three frames of MPEG-1 Layer III at 128 kbit/s, in a file
+# whose name is not UTF-8.
+song=$work/$'caf\xe9 \xce\xa9.mp3'
 for _ in 1 2 3; do printf '\xff\xfb\x90\x40'; head -c 413 /dev/zero; done > "$song"
-LD_LIBRARY_PATH=$libdir "$work/pkgconfig_retag_cpp" "$song" "Installed" > /dev/null
-[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song") == $'title: Installed\nbit rate: 128000' ]]
+LD_LIBRARY_PATH=$libdir "$work/pkgconfig_retag_cpp" "$song" "Ïnstalled ✓" > /dev/null
+[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song") == $'title: Ïnstalled ✓\nbit rate: 128000' ]]
 LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song" "Again" > /dev/null
 [[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag_cpp" "$song") == $'title: Again\nlength: 0.077875 s' ]]
 echo "tags: ok"
