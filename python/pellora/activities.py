@@ -9,7 +9,7 @@ import time
 from typing import Callable, Optional
 
 from . import _native, loop
-from .tags import PathLike
+from .tags import PathLike, _fspath, _utf8
 
 
 class StreamError(OSError):
@@ -34,6 +34,8 @@ class Recorder:
                  on_title: Optional[Callable[[str], None]] = None, seconds: Optional[float] = None) -> None:
         self.url = url
         self.path = os.fsdecode(path)
+        self._file = _fspath(path)
+        address = _utf8(url, "a URL")
         self.title: Optional[str] = None
         self.error: Optional[StreamError] = None
         self._on_title = on_title
@@ -50,7 +52,7 @@ class Recorder:
         lib.pellora_torvane_set_events(self._control, ctypes.byref(self._events))
         lib.pellora_torvane_set_write_id3_tag_to_file(self._control, int(tag))
         socket_error = ctypes.c_int32(0)
-        if lib.pellora_torvane_connect(self._control, url.encode(), 1, ctypes.byref(socket_error)) != 0:
+        if lib.pellora_torvane_connect(self._control, address, 1, ctypes.byref(socket_error)) != 0:
             self._release()
             raise StreamError(1, socket_error.value, f"cannot connect to {url}")
         loop._register(self)
@@ -85,7 +87,7 @@ class Recorder:
     def _start_writing(self) -> None:
         if not self._writing and self._control:
             self._writing = True
-            _native.pellora().pellora_torvane_start_writing(self._control, os.fsencode(self.path), 0)
+            _native.pellora().pellora_torvane_start_writing(self._control, self._file, 0)
 
     def _got_header(self, _user: object, header: bytes, _length: int) -> None:
         # A stream without metadata has no titles to wait for.
@@ -109,7 +111,7 @@ class Recorder:
         self.stop()
 
 
-def _begin(lib: ctypes.CDLL, control: ctypes.c_void_p, url: str, path: PathLike) -> Optional[str]:
+def _begin(lib: ctypes.CDLL, control: ctypes.c_void_p, url: bytes, path: bytes) -> Optional[str]:
     """Starts the download; the reason it was refused, or None. A download that
     cannot even start (an unsupported scheme, a malformed URL) gets no event: the
     library only shows a warning box, which is caught here for its reason."""
@@ -122,7 +124,7 @@ def _begin(lib: ctypes.CDLL, control: ctypes.c_void_p, url: str, path: PathLike)
     box = _native.MessageBox(message_box)
     lib.downloaders_set_message_box(box, None)
     try:
-        code = lib.downloaders_downloader_begin_download(control, url.encode(), os.fsencode(path))
+        code = lib.downloaders_downloader_begin_download(control, url, path)
     finally:
         lib.downloaders_set_message_box(_native.MessageBox(0), None)  # NULL: the default again
     if code != 0:
@@ -138,6 +140,7 @@ class Download:
     def __init__(self, url: str, path: PathLike, progress: Optional[Callable[[int, int], None]]) -> None:
         self.url = url
         self.path = os.fsdecode(path)
+        address, file = _utf8(url, "a URL"), _fspath(path)
         self.done = False
         self.ok = False
         self.size = 0
@@ -151,7 +154,7 @@ class Download:
                                                 _native.DownloadComplete(self._on_complete))
         lib.downloaders_downloader_set_events(self._control, ctypes.byref(self._events))
         self._failed = False
-        refusal = _begin(lib, self._control, url, path)
+        refusal = _begin(lib, self._control, address, file)
         if refusal is not None:
             lib.downloaders_downloader_destroy(self._control)
             self._control = ctypes.c_void_p()

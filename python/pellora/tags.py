@@ -57,7 +57,12 @@ def _utf8(text: str, what: str) -> bytes:
 
 
 def _fspath(path: PathLike) -> bytes:
-    return os.fsencode(path)  # file names are bytes, as the system has them
+    """The file name as the system has it (bytes); the C API would end it at a NUL,
+    and so name another file, so a NUL inside is refused as os.open refuses it."""
+    name = os.fsencode(path)
+    if b"\0" in name:
+        raise ValueError("embedded null byte in a file name")
+    return name
 
 
 def _get_text(call: Any, *args: Any) -> tuple[int, str]:

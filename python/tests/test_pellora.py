@@ -141,6 +141,8 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, song, monkeypatch):
         tags.Title = "a\0b"
     with pytest.raises(ValueError, match="NUL"):
         pellora.genre_id("Rock\0junk")
+    with pytest.raises(ValueError, match="null byte"):  # not the file named before the NUL
+        pellora.Tags(f"{path}\0junk")
     for beyond in (1 << 40, 1 << 70, (1 << 64) + 17, -(1 << 64)):  # ctypes would wrap the last three
         with pytest.raises(pellora.TagError, match="out of range"):
             tags.GenreID = beyond
