@@ -4,7 +4,7 @@
 //   retag_cpp FILE [NEW-TITLE]
 #include <iostream>
 
-#include "tags/id3.h"
+#include <pellora/tags/id3.h>
 
 int main(int argc, char** argv) {
   using namespace pellora::tags;

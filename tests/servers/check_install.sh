@@ -55,11 +55,11 @@ cp -r "$source/python" "$work/python"
      'import sys, pellora; print(pellora.Tags(sys.argv[1]).Title)' "$song") == "Again" ]]
 echo "python: ok"
 
-# The installed headers on their own, also by their path under include/.
-cc -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$prefix/include" -x c - \
+# The installed headers on their own, also by their path under include/ (the
+# C++ example includes <pellora/tags/id3.h> through CMake and pkg-config).
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only $(pkg-config --cflags pellora) -x c - \
   <<< '#include <pellora/pellora_tags.h>'
-c++ -std=c++20 -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$prefix/include" -x c++ - \
-  <<< '#include <pellora/tags/id3.h>'
 
 # The README's tag store examples in C, C++ and Python, exactly as written, on
 # that song: each reads it and sets the album.
