@@ -42,15 +42,12 @@ def _candidates(name: str) -> list[str]:
 
 
 def _load(name: str) -> ctypes.CDLL:
-    if name in _loaded:
-        return _loaded[name]
     errors = []
     candidates = _candidates(name)
     for attempt in range(2):
         for path in candidates:
             try:
-                _loaded[name] = ctypes.CDLL(path)
-                return _loaded[name]
+                return ctypes.CDLL(path)
             except OSError as e:
                 errors.append(str(e))
         libdir = _pkg_config_libdir() if attempt == 0 else None
@@ -140,17 +137,20 @@ _DOWNLOADERS = {
 
 def pellora() -> ctypes.CDLL:
     """libpellora.so with the tag store and Torvane functions declared."""
-    if "pellora" not in _loaded:
+    if "pellora" not in _loaded:  # kept only once declared: undeclared calls would misread results
         lib = _load("pellora")
         _declare(lib, _TAGS)
         _declare(lib, _TORVANE)
+        _loaded["pellora"] = lib
     return _loaded["pellora"]
 
 
 def downloaders() -> ctypes.CDLL:
     """libdownloaders.so with the Downloader functions declared (loads libcurl)."""
     if "downloaders" not in _loaded:
-        _declare(_load("downloaders"), _DOWNLOADERS)
+        lib = _load("downloaders")
+        _declare(lib, _DOWNLOADERS)
+        _loaded["downloaders"] = lib
     return _loaded["downloaders"]
 
 
