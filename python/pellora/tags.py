@@ -120,7 +120,7 @@ class Tags:
     >>> t = Tags("song.mp3"); t.Title = "Ωμέγα"; t.save()
     """
 
-    __slots__ = ("_handle", "path")
+    __slots__ = ("_handle", "_path")
 
     if TYPE_CHECKING:  # the attributes __getattr__ and __setattr__ serve, for type checkers
         Comments: str
@@ -168,12 +168,17 @@ class Tags:
         Lyrics3v2Exists: bool
 
     def __init__(self, path: PathLike) -> None:
-        self.path: str = os.fsdecode(path)
+        self._path = os.fsdecode(path)
         self._handle = ctypes.c_void_p()
         os_error = ctypes.c_int(0)
         lib = _native.pellora()
         code = lib.pellora_tags_open(_fspath(path), ctypes.byref(self._handle), ctypes.byref(os_error))
         self._check_scan(code, os_error.value)
+
+    @property
+    def path(self) -> str:
+        """The file's name as given (read-only: the object stays with its file)."""
+        return self._path
 
     def _check_scan(self, code: int, os_error: int) -> None:
         if code == _OK:

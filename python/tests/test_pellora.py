@@ -149,6 +149,8 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, song, monkeypatch):
     assert tags.GenreID == 255 and tags.Title == "" and pellora.genre_name((1 << 32) + 17) is None
     with pytest.raises(AttributeError):
         tags.Layer = 1
+    with pytest.raises(AttributeError):  # save() would still write the file it was made for
+        tags.path = str(tmp_path / "other.mp3")
 
     # A second link sends the rewrite through the temporary folder, which is missing.
     os.link(path, tmp_path / "link.mp3")
