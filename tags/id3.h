@@ -32,7 +32,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tags/items.h"
+#include "items.h"  // beside this file, so <pellora/tags/id3.h> works when installed
 
 namespace pellora::tags {
 
@@ -83,8 +83,8 @@ class clsID3 {
   // ===== MPEG analysis (mpeg.cpp; results stored by scan.cpp) =====
   // What the scan found of the first MPEG audio frame between the tags, and the
   // properties decoded from it. All are read-only and computed at each call from
-  // the stored results; before any scan, and after a scan that found no frame,
-  // the header is all zero.
+  // the stored results. Before any scan the header is all zero; after a scan that
+  // found no frame (AudioStart 0) it holds the last candidate the search examined.
 
   // The three bytes after the 0xFF sync byte of the first frame's header.
   const std::array<std::uint8_t, 3>& FrameHeader() const { return frame_header_; }
@@ -318,5 +318,15 @@ class clsID3 {
   bool absorb_padding_ = false;
   // ====================== end tag writing ======================
 };
+
+// The class holds 16-bit text; a host holds bytes. These convert as the library
+// itself does. A file name (argv, readdir) becomes a FileName and back: its valid
+// UTF-8 is decoded and every other byte kept as U+DC80..U+DCFF, so the way back
+// gives exactly the same bytes. Text items go in and come out as UTF-8; bytes that
+// are not UTF-8 become U+FFFD.
+std::u16string FileNameFromPath(std::string_view path);
+std::string PathFromFileName(std::u16string_view file_name);
+std::u16string TextFromUtf8(std::string_view utf8);
+std::string Utf8FromText(std::u16string_view text);
 
 }  // namespace pellora::tags

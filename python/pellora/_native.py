@@ -13,7 +13,7 @@ import os
 import subprocess
 from ctypes import (CFUNCTYPE, POINTER, c_char_p, c_double, c_int, c_int32, c_int64, c_size_t,
                     c_uint8, c_void_p)
-from typing import Optional
+from typing import Any, Optional
 
 _SONAMES = {"pellora": "libpellora.so.0", "downloaders": "libdownloaders.so.0"}
 _loaded: dict[str, ctypes.CDLL] = {}
@@ -42,15 +42,12 @@ def _candidates(name: str) -> list[str]:
 
 
 def _load(name: str) -> ctypes.CDLL:
-    if name in _loaded:
-        return _loaded[name]
     errors = []
     candidates = _candidates(name)
     for attempt in range(2):
         for path in candidates:
             try:
-                _loaded[name] = ctypes.CDLL(path)
-                return _loaded[name]
+                return ctypes.CDLL(path)
             except OSError as e:
                 errors.append(str(e))
         libdir = _pkg_config_libdir() if attempt == 0 else None
@@ -60,7 +57,7 @@ def _load(name: str) -> ctypes.CDLL:
     raise LibraryNotFound(f"cannot load {_SONAMES[name]} (set PELLORA_LIBRARY_PATH): " + "; ".join(errors))
 
 
-def _declare(lib: ctypes.CDLL, table: dict) -> None:
+def _declare(lib: ctypes.CDLL, table: dict[str, Any]) -> None:
     for fname, (restype, argtypes) in table.items():
         f = getattr(lib, fname)
         f.restype = restype
@@ -119,6 +116,7 @@ _TORVANE = {
 Progress = CFUNCTYPE(None, c_void_p, POINTER(c_int32), POINTER(c_int32), c_char_p)
 DownloadError = CFUNCTYPE(None, c_void_p, c_char_p)
 DownloadComplete = CFUNCTYPE(None, c_void_p, POINTER(c_int32), c_char_p)
+MessageBox = CFUNCTYPE(c_int, c_void_p, c_char_p, c_int, c_char_p)
 
 
 class DownloaderEvents(ctypes.Structure):
@@ -133,22 +131,26 @@ _DOWNLOADERS = {
     "downloaders_downloader_destroy": (None, [c_void_p]),
     "downloaders_downloader_set_events": (c_int, [c_void_p, POINTER(DownloaderEvents)]),
     "downloaders_downloader_begin_download": (c_int, [c_void_p, c_char_p, c_char_p]),
+    "downloaders_set_message_box": (c_int, [MessageBox, c_void_p]),
 }
 
 
 def pellora() -> ctypes.CDLL:
     """libpellora.so with the tag store and Torvane functions declared."""
-    if "pellora" not in _loaded:
+    if "pellora" not in _loaded:  # kept only once declared: undeclared calls would misread results
         lib = _load("pellora")
         _declare(lib, _TAGS)
         _declare(lib, _TORVANE)
+        _loaded["pellora"] = lib
     return _loaded["pellora"]
 
 
 def downloaders() -> ctypes.CDLL:
     """libdownloaders.so with the Downloader functions declared (loads libcurl)."""
     if "downloaders" not in _loaded:
-        _declare(_load("downloaders"), _DOWNLOADERS)
+        lib = _load("downloaders")
+        _declare(lib, _DOWNLOADERS)
+        _loaded["downloaders"] = lib
     return _loaded["downloaders"]
 
 

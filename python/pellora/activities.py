@@ -9,7 +9,7 @@ import time
 from typing import Callable, Optional
 
 from . import _native, loop
-from .tags import PathLike
+from .tags import PathLike, _fspath, _utf8
 
 
 class StreamError(OSError):
@@ -34,6 +34,8 @@ class Recorder:
                  on_title: Optional[Callable[[str], None]] = None, seconds: Optional[float] = None) -> None:
         self.url = url
         self.path = os.fsdecode(path)
+        self._file = _fspath(path)
+        address = _utf8(url, "a URL")
         self.title: Optional[str] = None
         self.error: Optional[StreamError] = None
         self._on_title = on_title
@@ -50,7 +52,7 @@ class Recorder:
         lib.pellora_torvane_set_events(self._control, ctypes.byref(self._events))
         lib.pellora_torvane_set_write_id3_tag_to_file(self._control, int(tag))
         socket_error = ctypes.c_int32(0)
-        if lib.pellora_torvane_connect(self._control, url.encode(), 1, ctypes.byref(socket_error)) != 0:
+        if lib.pellora_torvane_connect(self._control, address, 1, ctypes.byref(socket_error)) != 0:
             self._release()
             raise StreamError(1, socket_error.value, f"cannot connect to {url}")
         loop._register(self)
@@ -85,7 +87,7 @@ class Recorder:
     def _start_writing(self) -> None:
         if not self._writing and self._control:
             self._writing = True
-            _native.pellora().pellora_torvane_start_writing(self._control, os.fsencode(self.path), 0)
+            _native.pellora().pellora_torvane_start_writing(self._control, self._file, 0)
 
     def _got_header(self, _user: object, header: bytes, _length: int) -> None:
         # A stream without metadata has no titles to wait for.
@@ -103,10 +105,33 @@ class Recorder:
         if self._on_title:
             self._on_title(self.title)
 
-    def _error(self, _user: object, err_type: ctypes.c_void_p, err_code: ctypes.c_void_p, text: bytes,
-               _length: int) -> None:
+    def _error(self, _user: object, err_type: ctypes._Pointer[ctypes.c_int32],
+               err_code: ctypes._Pointer[ctypes.c_int32], text: bytes, _length: int) -> None:
         self.error = StreamError(err_type[0], err_code[0], text.decode("utf-8", "replace"))
         self.stop()
+
+
+def _begin(lib: ctypes.CDLL, control: ctypes.c_void_p, url: bytes, path: bytes) -> Optional[str]:
+    """Starts the download; the reason it was refused, or None. A download that
+    cannot even start (an unsupported scheme, a malformed URL) gets no event: the
+    library only shows a warning box, which is caught here for its reason."""
+    shown: list[str] = []
+
+    def message_box(_user: object, text: bytes, _style: int, _title: bytes) -> int:
+        shown.append(text.decode("utf-8", "replace"))
+        return 1  # OK
+
+    box = _native.MessageBox(message_box)
+    lib.downloaders_set_message_box(box, None)
+    try:
+        code = lib.downloaders_downloader_begin_download(control, url, path)
+    finally:
+        lib.downloaders_set_message_box(_native.MessageBox(0), None)  # NULL: the default again
+    if code != 0:
+        return f"result {code}"
+    if shown:
+        return shown[-1].rpartition("Error Description: ")[2] or shown[-1]
+    return None
 
 
 class Download:
@@ -115,6 +140,7 @@ class Download:
     def __init__(self, url: str, path: PathLike, progress: Optional[Callable[[int, int], None]]) -> None:
         self.url = url
         self.path = os.fsdecode(path)
+        address, file = _utf8(url, "a URL"), _fspath(path)
         self.done = False
         self.ok = False
         self.size = 0
@@ -127,23 +153,27 @@ class Download:
                                                 _native.DownloadError(self._on_error),
                                                 _native.DownloadComplete(self._on_complete))
         lib.downloaders_downloader_set_events(self._control, ctypes.byref(self._events))
-        if lib.downloaders_downloader_begin_download(self._control, url.encode(), os.fsencode(path)) != 0:
-            raise OSError(f"cannot start downloading {url}")
         self._failed = False
+        refusal = _begin(lib, self._control, address, file)
+        if refusal is not None:
+            lib.downloaders_downloader_destroy(self._control)
+            self._control = ctypes.c_void_p()
+            raise OSError(f"cannot start downloading {url}: {refusal}")
         loop._register(self)
 
     @property
     def active(self) -> bool:
         return not self.done
 
-    def _on_progress(self, _user: object, current: ctypes.c_void_p, maximum: ctypes.c_void_p, _file: bytes) -> None:
+    def _on_progress(self, _user: object, current: ctypes._Pointer[ctypes.c_int32],
+                     maximum: ctypes._Pointer[ctypes.c_int32], _file: bytes) -> None:
         if self._progress:
             self._progress(current[0], maximum[0])
 
     def _on_error(self, _user: object, _file: bytes) -> None:
         self._failed = True
 
-    def _on_complete(self, _user: object, size: ctypes.c_void_p, _file: bytes) -> None:
+    def _on_complete(self, _user: object, size: ctypes._Pointer[ctypes.c_int32], _file: bytes) -> None:
         self.done, self.ok, self.size = True, not self._failed, size[0]
 
     def result(self) -> int:
@@ -162,5 +192,7 @@ class Download:
 def download(url: str, path: PathLike, progress: Optional[Callable[[int, int], None]] = None) -> Download:
     """Starts downloading `url` (http, https, file) into `path` and returns at once;
     run a loop (pellora.run()) to carry it out. The file holds its old content or
-    the whole new one. `progress(bytes_so_far, total)` is called as data comes."""
+    the whole new one. `progress(bytes_so_far, total)` is called as data comes.
+    A download that cannot start (an unsupported scheme, a malformed URL) raises
+    OSError with the reason."""
     return Download(url, path, progress)

@@ -6,7 +6,7 @@ import ctypes
 import errno
 import os
 from dataclasses import dataclass
-from typing import Any, Optional, Union
+from typing import TYPE_CHECKING, Any, Optional, Union
 
 from . import _native
 
@@ -40,7 +40,7 @@ class TagError(OSError):
 
 
 def _reason(code: int, os_error: int = 0) -> str:
-    text = _native.pellora().pellora_tags_error_text(code).decode()
+    text: str = _native.pellora().pellora_tags_error_text(code).decode()
     return f"{text}: {os.strerror(os_error)}" if os_error else text
 
 
@@ -57,7 +57,12 @@ def _utf8(text: str, what: str) -> bytes:
 
 
 def _fspath(path: PathLike) -> bytes:
-    return os.fsencode(path)  # file names are bytes, as the system has them
+    """The file name as the system has it (bytes); the C API would end it at a NUL,
+    and so name another file, so a NUL inside is refused as os.open refuses it."""
+    name = os.fsencode(path)
+    if b"\0" in name:
+        raise ValueError("embedded null byte in a file name")
+    return name
 
 
 def _get_text(call: Any, *args: Any) -> tuple[int, str]:
@@ -77,7 +82,8 @@ class MpegInfo:
     Codes as the tag store gives them: `layer` 1 is Layer III, 2 Layer II, 3 Layer I;
     `version` 2 is MPEG-1, 3 MPEG-2, 0 MPEG-2.5; `channel_mode` 0 stereo, 1 joint
     stereo, 2 dual channel, 3 single channel. `found` is False for a file without
-    MPEG audio (the numbers are then those of an all-zero header). `vbr_toc` is the
+    MPEG audio (the other numbers then decode the last bytes the search looked
+    at, or an all-zero header, and mean nothing). `vbr_toc` is the
     seek table of a Xing/Info or VBRI header as it stands in the file (empty when
     there is none); `vbri_toc_entries` and `vbri_toc_entry_size` describe a VBRI one.
     """
@@ -114,19 +120,73 @@ class Tags:
     >>> t = Tags("song.mp3"); t.Title = "Ωμέγα"; t.save()
     """
 
-    __slots__ = ("_handle", "path")
+    __slots__ = ("_handle", "_path")
+
+    if TYPE_CHECKING:  # the attributes __getattr__ and __setattr__ serve, for type checkers
+        Comments: str
+        Album: str
+        BeatsPerMinute: str
+        Composer: str
+        Genre: str
+        Copyright: str
+        EncodedBy: str
+        Lyricist: str
+        Title: str
+        InitialKey: str
+        Languages: str
+        OriginalAlbum: str
+        OriginalFileName: str
+        OriginalLyricist: str
+        OriginalArtist: str
+        OriginalReleaseYear: str
+        FileOwner: str
+        Artist: str
+        Band: str
+        Conductor: str
+        InterpretedBy: str
+        DiscNumber: str
+        DiscsTotal: str
+        Publisher: str
+        TrackNumber: str
+        TracksTotal: str
+        InternetRadioStationName: str
+        InternetRadioStationOwner: str
+        ISRC: str
+        Year: str
+        Lyrics: str
+        CopyrightInfo: str
+        AudioURL: str
+        AudioSourceURL: str
+        InternetRadioURL: str
+        PaymentURL: str
+        PublisherURL: str
+        GenreID: int
+        ID3RevisionV2: int  # read-only, as are the four flags
+        ID3v1Exists: bool
+        ID3v2Exists: bool
+        Lyrics3v1Exists: bool
+        Lyrics3v2Exists: bool
 
     def __init__(self, path: PathLike) -> None:
-        self.path: str = os.fsdecode(path)
+        self._path = os.fsdecode(path)
         self._handle = ctypes.c_void_p()
         os_error = ctypes.c_int(0)
         lib = _native.pellora()
         code = lib.pellora_tags_open(_fspath(path), ctypes.byref(self._handle), ctypes.byref(os_error))
-        if code != _OK:
-            if os_error.value == errno.EOPNOTSUPP:  # what the C API says of a FIFO or a device
-                raise TagError(code, f"cannot read {self.path}: not a regular file", self.path)
-            reason = os.strerror(os_error.value) if os_error.value else lib.pellora_tags_error_text(code).decode()
-            raise TagError(code, f"cannot read {self.path}: {reason}", self.path, os_error.value)
+        self._check_scan(code, os_error.value)
+
+    @property
+    def path(self) -> str:
+        """The file's name as given (read-only: the object stays with its file)."""
+        return self._path
+
+    def _check_scan(self, code: int, os_error: int) -> None:
+        if code == _OK:
+            return
+        if os_error == errno.EOPNOTSUPP:  # what the C API says of a FIFO or a device
+            raise TagError(code, f"cannot read {self.path}: not a regular file", self.path)
+        reason = os.strerror(os_error) if os_error else _reason(code)
+        raise TagError(code, f"cannot read {self.path}: {reason}", self.path, os_error)
 
     def __del__(self) -> None:
         self.close()
@@ -155,8 +215,8 @@ class Tags:
             _check(code, name)
             return value
         if name == "GenreID" or name in _FLAGS or name == "ID3RevisionV2":
-            value = self._int(name)
-            return bool(value) if name in _FLAGS else value
+            number = self._int(name)
+            return bool(number) if name in _FLAGS else number
         raise AttributeError(name)
 
     def __setattr__(self, name: str, value: Any) -> None:
@@ -235,9 +295,7 @@ class Tags:
         """Reads the file again; values set since are lost."""
         os_error = ctypes.c_int(0)
         code = _native.pellora().pellora_tags_refresh(self._live(), ctypes.byref(os_error))
-        if code != _OK:
-            raise TagError(code, f"cannot read {self.path}: {os.strerror(os_error.value)}", self.path,
-                           os_error.value)
+        self._check_scan(code, os_error.value)
 
     def _finish(self, code: int, what: str) -> None:
         os_error = _native.pellora().pellora_tags_os_error(self._live()) if code != _OK else 0

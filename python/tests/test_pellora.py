@@ -141,12 +141,16 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, song, monkeypatch):
         tags.Title = "a\0b"
     with pytest.raises(ValueError, match="NUL"):
         pellora.genre_id("Rock\0junk")
+    with pytest.raises(ValueError, match="null byte"):  # not the file named before the NUL
+        pellora.Tags(f"{path}\0junk")
     for beyond in (1 << 40, 1 << 70, (1 << 64) + 17, -(1 << 64)):  # ctypes would wrap the last three
         with pytest.raises(pellora.TagError, match="out of range"):
             tags.GenreID = beyond
     assert tags.GenreID == 255 and tags.Title == "" and pellora.genre_name((1 << 32) + 17) is None
     with pytest.raises(AttributeError):
         tags.Layer = 1
+    with pytest.raises(AttributeError):  # save() would still write the file it was made for
+        tags.path = str(tmp_path / "other.mp3")
 
     # A second link sends the rewrite through the temporary folder, which is missing.
     os.link(path, tmp_path / "link.mp3")
@@ -165,6 +169,11 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, song, monkeypatch):
     with pytest.raises(pellora.TagError, match="not a regular file") as folder:
         tags.save()
     assert folder.value.errno is None and folder.value.code < 0
+    path.rmdir()
+    os.mkfifo(path)  # read again, it says what opening it said
+    with pytest.raises(pellora.TagError, match="song.mp3: not a regular file$") as fifo:
+        tags.refresh()
+    assert fifo.value.errno is None
 
 
 def start_station(*args):
@@ -208,6 +217,8 @@ def test_downloads_blocking_and_under_asyncio(tmp_path, http_server):
     site, base = http_server
     payload = os.urandom(300_000)
     (site / "data.bin").write_bytes(payload)
+    with pytest.raises(OSError, match="gopher://x/: Unsupported protocol"):  # no event would ever end it
+        pellora.download("gopher://x/", tmp_path / "never.bin")
     seen = []
     done = pellora.download(base + "/data.bin", tmp_path / "a.bin", progress=lambda n, total: seen.append(total))
     pellora.run()

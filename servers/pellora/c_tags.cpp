@@ -66,11 +66,6 @@ constexpr IntProperty kIntProperties[] = {
 
 bool Valid(const pellora_tags* tags, const char* name) { return tags && name; }
 
-std::u16string FromUtf8(std::string_view utf8) { return pellora::text::StreamTextToUtf16(utf8); }
-
-// The path as the store holds it; the same conversion as the command line's.
-std::u16string PathText(const char* path) { return pellora::text::PathToUtf16(path); }
-
 int ScanResult(const clsID3& store, int* os_error) {
   const std::error_code& ec = store.ScanError();
   if (os_error) *os_error = ec.value();
@@ -90,7 +85,7 @@ int FailureErrno(const std::string& path) {
 // deleted since is reported, not replaced by one holding the tags alone.
 int Rewrite(pellora_tags& tags, void (clsID3::*rewrite)()) {
   tags.os_error = 0;
-  const std::string path = pellora::text::Utf16ToPath(tags.store.FileName());
+  const std::string path = pellora::tags::PathFromFileName(tags.store.FileName());
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     tags.os_error = errno;
@@ -122,7 +117,7 @@ int pellora_tags_open(const char* path, pellora_tags** out, int* os_error) {
   *out = nullptr;
   return Guarded([&] {
     auto tags = std::make_unique<pellora_tags>();
-    tags->store.FileName(PathText(path));
+    tags->store.FileName(pellora::tags::FileNameFromPath(path));  // as the command line does
     const int result = ScanResult(tags->store, os_error);
     if (result == kOk) *out = tags.release();
     return result;
@@ -152,7 +147,7 @@ int pellora_tags_get_text(const pellora_tags* tags, const char* name, char* buff
   return Guarded([&] {
     const auto item = clsID3::FindItem(name);
     if (!item) return int(PELLORA_E_UNKNOWN_PROPERTY);
-    return CopyOut(pellora::text::Utf16ToUtf8(tags->store.Text(*item)), buffer, size, length);
+    return CopyOut(pellora::tags::Utf8FromText(tags->store.Text(*item)), buffer, size, length);
   });
 }
 
@@ -162,7 +157,7 @@ int pellora_tags_set_text(pellora_tags* tags, const char* name, const char* utf8
     const auto item = clsID3::FindItem(name);
     if (!item) return int(PELLORA_E_UNKNOWN_PROPERTY);
     if (!pellora::text::IsValidUtf8(utf8)) return int(PELLORA_E_NOT_UTF8);
-    tags->store.SetText(*item, FromUtf8(utf8));
+    tags->store.SetText(*item, pellora::tags::TextFromUtf8(utf8));
     return int(kOk);
   });
 }
@@ -234,14 +229,14 @@ int pellora_tags_genre_name(int32_t genre_id, char* buffer, size_t size, size_t*
       if (length) *length = 0;
       return int(PELLORA_E_NO_VALUE);
     }
-    return CopyOut(pellora::text::Utf16ToUtf8(name), buffer, size, length);
+    return CopyOut(pellora::tags::Utf8FromText(name), buffer, size, length);
   });
 }
 
 int pellora_tags_genre_id(const char* utf8, int32_t* genre_id) {
   if (!utf8 || !genre_id) return kInvalidArgument;
   if (!pellora::text::IsValidUtf8(utf8)) return PELLORA_E_NOT_UTF8;
-  return Guarded([&] { return StoreOut(genre_id, clsID3::ToGenreID(FromUtf8(utf8))); });
+  return Guarded([&] { return StoreOut(genre_id, clsID3::ToGenreID(pellora::tags::TextFromUtf8(utf8))); });
 }
 
 const char* pellora_tags_error_text(int code) {

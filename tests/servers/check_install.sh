@@ -35,11 +35,12 @@ c++ -std=c++17 -Wall -Wextra -Werror -o "$work/pkgconfig_retag_cpp" \
   "$source/examples/cpp/retag.cpp" $(pkg-config --cflags --libs pellora)
 
 # The tag store from C++ (pkg-config) and C (CMake): a title written by one is
-# read by the other, on three frames of MPEG-1 Layer III at 128 kbit/s.
-song=$work/song.mp3
+# read by the other, on three frames of MPEG-1 Layer III at 128 kbit/s, in a file
+# whose name is not UTF-8.
+song=$work/$'caf\xe9 \xce\xa9.mp3'
 for _ in 1 2 3; do printf '\xff\xfb\x90\x40'; head -c 413 /dev/zero; done > "$song"
-LD_LIBRARY_PATH=$libdir "$work/pkgconfig_retag_cpp" "$song" "Installed" > /dev/null
-[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song") == $'title: Installed\nbit rate: 128000' ]]
+LD_LIBRARY_PATH=$libdir "$work/pkgconfig_retag_cpp" "$song" "Ïnstalled ✓" > /dev/null
+[[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song") == $'title: Ïnstalled ✓\nbit rate: 128000' ]]
 LD_LIBRARY_PATH=$libdir "$work/cmake/retag" "$song" "Again" > /dev/null
 [[ $(LD_LIBRARY_PATH=$libdir "$work/cmake/retag_cpp" "$song") == $'title: Again\nlength: 0.077875 s' ]]
 echo "tags: ok"
@@ -53,6 +54,34 @@ cp -r "$source/python" "$work/python"
 [[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 -c \
      'import sys, pellora; print(pellora.Tags(sys.argv[1]).Title)' "$song") == "Again" ]]
 echo "python: ok"
+
+# The installed headers on their own, also by their path under include/ (the
+# C++ example includes <pellora/tags/id3.h> through CMake and pkg-config).
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only $(pkg-config --cflags pellora) -x c - \
+  <<< '#include <pellora/pellora_tags.h>'
+
+# The README's tag store examples in C, C++ and Python, exactly as written, on
+# that song: each reads it and sets the album.
+readme_example() {  # readme_example LANGUAGE: the first block of it in that section
+  awk -v fence="\`\`\`$1" '/^### The tag store from C/ {on = 1} on && $0 == fence {take = 1; next}
+                            take && /^```/ {exit} take' "$source/README.md"
+}
+mkdir "$work/readme"
+cp "$song" "$work/readme/song.mp3"
+readme_example c > "$work/readme/tags.c"
+readme_example cpp > "$work/readme/tags.cpp"
+readme_example python > "$work/readme/tags.py"
+# shellcheck disable=SC2046
+(cd "$work/readme"
+ cc -std=c11 -Wall -Wextra -pedantic -Werror -o tags_c tags.c $(pkg-config --cflags --libs pellora)
+ c++ -std=c++20 -Wall -Wextra -pedantic -Werror -o tags_cpp tags.cpp $(pkg-config --cflags --libs pellora)
+ [[ $(LD_LIBRARY_PATH=$libdir ./tags_c) == "Again, 0.08 s" ]]
+ [[ $(LD_LIBRARY_PATH=$libdir ./tags_cpp) == "0.077875 s" ]]
+ [[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 tags.py) == "Again 128000.0 0.077875" ]]
+ [[ $(PYTHONPATH=$work/site PELLORA_LIBRARY_PATH=$libdir /usr/bin/python3 -c \
+      'import pellora; print(pellora.Tags("song.mp3").Album)') == "Ålbum" ]])
+echo "readme: ok"
 
 run_host() {  # run_host NAME PROGRAM
   local name=$1 program=$2 port_file=$work/$1.port

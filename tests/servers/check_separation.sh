@@ -35,8 +35,8 @@ check "libpellora holds no download code" \
   none 'curl_|pellora::download::|DownloadService' < <(every_symbol "$pellora")
 check "libdownloaders holds no tag store, stream control or About window" \
   none 'pellora::(tags|capture|about)::' < <(every_symbol "$downloaders")
-check "libpellora exports only its C API, the entry points and clsID3" \
-  only '^(pellora_|Dll(RegisterServer|UnregisterServer|GetClassObject|CanUnloadNow)$|_ZN?K?7pellora4tags6clsID3)' \
+check "libpellora exports only its C API, the entry points, clsID3 and its text conversions" \
+  only '^(pellora_|Dll(RegisterServer|UnregisterServer|GetClassObject|CanUnloadNow)$|_ZN?K?7pellora4tags(6clsID3|16FileNameFromPath|16PathFromFileName|12TextFromUtf8|12Utf8FromText))' \
   < <(exported "$pellora")
 check "libpellora keeps the tag store's internals" \
   none 'pellora::tags::(detail|FileReader|mpeg)' < <(nm -D -C --defined-only "$pellora")
