@@ -44,6 +44,10 @@ void Downloader::OnDownloadProgress(const std::string& tag, std::int32_t bytes_r
   events_->DownloadProgress(bytes_read, total_bytes, SaveFile);
 }
 
+void Downloader::OnDownloadFailed(const std::string& /*tag*/, const hosting::DownloadFailure& failure) {
+  last_error_ = failure.description;
+}
+
 void Downloader::OnDownloadComplete(const std::string& tag, hosting::DownloadData data,
                                     std::int32_t total_bytes, bool succeeded) {
   // The service holds this listener alive for the whole call, so the host may drop
@@ -53,6 +57,7 @@ void Downloader::OnDownloadComplete(const std::string& tag, hosting::DownloadDat
     std::error_code ec;
     data.SaveAs(tag, ec);
     saved = !ec;
+    if (ec) last_error_ = "cannot write " + tag + ": " + ec.message();
   }
   if (!saved && events_) {
     std::string SaveFile = tag;

@@ -65,7 +65,14 @@ class Downloader : public hosting::Control,
   void Initialize() override;
   void Resize() override;
 
+  // Why the download whose DownloadError is being raised failed: the server's
+  // status, the network's reason, or the file that could not be written, in one
+  // line. Read it in the DownloadError handler; it keeps the latest failure's
+  // reason until the next one, and is empty before any.
+  const std::string& LastError() const { return last_error_; }
+
   // Download service notifications.
+  void OnDownloadFailed(const std::string& tag, const hosting::DownloadFailure& failure) override;
   void OnDownloadProgress(const std::string& tag, std::int32_t bytes_read,
                           std::int32_t total_bytes) override;
   // Saves the data as the file named by `tag`, replacing what the file held (see
@@ -81,6 +88,7 @@ class Downloader : public hosting::Control,
   hosting::Site& site_;
   hosting::DownloadService& service_;
   DownloaderEvents* events_ = nullptr;
+  std::string last_error_;
 };
 
 // The text of the "Warning" box for a failure in `method`: the error number joined

@@ -131,6 +131,7 @@ _DOWNLOADERS = {
     "downloaders_downloader_destroy": (None, [c_void_p]),
     "downloaders_downloader_set_events": (c_int, [c_void_p, POINTER(DownloaderEvents)]),
     "downloaders_downloader_begin_download": (c_int, [c_void_p, c_char_p, c_char_p]),
+    "downloaders_downloader_last_error": (c_int, [c_void_p, c_char_p, c_size_t, POINTER(c_size_t)]),
     "downloaders_set_message_box": (c_int, [MessageBox, c_void_p]),
 }
 

@@ -154,6 +154,7 @@ class Download:
                                                 _native.DownloadComplete(self._on_complete))
         lib.downloaders_downloader_set_events(self._control, ctypes.byref(self._events))
         self._failed = False
+        self._reason = ""
         refusal = _begin(lib, self._control, address, file)
         if refusal is not None:
             lib.downloaders_downloader_destroy(self._control)
@@ -172,16 +173,21 @@ class Download:
 
     def _on_error(self, _user: object, _file: bytes) -> None:
         self._failed = True
+        reason = ctypes.create_string_buffer(1024)
+        _native.downloaders().downloaders_downloader_last_error(self._control, reason, len(reason), None)
+        self._reason = reason.value.decode("utf-8", "replace")
 
     def _on_complete(self, _user: object, size: ctypes._Pointer[ctypes.c_int32], _file: bytes) -> None:
         self.done, self.ok, self.size = True, not self._failed, size[0]
 
     def result(self) -> int:
-        """The size downloaded; raises OSError when the download failed."""
+        """The size downloaded; raises OSError with the reason (the server's status,
+        the network's reason, or the file that could not be written) when the
+        download failed."""
         if not self.done:
             raise RuntimeError("the download is still running; run the loop first")
         if not self.ok:
-            raise OSError(f"download of {self.url} into {self.path} failed")
+            raise OSError(f"download of {self.url} into {self.path} failed: {self._reason}")
         return self.size
 
     def __del__(self) -> None:

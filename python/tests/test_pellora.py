@@ -233,6 +233,6 @@ def test_downloads_blocking_and_under_asyncio(tmp_path, http_server):
 
     ok, missing = asyncio.run(both())
     assert ok.result() == len(payload) and (tmp_path / "b.bin").read_bytes() == payload
-    with pytest.raises(OSError, match="failed"):
+    with pytest.raises(OSError, match="failed: the server answered HTTP status 404"):
         missing.result()
     assert not (tmp_path / "c.bin").exists()

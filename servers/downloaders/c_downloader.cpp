@@ -123,6 +123,13 @@ int downloaders_downloader_extent(const downloaders_downloader* control, int32_t
   });
 }
 
+int downloaders_downloader_last_error(const downloaders_downloader* control, char* buffer, size_t size,
+                                      size_t* length) {
+  return WithHandle(control, [&](const downloaders_downloader& h) {
+    return CopyOut(h.control->LastError(), buffer, size, length);
+  });
+}
+
 }  // extern "C"
 
 namespace {

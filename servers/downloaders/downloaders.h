@@ -39,6 +39,7 @@ extern "C" {
 enum downloaders_result {
   DOWNLOADERS_OK = 0,
   DOWNLOADERS_E_INVALID_ARGUMENT = -1, /* a null handle, pointer or string */
+  DOWNLOADERS_E_BUFFER_TOO_SMALL = -2, /* the text was cut to fit; *length says how long it is */
   DOWNLOADERS_E_FAILED = -3,           /* an unexpected failure inside the library */
   DOWNLOADERS_E_OUT_OF_MEMORY = -4
 };
@@ -94,6 +95,16 @@ DOWNLOADERS_API int downloaders_downloader_size_it(downloaders_downloader* contr
 /* The control's extent, in twips. */
 DOWNLOADERS_API int downloaders_downloader_extent(const downloaders_downloader* control,
                                                   int32_t* width, int32_t* height);
+
+/* Why the download whose download_error is being raised failed, in one line of
+ * UTF-8 (the server's status, the network's reason, or the file that could not
+ * be written): call it from that callback. It keeps the latest failure's reason
+ * until the next one; empty before any. The text and a NUL go into `buffer` of
+ * `size` bytes, its length (without the NUL) into *length when length is given;
+ * a NULL buffer of size 0 asks only for the length. A buffer too small receives
+ * as much as fits and the result is DOWNLOADERS_E_BUFFER_TOO_SMALL. */
+DOWNLOADERS_API int downloaders_downloader_last_error(const downloaders_downloader* control,
+                                                      char* buffer, size_t size, size_t* length);
 
 /* ---- Dialogs --------------------------------------------------------------- */
 

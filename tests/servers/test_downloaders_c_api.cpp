@@ -38,7 +38,11 @@ downloaders_downloader_events RecordingEvents(Seen& seen) {
     Record(user, "progress " + std::to_string(*cur) + "/" + std::to_string(*max));
   };
   events.download_error = [](void* user, const char* file) {
-    Record(user, std::string("error ") + fs::path(file).filename().string());
+    char reason[256];
+    const int result = downloaders_downloader_last_error(static_cast<Seen*>(user)->control, reason,
+                                                         sizeof reason, nullptr);
+    Record(user, std::string("error ") + fs::path(file).filename().string() + " (" +
+                     (result == DOWNLOADERS_OK ? reason : "no reason") + ")");
   };
   events.download_complete = [](void* user, int32_t* max, const char* file) {
     Record(user, "complete " + std::to_string(*max) + " " + fs::path(file).filename().string());
@@ -86,7 +90,8 @@ TEST_F(DownloaderCApi, MissingSourceGivesErrorThenCompleteWithNothingWritten) {
   ASSERT_EQ(downloaders_downloader_begin_download(seen.control, url.c_str(), target.c_str()),
             DOWNLOADERS_OK);
   RunUntil(2);
-  EXPECT_EQ(seen.events, (std::vector<std::string>{"error target.bin", "complete 0 target.bin"}));
+  const std::string reason = "Couldn't open file " + (folder / "missing.bin").string();
+  EXPECT_EQ(seen.events, (std::vector<std::string>{"error target.bin (" + reason + ")", "complete 0 target.bin"}));
   EXPECT_FALSE(fs::exists(target));
 }
 
@@ -116,7 +121,8 @@ TEST_F(DownloaderCApi, DestroyedFromItsFirstEventRaisesNoMore) {
             DOWNLOADERS_OK);
   RunUntil(1);
   downloaders_loop_run_for(50);
-  EXPECT_EQ(seen.events, (std::vector<std::string>{"error t.bin"}));
+  EXPECT_EQ(seen.events,
+            (std::vector<std::string>{"error t.bin (Couldn't open file " + (folder / "missing.bin").string() + ")"}));
 }
 
 TEST_F(DownloaderCApi, SizeItKeepsThirtyTwoPixels) {
