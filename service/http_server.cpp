@@ -69,16 +69,25 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
   }
 
  private:
+  // HEAD is answered as GET would be, with the header alone (its Content-Length
+  // the body's).
   void Answer() {
-    const Request request = parser_->release();
+    Request request = parser_->release();
+    const bool head = request.method() == http::verb::head;
+    if (head) request.method(http::verb::get);
     Reply reply = shared_->router(request);
-    if (auto* events = std::get_if<EventStream>(&reply)) return OpenEvents(request, std::move(events->first));
+    if (auto* events = std::get_if<EventStream>(&reply)) {
+      if (!head) return OpenEvents(request, std::move(events->first));
+      reply = TextResponse(http::status::ok, request.version());
+      std::get<TextResponse>(reply).set(http::field::content_type, "text/event-stream");
+    }
     std::visit(
         [&](auto& response) {
           if constexpr (!std::is_same_v<std::decay_t<decltype(response)>, EventStream>) {
             response.version(request.version());
             response.keep_alive(request.keep_alive());
             response.prepare_payload();
+            if (head) return Write(http::response<http::empty_body>(std::move(response.base())));
             Write(std::move(response));
           }
         },

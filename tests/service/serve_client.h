@@ -105,6 +105,7 @@ inline HttpAnswer Http(unsigned short port, const std::string& method, const std
   boost::beast::flat_buffer buffer;
   http::response_parser<http::string_body> parser;
   parser.body_limit(64 << 20);
+  parser.skip(request.method() == http::verb::head);
   http::read(socket, buffer, parser, ec);
   if (ec) return {};
   HttpAnswer answer{int(parser.get().result_int()), parser.get().body(), {}};

@@ -420,8 +420,13 @@ TEST_F(Serve, BeyondLoopbackEveryRequestNeedsTheToken) {
 TEST_F(Serve, OnLoopbackAnswersOnlyLoopbackNamesAndSameOriginButtons) {
   auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
   ASSERT_NE(port_, 0);
-  EXPECT_EQ(Http(port_, "GET", "/api/stations", {{"Host", "localhost:8716"}}).status, 200);
-  EXPECT_EQ(Http(port_, "GET", "/api/stations", {{"Host", "rebound.example:8716"}}).status, 403);
+  const std::pair<std::string, int> hosts[] = {
+      {"localhost:8716", 200},          {"127.0.0.2", 200},           {"[::1]:8716", 200},
+      {"rebound.example:8716", 403},    {"127.0.0.1.rebound.example:8716", 403},
+      {"localhost.rebound.example", 403}, {"[::1].rebound.example", 403},
+  };
+  for (const auto& [host, status] : hosts)
+    EXPECT_EQ(Http(port_, "GET", "/api/stations", {{"Host", host}}).status, status) << host;
   const std::string host = "127.0.0.1:" + std::to_string(port_);
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://" + host}}).status, 200);
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://evil.example"}}).status, 403);
@@ -499,6 +504,11 @@ TEST_F(Serve, ServesTheRecordingsWholeOrInRangesAndNoFileOutside) {
       EXPECT_EQ(answer.fields.count("accept-ranges") ? answer.fields.at("accept-ranges") : "", "bytes") << c.range;
     }
   }
+  // HEAD: the header GET would get, without the body.
+  auto head = Http(port_, "HEAD", "/files/A/big.mp3", {{"Range", "bytes=1000-70000"}});
+  EXPECT_EQ(head.status, 206);
+  EXPECT_EQ(head.fields["content-length"], "69001");
+  EXPECT_EQ(head.fields["content-range"], "bytes 1000-70000/100000");
 }
 
 }  // namespace
