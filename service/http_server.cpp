@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "service/http_server.h"
 
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -23,13 +24,21 @@ constexpr auto kRequestTime = std::chrono::seconds(30);
 constexpr std::uint32_t kMaxHeaderBytes = 8 * 1024;
 constexpr std::uint64_t kMaxBodyBytes = 64 * 1024;
 constexpr std::size_t kMaxQueuedEvents = 256;
+// Connections at once, event streams included: beyond them a new one is closed
+// at once, so that a peer opening many cannot take the descriptors the
+// recordings need.
+constexpr std::size_t kMaxConnections = 256;
+// After a failed accept (out of descriptors, most likely), before the next try:
+// an immediate one would fail again at once, and so on at full speed.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
 
 }  // namespace
 
 struct HttpServer::Shared {
   Shared(boost::asio::io_context& io, const tcp::endpoint& endpoint, Router r)
-      : acceptor(io, endpoint), router(std::move(r)) {}
+      : acceptor(io, endpoint), retry(io), router(std::move(r)) {}
   tcp::acceptor acceptor;
+  boost::asio::steady_timer retry;  // of a failed accept
   Router router;
   bool stopped = false;
   std::vector<std::weak_ptr<Session>> sessions;  // every open connection
@@ -155,9 +164,16 @@ namespace {
 void AcceptNext(const std::shared_ptr<HttpServer::Shared>& shared) {
   shared->acceptor.async_accept([shared](beast::error_code ec, tcp::socket socket) {
     if (shared->stopped) return;
-    if (!ec) {
+    if (ec) {
+      shared->retry.expires_after(kAcceptRetry);
+      shared->retry.async_wait([shared](beast::error_code) {
+        if (!shared->stopped) AcceptNext(shared);
+      });
+      return;
+    }
+    std::erase_if(shared->sessions, [](const auto& s) { return s.expired(); });
+    if (shared->sessions.size() < kMaxConnections) {
       auto session = std::make_shared<HttpServer::Session>(std::move(socket), shared);
-      std::erase_if(shared->sessions, [](const auto& s) { return s.expired(); });
       shared->sessions.push_back(session);
       session->Read();
     }
@@ -197,6 +213,7 @@ void HttpServer::Stop() {
   shared_->stopped = true;
   beast::error_code ignored;
   shared_->acceptor.close(ignored);
+  shared_->retry.cancel();
   for (const auto& weak : shared_->sessions)
     if (auto session = weak.lock()) session->Close();
   shared_->sessions.clear();

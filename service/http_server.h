@@ -6,7 +6,8 @@
 // request goes to the router as GET and gets that reply's header alone. A reply
 // may open an event stream (Server-Sent Events): the connection then stays open
 // and receives every event published, until either side closes it. A listener
-// that falls too far behind is dropped rather than buffered without bound.
+// that falls too far behind is dropped rather than buffered without bound. At
+// most 256 connections are open at once; one more is closed as it arrives.
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/message.hpp>

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -430,6 +432,31 @@ TEST_F(Serve, OnLoopbackAnswersOnlyLoopbackNamesAndSameOriginButtons) {
   const std::string host = "127.0.0.1:" + std::to_string(port_);
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://" + host}}).status, 200);
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://evil.example"}}).status, 403);
+}
+
+TEST_F(Serve, ClosesAConnectionBeyondTheLimitAndKeepsTheOthers) {
+  auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
+  ASSERT_NE(port_, 0);
+  constexpr int kLimit = 256;
+  boost::asio::io_context io;
+  std::vector<boost::asio::ip::tcp::socket> open;
+  const std::string request = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  // What a connection is answered: the first bytes, or "" when it was closed.
+  const auto answer = [&](boost::asio::ip::tcp::socket& socket) {
+    boost::system::error_code ec;
+    boost::asio::write(socket, boost::asio::buffer(request), ec);
+    char head[12] = {};
+    boost::asio::read(socket, boost::asio::buffer(head), ec);
+    return ec ? std::string() : std::string(head, sizeof head);
+  };
+  for (int i = 0; i <= kLimit; ++i) {
+    open.emplace_back(io);
+    open.back().connect({boost::asio::ip::make_address("127.0.0.1"), port_});
+  }
+  EXPECT_EQ(answer(open.back()), "");
+  EXPECT_EQ(answer(open.front()), "HTTP/1.1 200");
+  open.clear();
+  EXPECT_TRUE(WaitFor([&] { return Http(port_, "GET", "/healthz").status == 200; }));
 }
 
 TEST_F(Serve, ServesTheRecordingsWholeOrInRangesAndNoFileOutside) {
