@@ -141,6 +141,7 @@ TEST_F(Serve, AnswersTheApiStreamsLiveTitlesAndObeysStartAndStop) {
   EXPECT_EQ(health.status, 200);
   EXPECT_EQ(health.body, "ok\n");
   const auto metrics = Http(port_, "GET", "/metrics");
+  EXPECT_EQ(metrics.fields.at("content-type"), "text/plain; version=0.0.4; charset=utf-8");
   EXPECT_NE(metrics.body.find("pellora_station_recording{station=\"Always\"} 1\n"), std::string::npos);
   EXPECT_NE(metrics.body.find("pellora_station_errors_total{station=\"Always\",kind=\"socket\"} 0\n"),
             std::string::npos);
