@@ -62,6 +62,9 @@ TEST_F(ScheduleInBerlin, FindsTheWindowOpenNowOrNext) {
       // Over midnight: the Friday window is still open on Saturday morning.
       {"Fri 23:30-01:00", "2026-12-11T23:15", "2026-12-11T22:30", "2026-12-12T00:00", true},
       {"Sun 22:00-24:00", "2026-12-13T22:59", "2026-12-13T21:00", "2026-12-13T23:00", true},
+      // ... and the Sunday one on Monday morning, across the week's end.
+      {"Sun 23:00-01:00", "2026-12-13T23:30", "2026-12-13T22:00", "2026-12-14T00:00", true},
+      {"Sun 23:00-01:00", "2026-12-14T00:00", "2026-12-20T22:00", "2026-12-21T00:00", false},
       // Overlapping and touching windows make one recording.
       {"Tue 20:00-22:00; Tue 21:00-23:00", "2026-12-08T20:30", "2026-12-08T19:00", "2026-12-08T22:00", true},
       {"Tue 20:00-21:00; Tue 21:00-22:00", "2026-12-08T18:00", "2026-12-08T19:00", "2026-12-08T21:00", false},
