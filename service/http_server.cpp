@@ -87,8 +87,9 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
     Reply reply = shared_->router(request);
     if (auto* events = std::get_if<EventStream>(&reply)) {
       if (!head) return OpenEvents(request, std::move(events->first));
-      reply = TextResponse(http::status::ok, request.version());
-      std::get<TextResponse>(reply).set(http::field::content_type, "text/event-stream");
+      http::response<http::empty_body> header(http::status::ok, request.version());
+      header.set(http::field::content_type, "text/event-stream");
+      return Write(std::move(header));  // no length: the stream's has none
     }
     std::visit(
         [&](auto& response) {
