@@ -269,7 +269,8 @@ Reply Route(Service& service, const Request& request, const Target& target) {
   if (get && (path == "/" || path == "/index.html")) {
     auto page = Text(status::ok, std::string(DashboardPage()), "text/html; charset=utf-8");
     page.set("Content-Security-Policy",
-             "default-src 'self'; style-src 'self' 'unsafe-inline'; script-src 'self' 'unsafe-inline'");
+             "default-src 'self'; img-src 'self' data:; style-src 'self' 'unsafe-inline'; "
+             "script-src 'self' 'unsafe-inline'");
     return page;
   }
   if (get && path == "/healthz") return Text(status::ok, "ok\n");

@@ -102,6 +102,8 @@ def test_dashboard_shows_live_titles_and_obeys_its_buttons(dashboard_url, browse
     # The recording stopped above is listed with a player for its file.
     wait.until(lambda d: d.find_element(By.CSS_SELECTOR, '#songs audio[src*="/files/Demo/"]'))
     wait.until(lambda d: "live" in d.find_element(By.ID, "link").get_attribute("class"))
+    # Nothing failed on the way: no script error, no request refused (a favicon neither).
+    assert [entry["message"] for entry in browser.get_log("browser") if entry["level"] == "SEVERE"] == []
     browser.save_screenshot(str(ARTEFACTS / "dashboard.png"))
 
     # On a phone's width nothing runs off the side.
