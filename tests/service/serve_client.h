@@ -66,6 +66,7 @@ class ServeProcess {
     return colon == std::string::npos ? 0 : static_cast<unsigned short>(std::atoi(line.c_str() + colon + 1));
   }
   void Signal(int signal) { ::kill(pid_, signal); }
+  pid_t pid() const { return pid_; }
   // The exit status (-1 when killed by a signal).
   int Wait() {
     if (status_ != kRunning) return status_;

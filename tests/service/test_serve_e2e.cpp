@@ -4,6 +4,7 @@
 // stream, reloads on SIGHUP, keeps the history across a restart, closes its files
 // on SIGTERM, and guards its HTTP side.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <boost/asio/read.hpp>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "cli/silent_frames.h"
 #include "tests/service/serve_client.h"
@@ -458,6 +460,24 @@ TEST_F(Serve, ClosesAConnectionBeyondTheLimitAndKeepsTheOthers) {
   EXPECT_EQ(answer(open.front()), "HTTP/1.1 200");
   open.clear();
   EXPECT_TRUE(WaitFor([&] { return Http(port_, "GET", "/healthz").status == 200; }));
+}
+
+TEST_F(Serve, TakesTheDescriptorsItMayHave) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_max, 64);
+  ::setrlimit(RLIMIT_NOFILE, &low);
+  auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_NE(port_, 0);
+  const std::string limits = ReadWholeFile("/proc/" + std::to_string(serve->pid()) + "/limits");
+  const auto line = limits.find("Max open files");
+  ASSERT_NE(line, std::string::npos);
+  std::istringstream fields(limits.substr(line + 14));
+  std::string soft, hard;
+  fields >> soft >> hard;
+  EXPECT_EQ(soft, hard == "unlimited" || std::stoull(hard) > 65536 ? "65536" : hard);
 }
 
 TEST_F(Serve, ServesTheRecordingsWholeOrInRangesAndNoFileOutside) {
