@@ -125,7 +125,8 @@ std::string Service::Reload() {
   if (load.config->listen != config_.listen || load.config->state_dir != config_.state_dir)
     std::fprintf(stderr, "pellora serve: listen and state_dir take effect at the next start\n");
   Apply(std::move(*load.config));
-  std::fprintf(stderr, "pellora serve: reloaded %s: %zu stations\n", options_.config_path.c_str(), stations_.size());
+  std::fprintf(stderr, "pellora serve: reloaded %s: %zu station%s\n", options_.config_path.c_str(), stations_.size(),
+               stations_.size() == 1 ? "" : "s");
   server_->Publish("stations", StationsJson());
   return {};
 }
