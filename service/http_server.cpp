@@ -6,6 +6,7 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
@@ -54,6 +55,8 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
     parser_->body_limit(kMaxBodyBytes);
     stream_.expires_after(kRequestTime);
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec == http::error::header_limit) return self->Refuse(http::status::request_header_fields_too_large);
+      if (ec == http::error::body_limit) return self->Refuse(http::status::payload_too_large);
       if (ec) return self->Close();
       self->Answer();
     });
@@ -104,6 +107,24 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
         reply);
   }
 
+  // A request too large to read: the client is told why, and the connection
+  // ends. What it still sends is read until it closes, so that the close does
+  // not reset the connection and lose the answer on its way.
+  void Refuse(http::status status) {
+    auto response = std::make_shared<TextResponse>(status, 11);
+    response->set(http::field::content_type, "text/plain; charset=utf-8");
+    response->body() = std::string(http::obsolete_reason(status)) + "\n";
+    response->keep_alive(false);
+    response->prepare_payload();
+    stream_.expires_after(kRequestTime);
+    http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+      if (ec) return self->Close();
+      beast::error_code ignored;
+      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+      self->WatchForClose();
+    });
+  }
+
   template <class Response>
   void Write(Response response) {
     auto message = std::make_shared<Response>(std::move(response));
@@ -132,8 +153,8 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
                              });
   }
 
-  // The listener sends nothing more; a read that ends tells that it left, and
-  // keeps the session alive until then.
+  // The listener sends nothing more (or nothing that is read); a read that ends
+  // tells that it left, and keeps the session alive until then.
   void WatchForClose() {
     stream_.async_read_some(buffer_.prepare(512), [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->Close();

@@ -437,7 +437,7 @@ TEST_F(Serve, OnLoopbackAnswersOnlyLoopbackNamesAndSameOriginButtons) {
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://evil.example"}}).status, 403);
 }
 
-TEST_F(Serve, ClosesAConnectionBeyondTheLimitAndKeepsTheOthers) {
+TEST_F(Serve, KeepsItsLimitsOnConnectionsAndRequests) {
   auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
   ASSERT_NE(port_, 0);
   constexpr int kLimit = 256;
@@ -460,6 +460,8 @@ TEST_F(Serve, ClosesAConnectionBeyondTheLimitAndKeepsTheOthers) {
   EXPECT_EQ(answer(open.front()), "HTTP/1.1 200");
   open.clear();
   EXPECT_TRUE(WaitFor([&] { return Http(port_, "GET", "/healthz").status == 200; }));
+  // A header beyond 8 KiB is refused with the reason.
+  EXPECT_EQ(Http(port_, "GET", "/healthz", {{"Cookie", std::string(9000, 'c')}}).status, 431);
 }
 
 TEST_F(Serve, TakesTheDescriptorsItMayHave) {
