@@ -274,7 +274,8 @@ Reply Route(Service& service, const Request& request, const Target& target) {
     return page;
   }
   if (get && path == "/healthz") return Text(status::ok, "ok\n");
-  if (get && path == "/metrics") return Text(status::ok, MetricsText(service), "text/plain; version=0.0.4; charset=utf-8");
+  if (get && path == "/metrics")
+    return Text(status::ok, MetricsText(service), "text/plain; version=0.0.4; charset=utf-8");
   if (get && path == "/api/stations") return Json(status::ok, service.StationsJson());
   if (get && path == "/api/songs") return Songs(service, target);
   if (get && path == "/api/events") return EventStream{EventText("stations", service.StationsJson())};
