@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "hosting/event_loop.h"
 #include "service/schedule.h"
+#include "service/station_runtime.h"
 
 namespace {
 
@@ -89,6 +91,25 @@ TEST_F(ScheduleInBerlin, FindsTheWindowOpenNowOrNext) {
     EXPECT_EQ(window->end, Utc(c.end));
     EXPECT_EQ(IsOpen(*parsed.schedule, Utc(c.now)), c.open);
   }
+}
+
+// The machine's zone changed while the service runs (here TZ, without the
+// tzset() that would make the process read it): a station's next window follows
+// within the hour.
+TEST_F(ScheduleInBerlin, AStationFollowsAChangeOfTheZone) {
+  pellora::hosting::EventLoop loop;
+  pellora::service::StationConfig config;
+  config.name = "A";
+  config.url = "http://127.0.0.1:9/";
+  config.schedule = *ParseSchedule("Mon 20:00-22:00").schedule;
+  pellora::service::StationRuntime station(loop, config, nullptr, [] {}, [](const pellora::service::SavedEntry&) {});
+  station.Tick(Utc("2026-12-07T12:00"));
+  ASSERT_TRUE(station.window());
+  EXPECT_EQ(station.window()->start, Utc("2026-12-07T19:00"));
+  ::setenv("TZ", "America/New_York", 1);
+  station.Tick(Utc("2026-12-07T13:00"));
+  ASSERT_TRUE(station.window());
+  EXPECT_EQ(station.window()->start, Utc("2026-12-08T01:00"));
 }
 
 TEST_F(ScheduleInBerlin, AlwaysIsOpenWithoutWindows) {
