@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // `pellora serve`: the recording service (schedules, history, HTTP API, dashboard,
 // metrics) of the stations named in a configuration file.
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -11,7 +14,20 @@
 namespace pellora::cli {
 namespace {
 
+// Each recording holds a socket and a file, each HTTP client a socket: a few
+// hundred stations need more than the 1024 descriptors a process (a systemd
+// service too) gets by default. The hard limit is the process's to take; the
+// loop waits with epoll, which has no ceiling of its own.
+void RaiseDescriptorLimit() {
+  constexpr rlim_t kEnough = 65536;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= std::min(limit.rlim_max, kEnough)) return;
+  limit.rlim_cur = std::min(limit.rlim_max, kEnough);
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 int RunServe(const service::ServeOptions& options, bool quiet) {
+  RaiseDescriptorLimit();
   hosting::EventLoop loop;
   service::Service service(loop, options);
   std::string error;

@@ -4,6 +4,8 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
+#include <boost/asio/ip/address.hpp>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -230,6 +232,8 @@ std::optional<Refusal> ReadConfig(const toml::table& root, const std::string& ba
   for (auto refusal : {reader.String("listen", config.listen), reader.String("token_file", config.token_file),
                        reader.String("state_dir", config.state_dir)})
     if (refusal) return refusal;
+  if (std::string key; !ParseListen(config.listen))
+    return Refusal{LineOf(*reader.AnyOf({"listen"}, key)), ListenProblem(config.listen)};
   if (!config.token_file.empty()) config.token_file = Absolute(config.token_file, base);
   if (!config.state_dir.empty()) config.state_dir = Absolute(config.state_dir, base);
   const toml::node* stations = root.get("station");
@@ -250,6 +254,24 @@ std::optional<Refusal> ReadConfig(const toml::table& root, const std::string& ba
 }
 
 }  // namespace
+
+std::optional<boost::asio::ip::tcp::endpoint> ParseListen(const std::string& text) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos || colon + 1 == text.size()) return std::nullopt;
+  std::string host = text.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(host, ec);
+  const std::string port = text.substr(colon + 1);
+  if (ec || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const unsigned long number = std::stoul(port);
+  if (number > 65535) return std::nullopt;
+  return boost::asio::ip::tcp::endpoint(address, static_cast<unsigned short>(number));
+}
+
+std::string ListenProblem(const std::string& text) {
+  return "listen: \"" + text + "\" is not an address and port such as 127.0.0.1:8716";
+}
 
 ConfigLoad ParseConfig(std::string_view text, const std::string& origin, const std::string& base_folder) {
   auto parsed = toml::parse(text, origin);

@@ -17,6 +17,8 @@
 //   name_template = "{artist} - {title}"  # and the other options of `record --split`
 //
 // Unknown keys are refused, so that a misspelt option does not pass unnoticed.
+#include <boost/asio/ip/tcp.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -72,6 +74,12 @@ ConfigLoad LoadConfig(const std::string& path);
 // The same from a text (`origin` names it in errors; relative folders start at
 // `base_folder`).
 ConfigLoad ParseConfig(std::string_view text, const std::string& origin, const std::string& base_folder);
+
+// "127.0.0.1:8716", "[::1]:8716", "0.0.0.0:80": an address and a port; nothing
+// when the text is not one.
+std::optional<boost::asio::ip::tcp::endpoint> ParseListen(const std::string& text);
+// Why `text` is refused as a listen address.
+std::string ListenProblem(const std::string& text);
 
 // $XDG_STATE_HOME/pellora, else ~/.local/state/pellora.
 std::string DefaultStateFolder();

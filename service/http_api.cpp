@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "service/http_api.h"
 
+#include <boost/asio/ip/address.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/version.hpp>
 
@@ -112,11 +113,23 @@ std::string CookieToken(std::string_view cookies) {
   return {};
 }
 
+// "localhost", or a loopback address as such ("127.0.0.1", "[::1]"), with or
+// without a port. A name merely starting with "127." may be anyone's
+// ("127.0.0.1.rebound.example").
 bool IsLoopbackHost(std::string_view host) {
   if (host.empty()) return true;  // HTTP/1.0 without Host
-  if (host.front() == '[') return host.substr(0, 6) == "[::1]:" || host == "[::1]";
-  host = host.substr(0, host.find(':'));
-  return host == "localhost" || host.substr(0, 4) == "127.";
+  std::string_view name;
+  if (host.front() == '[') {
+    const auto close = host.find(']');
+    if (close == std::string_view::npos || (close + 1 < host.size() && host[close + 1] != ':')) return false;
+    name = host.substr(1, close - 1);
+  } else {
+    name = host.substr(0, host.find(':'));
+  }
+  if (text::AsciiLower(name) == "localhost") return true;
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(std::string(name), ec);
+  return !ec && address.is_loopback();
 }
 
 // Where a request may be refused before any route: nullopt lets it through.
@@ -256,11 +269,13 @@ Reply Route(Service& service, const Request& request, const Target& target) {
   if (get && (path == "/" || path == "/index.html")) {
     auto page = Text(status::ok, std::string(DashboardPage()), "text/html; charset=utf-8");
     page.set("Content-Security-Policy",
-             "default-src 'self'; style-src 'self' 'unsafe-inline'; script-src 'self' 'unsafe-inline'");
+             "default-src 'self'; img-src 'self' data:; style-src 'self' 'unsafe-inline'; "
+             "script-src 'self' 'unsafe-inline'");
     return page;
   }
   if (get && path == "/healthz") return Text(status::ok, "ok\n");
-  if (get && path == "/metrics") return Text(status::ok, MetricsText(service), "text/plain; version=0.0.4");
+  if (get && path == "/metrics")
+    return Text(status::ok, MetricsText(service), "text/plain; version=0.0.4; charset=utf-8");
   if (get && path == "/api/stations") return Json(status::ok, service.StationsJson());
   if (get && path == "/api/songs") return Songs(service, target);
   if (get && path == "/api/events") return EventStream{EventText("stations", service.StationsJson())};
@@ -280,7 +295,11 @@ Reply Route(Service& service, const Request& request, const Target& target) {
     if (!segments) return JsonError(status::bad_request, "bad escape in the path");
     return File(service, request, *segments);
   }
-  if (!get && !post) return JsonError(status::method_not_allowed, "only GET and POST");
+  if (!get && !post) {
+    auto refused = JsonError(status::method_not_allowed, "only GET, HEAD and POST");
+    refused.set(field::allow, "GET, HEAD, POST");
+    return refused;
+  }
   return JsonError(status::not_found, "no such route");
 }
 

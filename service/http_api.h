@@ -16,6 +16,8 @@
 //                                   as /api/songs lists it)
 //   GET  /files/NAME/FILE           a recording or song, only from inside that station's folder
 //
+// HEAD answers any GET route with its header alone (see http_server.h).
+//
 // Access: with a token (required beyond loopback) every request must carry it, as
 // "Authorization: Bearer TOKEN", the cookie set after the first "?token=TOKEN", or
 // that query parameter. Without one, only loopback host names are answered (a web

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "service/http_server.h"
 
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
@@ -23,13 +25,21 @@ constexpr auto kRequestTime = std::chrono::seconds(30);
 constexpr std::uint32_t kMaxHeaderBytes = 8 * 1024;
 constexpr std::uint64_t kMaxBodyBytes = 64 * 1024;
 constexpr std::size_t kMaxQueuedEvents = 256;
+// Connections at once, event streams included: beyond them a new one is closed
+// at once, so that a peer opening many cannot take the descriptors the
+// recordings need.
+constexpr std::size_t kMaxConnections = 256;
+// After a failed accept (out of descriptors, most likely), before the next try:
+// an immediate one would fail again at once, and so on at full speed.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
 
 }  // namespace
 
 struct HttpServer::Shared {
   Shared(boost::asio::io_context& io, const tcp::endpoint& endpoint, Router r)
-      : acceptor(io, endpoint), router(std::move(r)) {}
+      : acceptor(io, endpoint), retry(io), router(std::move(r)) {}
   tcp::acceptor acceptor;
+  boost::asio::steady_timer retry;  // of a failed accept
   Router router;
   bool stopped = false;
   std::vector<std::weak_ptr<Session>> sessions;  // every open connection
@@ -45,6 +55,8 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
     parser_->body_limit(kMaxBodyBytes);
     stream_.expires_after(kRequestTime);
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec == http::error::header_limit) return self->Refuse(http::status::request_header_fields_too_large);
+      if (ec == http::error::body_limit) return self->Refuse(http::status::payload_too_large);
       if (ec) return self->Close();
       self->Answer();
     });
@@ -69,20 +81,48 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
   }
 
  private:
+  // HEAD is answered as GET would be, with the header alone (its Content-Length
+  // the body's).
   void Answer() {
-    const Request request = parser_->release();
+    Request request = parser_->release();
+    const bool head = request.method() == http::verb::head;
+    if (head) request.method(http::verb::get);
     Reply reply = shared_->router(request);
-    if (auto* events = std::get_if<EventStream>(&reply)) return OpenEvents(request, std::move(events->first));
+    if (auto* events = std::get_if<EventStream>(&reply)) {
+      if (!head) return OpenEvents(request, std::move(events->first));
+      http::response<http::empty_body> header(http::status::ok, request.version());
+      header.set(http::field::content_type, "text/event-stream");
+      return Write(std::move(header));  // no length: the stream's has none
+    }
     std::visit(
         [&](auto& response) {
           if constexpr (!std::is_same_v<std::decay_t<decltype(response)>, EventStream>) {
             response.version(request.version());
             response.keep_alive(request.keep_alive());
             response.prepare_payload();
+            if (head) return Write(http::response<http::empty_body>(std::move(response.base())));
             Write(std::move(response));
           }
         },
         reply);
+  }
+
+  // A request too large to read: the client is told why, and the connection
+  // ends. What it still sends is read until it closes, so that the close does
+  // not reset the connection and lose the answer on its way.
+  void Refuse(http::status status) {
+    auto response = std::make_shared<TextResponse>(status, 11);
+    response->set(http::field::content_type, "text/plain; charset=utf-8");
+    response->body() = std::string(http::obsolete_reason(status)) + "\n";
+    response->keep_alive(false);
+    response->prepare_payload();
+    stream_.expires_after(kRequestTime);
+    http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+      if (ec) return self->Close();
+      beast::error_code ignored;
+      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+      self->WatchForClose();
+    });
   }
 
   template <class Response>
@@ -113,8 +153,8 @@ class HttpServer::Session : public std::enable_shared_from_this<Session> {
                              });
   }
 
-  // The listener sends nothing more; a read that ends tells that it left, and
-  // keeps the session alive until then.
+  // The listener sends nothing more (or nothing that is read); a read that ends
+  // tells that it left, and keeps the session alive until then.
   void WatchForClose() {
     stream_.async_read_some(buffer_.prepare(512), [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->Close();
@@ -146,9 +186,16 @@ namespace {
 void AcceptNext(const std::shared_ptr<HttpServer::Shared>& shared) {
   shared->acceptor.async_accept([shared](beast::error_code ec, tcp::socket socket) {
     if (shared->stopped) return;
-    if (!ec) {
+    if (ec) {
+      shared->retry.expires_after(kAcceptRetry);
+      shared->retry.async_wait([shared](beast::error_code) {
+        if (!shared->stopped) AcceptNext(shared);
+      });
+      return;
+    }
+    std::erase_if(shared->sessions, [](const auto& s) { return s.expired(); });
+    if (shared->sessions.size() < kMaxConnections) {
       auto session = std::make_shared<HttpServer::Session>(std::move(socket), shared);
-      std::erase_if(shared->sessions, [](const auto& s) { return s.expired(); });
       shared->sessions.push_back(session);
       session->Read();
     }
@@ -188,6 +235,7 @@ void HttpServer::Stop() {
   shared_->stopped = true;
   beast::error_code ignored;
   shared_->acceptor.close(ignored);
+  shared_->retry.cancel();
   for (const auto& weak : shared_->sessions)
     if (auto session = weak.lock()) session->Close();
   shared_->sessions.clear();

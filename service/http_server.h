@@ -2,10 +2,13 @@
 #pragma once
 // The HTTP side of the service, on Boost.Beast over the service's own loop: each
 // connection reads one request at a time (header at most 8 KiB, body at most
-// 64 KiB, 30 s to arrive), hands it to the router and writes the reply. A reply
-// may open an event stream (Server-Sent Events): the connection then stays open
-// and receives every event published, until either side closes it. A listener
-// that falls too far behind is dropped rather than buffered without bound.
+// 64 KiB, 30 s to arrive; a larger one gets 431 or 413), hands it to the router
+// and writes the reply; a HEAD request goes to the router as GET and gets that
+// reply's header alone. A reply may open an event stream (Server-Sent Events):
+// the connection then stays open and receives every event published, until
+// either side closes it. A listener that falls too far behind is dropped rather
+// than buffered without bound. At most 256 connections are open at once; one
+// more is closed as it arrives.
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/message.hpp>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "service/service.h"
 
-#include <boost/asio/ip/address.hpp>
-
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -24,21 +22,6 @@ constexpr std::size_t kMaxTokenBytes = 4096;
 
 std::string Dump(const nlohmann::json& json) {
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-// "127.0.0.1:8716", "[::1]:8716", "0.0.0.0:80".
-std::optional<tcp::endpoint> ParseListen(const std::string& text) {
-  const auto colon = text.rfind(':');
-  if (colon == std::string::npos || colon + 1 == text.size()) return std::nullopt;
-  std::string host = text.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  boost::system::error_code ec;
-  const auto address = boost::asio::ip::make_address(host, ec);
-  const std::string port = text.substr(colon + 1);
-  if (ec || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  const unsigned long number = std::stoul(port);
-  if (number > 65535) return std::nullopt;
-  return tcp::endpoint(address, static_cast<unsigned short>(number));
 }
 
 }  // namespace
@@ -65,7 +48,7 @@ bool Service::Start(std::string& error) {
   if (!options_.listen.empty()) config.listen = options_.listen;
   const auto endpoint = ParseListen(config.listen);
   if (!endpoint) {
-    error = "listen: \"" + config.listen + "\" is not an address and port such as 127.0.0.1:8716";
+    error = ListenProblem(config.listen);
     return false;
   }
   beyond_loopback_ = !endpoint->address().is_loopback();
@@ -142,7 +125,8 @@ std::string Service::Reload() {
   if (load.config->listen != config_.listen || load.config->state_dir != config_.state_dir)
     std::fprintf(stderr, "pellora serve: listen and state_dir take effect at the next start\n");
   Apply(std::move(*load.config));
-  std::fprintf(stderr, "pellora serve: reloaded %s: %zu stations\n", options_.config_path.c_str(), stations_.size());
+  std::fprintf(stderr, "pellora serve: reloaded %s: %zu station%s\n", options_.config_path.c_str(), stations_.size(),
+               stations_.size() == 1 ? "" : "s");
   server_->Publish("stations", StationsJson());
   return {};
 }

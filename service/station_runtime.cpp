@@ -2,6 +2,7 @@
 #include "service/station_runtime.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "service/history.h"
@@ -100,6 +101,7 @@ void StationRuntime::Decide(std::time_t now) {
   // The window changes only at its own edges (an hour at most, in case the clock
   // or the zone was changed).
   if (!config_.schedule.always && now >= next_check_) {
+    ::tzset();  // the zone is read again: local time is otherwise the one of the start
     window_ = CurrentOrNextWindow(config_.schedule, now);
     const std::time_t edge = !window_ ? now + 3600 : now < window_->start ? window_->start : window_->end;
     next_check_ = std::min(edge, now + 3600);

@@ -66,6 +66,7 @@ class ServeProcess {
     return colon == std::string::npos ? 0 : static_cast<unsigned short>(std::atoi(line.c_str() + colon + 1));
   }
   void Signal(int signal) { ::kill(pid_, signal); }
+  pid_t pid() const { return pid_; }
   // The exit status (-1 when killed by a signal).
   int Wait() {
     if (status_ != kRunning) return status_;
@@ -105,6 +106,7 @@ inline HttpAnswer Http(unsigned short port, const std::string& method, const std
   boost::beast::flat_buffer buffer;
   http::response_parser<http::string_body> parser;
   parser.body_limit(64 << 20);
+  parser.skip(request.method() == http::verb::head);
   http::read(socket, buffer, parser, ec);
   if (ec) return {};
   HttpAnswer answer{int(parser.get().result_int()), parser.get().body(), {}};

@@ -81,6 +81,8 @@ TEST(ServiceConfig, RefusesABadFileWithTheLineAndTheReason) {
   const std::pair<std::string, std::string> cases[] = {
       {"listen = \n", "c.toml:1: "},
       {"lisen = \"x\"\n", "c.toml:1: unknown key \"lisen\""},
+      {"\nlisten = \"localhost:8716\"\n", "c.toml:2: listen: \"localhost:8716\" is not an address and port"},
+      {"listen = \"127.0.0.1:65536\"\n", "c.toml:1: listen: \"127.0.0.1:65536\" is not an address and port"},
       {station + "when = \"Mon 20:00-25:00\"\n", "c.toml:5: when: bad times"},
       {station + "when = [\"always\", \"Mon 20:00-21:00\"]\n", "c.toml:5: when: \"always\" stands alone"},
       {station + "tag = \"yes\"\n", "c.toml:5: tag must be true or false"},

@@ -89,6 +89,11 @@ def test_dashboard_shows_live_titles_and_obeys_its_buttons(dashboard_url, browse
         lambda d: d.find_element(By.XPATH, '//*[@id="songs"]//li[.//audio[contains(@src, "/files/Songs/")]]'))
     assert song.find_element(By.CLASS_NAME, "song-title").text in ("First Artist – Opening",
                                                                     "Second Artist – Encore")
+    # The next song saved refreshes the list; the items still listed stay as they
+    # are, so that a player in one goes on playing.
+    browser.execute_script("window.kept = document.querySelector('#songs audio')")
+    wait.until(lambda d: d.execute_script("return document.querySelector('#songs audio') !== window.kept"))
+    assert browser.execute_script("return window.kept.isConnected")
     songs_card = browser.find_element(By.CSS_SELECTOR, 'section[data-station="Songs"]')
     assert re.fullmatch(r"\d+ songs? saved", songs_card.find_element(By.CLASS_NAME, "songs").text)
 
@@ -102,6 +107,8 @@ def test_dashboard_shows_live_titles_and_obeys_its_buttons(dashboard_url, browse
     # The recording stopped above is listed with a player for its file.
     wait.until(lambda d: d.find_element(By.CSS_SELECTOR, '#songs audio[src*="/files/Demo/"]'))
     wait.until(lambda d: "live" in d.find_element(By.ID, "link").get_attribute("class"))
+    # Nothing failed on the way: no script error, no request refused (a favicon neither).
+    assert [entry["message"] for entry in browser.get_log("browser") if entry["level"] == "SEVERE"] == []
     browser.save_screenshot(str(ARTEFACTS / "dashboard.png"))
 
     # On a phone's width nothing runs off the side.

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "hosting/event_loop.h"
 #include "service/schedule.h"
+#include "service/station_runtime.h"
 
 namespace {
 
@@ -62,6 +64,9 @@ TEST_F(ScheduleInBerlin, FindsTheWindowOpenNowOrNext) {
       // Over midnight: the Friday window is still open on Saturday morning.
       {"Fri 23:30-01:00", "2026-12-11T23:15", "2026-12-11T22:30", "2026-12-12T00:00", true},
       {"Sun 22:00-24:00", "2026-12-13T22:59", "2026-12-13T21:00", "2026-12-13T23:00", true},
+      // ... and the Sunday one on Monday morning, across the week's end.
+      {"Sun 23:00-01:00", "2026-12-13T23:30", "2026-12-13T22:00", "2026-12-14T00:00", true},
+      {"Sun 23:00-01:00", "2026-12-14T00:00", "2026-12-20T22:00", "2026-12-21T00:00", false},
       // Overlapping and touching windows make one recording.
       {"Tue 20:00-22:00; Tue 21:00-23:00", "2026-12-08T20:30", "2026-12-08T19:00", "2026-12-08T22:00", true},
       {"Tue 20:00-21:00; Tue 21:00-22:00", "2026-12-08T18:00", "2026-12-08T19:00", "2026-12-08T21:00", false},
@@ -86,6 +91,25 @@ TEST_F(ScheduleInBerlin, FindsTheWindowOpenNowOrNext) {
     EXPECT_EQ(window->end, Utc(c.end));
     EXPECT_EQ(IsOpen(*parsed.schedule, Utc(c.now)), c.open);
   }
+}
+
+// The machine's zone changed while the service runs (here TZ, without the
+// tzset() that would make the process read it): a station's next window follows
+// within the hour.
+TEST_F(ScheduleInBerlin, AStationFollowsAChangeOfTheZone) {
+  pellora::hosting::EventLoop loop;
+  pellora::service::StationConfig config;
+  config.name = "A";
+  config.url = "http://127.0.0.1:9/";
+  config.schedule = *ParseSchedule("Mon 20:00-22:00").schedule;
+  pellora::service::StationRuntime station(loop, config, nullptr, [] {}, [](const pellora::service::SavedEntry&) {});
+  station.Tick(Utc("2026-12-07T12:00"));
+  ASSERT_TRUE(station.window());
+  EXPECT_EQ(station.window()->start, Utc("2026-12-07T19:00"));
+  ::setenv("TZ", "America/New_York", 1);
+  station.Tick(Utc("2026-12-07T13:00"));
+  ASSERT_TRUE(station.window());
+  EXPECT_EQ(station.window()->start, Utc("2026-12-08T01:00"));
 }
 
 TEST_F(ScheduleInBerlin, AlwaysIsOpenWithoutWindows) {

@@ -4,8 +4,11 @@
 // stream, reloads on SIGHUP, keeps the history across a restart, closes its files
 // on SIGTERM, and guards its HTTP side.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "cli/silent_frames.h"
 #include "tests/service/serve_client.h"
@@ -139,6 +143,7 @@ TEST_F(Serve, AnswersTheApiStreamsLiveTitlesAndObeysStartAndStop) {
   EXPECT_EQ(health.status, 200);
   EXPECT_EQ(health.body, "ok\n");
   const auto metrics = Http(port_, "GET", "/metrics");
+  EXPECT_EQ(metrics.fields.at("content-type"), "text/plain; version=0.0.4; charset=utf-8");
   EXPECT_NE(metrics.body.find("pellora_station_recording{station=\"Always\"} 1\n"), std::string::npos);
   EXPECT_NE(metrics.body.find("pellora_station_errors_total{station=\"Always\",kind=\"socket\"} 0\n"),
             std::string::npos);
@@ -420,11 +425,61 @@ TEST_F(Serve, BeyondLoopbackEveryRequestNeedsTheToken) {
 TEST_F(Serve, OnLoopbackAnswersOnlyLoopbackNamesAndSameOriginButtons) {
   auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
   ASSERT_NE(port_, 0);
-  EXPECT_EQ(Http(port_, "GET", "/api/stations", {{"Host", "localhost:8716"}}).status, 200);
-  EXPECT_EQ(Http(port_, "GET", "/api/stations", {{"Host", "rebound.example:8716"}}).status, 403);
+  const std::pair<std::string, int> hosts[] = {
+      {"localhost:8716", 200},          {"127.0.0.2", 200},           {"[::1]:8716", 200},
+      {"rebound.example:8716", 403},    {"127.0.0.1.rebound.example:8716", 403},
+      {"localhost.rebound.example", 403}, {"[::1].rebound.example", 403},
+  };
+  for (const auto& [host, status] : hosts)
+    EXPECT_EQ(Http(port_, "GET", "/api/stations", {{"Host", host}}).status, status) << host;
   const std::string host = "127.0.0.1:" + std::to_string(port_);
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://" + host}}).status, 200);
   EXPECT_EQ(Http(port_, "POST", "/api/stations/A/stop", {{"Origin", "http://evil.example"}}).status, 403);
+}
+
+TEST_F(Serve, KeepsItsLimitsOnConnectionsAndRequests) {
+  auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
+  ASSERT_NE(port_, 0);
+  constexpr int kLimit = 256;
+  boost::asio::io_context io;
+  std::vector<boost::asio::ip::tcp::socket> open;
+  const std::string request = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  // What a connection is answered: the first bytes, or "" when it was closed.
+  const auto answer = [&](boost::asio::ip::tcp::socket& socket) {
+    boost::system::error_code ec;
+    boost::asio::write(socket, boost::asio::buffer(request), ec);
+    char head[12] = {};
+    boost::asio::read(socket, boost::asio::buffer(head), ec);
+    return ec ? std::string() : std::string(head, sizeof head);
+  };
+  for (int i = 0; i <= kLimit; ++i) {
+    open.emplace_back(io);
+    open.back().connect({boost::asio::ip::make_address("127.0.0.1"), port_});
+  }
+  EXPECT_EQ(answer(open.back()), "");
+  EXPECT_EQ(answer(open.front()), "HTTP/1.1 200");
+  open.clear();
+  EXPECT_TRUE(WaitFor([&] { return Http(port_, "GET", "/healthz").status == 200; }));
+  // A header beyond 8 KiB is refused with the reason.
+  EXPECT_EQ(Http(port_, "GET", "/healthz", {{"Cookie", std::string(9000, 'c')}}).status, 431);
+}
+
+TEST_F(Serve, TakesTheDescriptorsItMayHave) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_max, 64);
+  ::setrlimit(RLIMIT_NOFILE, &low);
+  auto serve = Launch(Config(StationBlock("A", station_.url(), "Mon 20:00-21:00")));
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_NE(port_, 0);
+  const std::string limits = ReadWholeFile("/proc/" + std::to_string(serve->pid()) + "/limits");
+  const auto line = limits.find("Max open files");
+  ASSERT_NE(line, std::string::npos);
+  std::istringstream fields(limits.substr(line + 14));
+  std::string soft, hard;
+  fields >> soft >> hard;
+  EXPECT_EQ(soft, hard == "unlimited" || std::stoull(hard) > 65536 ? "65536" : hard);
 }
 
 TEST_F(Serve, ServesTheRecordingsWholeOrInRangesAndNoFileOutside) {
@@ -499,6 +554,11 @@ TEST_F(Serve, ServesTheRecordingsWholeOrInRangesAndNoFileOutside) {
       EXPECT_EQ(answer.fields.count("accept-ranges") ? answer.fields.at("accept-ranges") : "", "bytes") << c.range;
     }
   }
+  // HEAD: the header GET would get, without the body.
+  auto head = Http(port_, "HEAD", "/files/A/big.mp3", {{"Range", "bytes=1000-70000"}});
+  EXPECT_EQ(head.status, 206);
+  EXPECT_EQ(head.fields["content-length"], "69001");
+  EXPECT_EQ(head.fields["content-range"], "bytes 1000-70000/100000");
 }
 
 }  // namespace
