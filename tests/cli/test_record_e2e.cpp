@@ -480,7 +480,8 @@ TEST_P(RecordUsage, IsRefusedBeforeAnythingHappens) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RecordUsage,
     ::testing::Values(UsageCase{"-o x.mp3", "no URL given"},
-                      UsageCase{"http://127.0.0.1:1/ --duration 1e300", "--duration"},
+                      UsageCase{"http://127.0.0.1:1/ --duration 1e300",
+                                "--duration: must be a number of seconds from 0.001 to 31622400\n"},
                       UsageCase{"http://127.0.0.1:1/ --duration -1", "--duration"},
                       UsageCase{"http://127.0.0.1:1/ --duration 0", "--duration"},
                       UsageCase{"http://127.0.0.1:1/ --duration nan", "--duration"},
