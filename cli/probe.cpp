@@ -61,7 +61,9 @@ class Prober : private capture::TorvaneEvents {
       : loop_(loop), site_(loop, [] {}), timeout_(loop.context()), command_(command) {
     torvane_ = site_.Create<capture::Torvane>();
     torvane_->SetEvents(this);
-    torvane_->AcceptHttpOk(!command.strict);
+    // The probe judges the answer itself (`strict` included), so that a playlist
+    // served by a web server is read as `record` reads it.
+    torvane_->AcceptHttpOk(true);
     torvane_->CaFile(command.ca_file);
     torvane_->Insecure(command.insecure);
   }
