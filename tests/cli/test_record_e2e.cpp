@@ -100,8 +100,14 @@ class RecordCommand : public ::testing::Test {
 TEST_F(RecordCommand, TaggedRecordingCarriesTheTitleOfTheMomentAndPlayableAudio) {
   StationRunner station(StationOptions{});
   const std::string out = File("tagged.mp3");
+  // The station's stream starts with its frame 0: 60 whole frames (1.6 s, past
+  // the first title) end the file on a frame, so that ffmpeg sees no cut frame.
+  const pellora::cli::SilentFrames frames(128);
+  std::uint64_t whole_frames = 0;
+  for (std::uint64_t k = 0; k < 60; ++k) whole_frames += frames.FrameSize(k);
   const auto result = RunPellora("record " + station.url() + " --tag --comments 'hi there' --encoded-by enc " +
-                                 "--copyright cc --languages eng --duration 2 --quiet -o " + out);
+                                 "--copyright cc --languages eng --max-bytes " + std::to_string(whole_frames) +
+                                 " --quiet -o " + out);
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(result.output, "");  // --quiet, and no status line when stderr is not a terminal
 
