@@ -2,14 +2,17 @@
 // `pellora serve`: the recording service (schedules, history, HTTP API, dashboard,
 // metrics) of the stations named in a configuration file.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "cli/commands.h"
 #include "hosting/event_loop.h"
 #include "service/service.h"
+#include "text/text.h"
 
 namespace pellora::cli {
 namespace {
@@ -37,11 +40,16 @@ int RunServe(const service::ServeOptions& options, bool quiet) {
   }
   if (quiet) return service.Run();
   const auto endpoint = service.endpoint();
-  const std::string host = endpoint.address().is_v6() ? "[" + endpoint.address().to_string() + "]"
-                                                       : endpoint.address().to_string();
+  // Listening on every address, the link names this machine: 0.0.0.0 is no
+  // address a browser can open.
+  char name[256] = "localhost";
+  if (endpoint.address().is_unspecified() && ::gethostname(name, sizeof name - 1) != 0) std::strcpy(name, "localhost");
+  const std::string host = endpoint.address().is_unspecified() ? name
+                           : endpoint.address().is_v6()       ? "[" + endpoint.address().to_string() + "]"
+                                                               : endpoint.address().to_string();
   const std::size_t stations = service.stations().size();
   std::printf("pellora serve: %zu station%s; dashboard and API on http://%s:%u/\n", stations,
-              stations == 1 ? "" : "s", host.c_str(), unsigned(endpoint.port()));
+              stations == 1 ? "" : "s", text::EscapeForTerminal(host).c_str(), unsigned(endpoint.port()));
   std::fflush(stdout);
   return service.Run();
 }
