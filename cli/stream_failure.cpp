@@ -47,6 +47,12 @@ Redirection FollowRedirection(const std::string& location, const std::string& re
   return out;
 }
 
+std::string NoPlaylistEntryAnswered(const std::string& playlist_url, std::size_t entries,
+                                    const std::string& last_entry, const std::string& message) {
+  return "no entry of the playlist " + playlist_url + " answered (" + (entries > 1 ? "the last" : "the only one") +
+         ", " + last_entry + ": " + message + ")";
+}
+
 StreamFailure NotAudio(const std::string& content_type) {
   return {kExitRefused, "not an audio stream (Content-Type: " + text::StreamTextToUtf8(content_type) + ")"};
 }

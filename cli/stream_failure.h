@@ -2,6 +2,7 @@
 #pragma once
 // The one-line reason and exit status of a stream that failed, for `record` and
 // `probe`: what the control reported, told with what the server really answered.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,12 @@ struct Redirection {
 };
 Redirection FollowRedirection(const std::string& location, const std::string& request_url,
                               const std::string& first_line);
+
+// Every entry of a playlist failed. The line names the URL given, the playlist,
+// so the message says which entry failed last and why: "no entry of the playlist
+// P answered (the last, E: ...)", or "(the only one, E: ...)".
+std::string NoPlaylistEntryAnswered(const std::string& playlist_url, std::size_t entries,
+                                    const std::string& last_entry, const std::string& message);
 
 // The answer was refused for what it is: "not an audio stream (Content-Type: text/html)".
 StreamFailure NotAudio(const std::string& content_type);
