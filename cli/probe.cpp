@@ -180,7 +180,7 @@ class Prober : private capture::TorvaneEvents {
       return;
     }
     if (!entries_.empty() && header_.empty() && type != capture::TErr_FileIO) return NextEntry();
-    failure_ = DescribeStreamError(type, code, description, site_.FirstLine());
+    failure_ = DescribeStreamError(type, code, description, site_.FirstLine(), site_.PlainTextBody());
     Done();
   }
 

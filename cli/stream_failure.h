@@ -19,15 +19,17 @@ struct StreamFailure {
 };
 
 // A stream error event (not a redirection, not a file error) as a failure.
-// `first_line` is the first line the server sent, as bytes ("" when none):
+// `first_line` is the first line the server sent, as bytes ("" when none), and
+// `says` what a refusing web server's plain-text body says ("" when nothing):
 //   socket error          -> network, e.g. "Connection refused (111)"
 //   unusable URL          -> usage, the control's text
 //   ICY 400/401/403/404   -> refused, "the server refused the stream: ICY 404 Not Found"
 //   bad body              -> network, "the server sent a malformed chunked body"
-//   bad server, HTTP line -> refused, "the server answered \"HTTP/1.1 404 Not Found\""
+//   bad server, HTTP line -> refused, "the server answered \"HTTP/1.1 404 Not Found\"",
+//                            or "... \"HTTP/1.0 403 Forbidden\" (\"max listeners reached\")"
 //   bad server, else      -> network, "not a stream server (it answered \"SOURCE OK\")"
 StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, const std::string& description,
-                                  const std::string& first_line);
+                                  const std::string& first_line, const std::string& says);
 
 // Where a redirection leads: `location` (the Location field, bytes) resolved
 // against `request_url`, the URL that answered with it. `failure` says why it is

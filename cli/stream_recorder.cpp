@@ -433,7 +433,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
   }
   // A refused or bad answer is final until audio has arrived; after that, it is
   // what a server answers while its source comes back.
-  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()),
+  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine(), site_.PlainTextBody()),
                    type == capture::TErr_WSock || written_bytes() > 0);
 }
 

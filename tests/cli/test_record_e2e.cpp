@@ -420,6 +420,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ICY 404 Not Found\r\n\r\n", 4, "the server refused the stream: ICY 404 Not Found"},
         RefusedCase{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 4,
                     "the server answered \"HTTP/1.1 404 Not Found\""},
+        // Icecast's answer when its listener limit is reached; a web page is not quoted.
+        RefusedCase{"HTTP/1.0 403 Forbidden\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+                    "max listeners reached",
+                    4, "the server answered \"HTTP/1.0 403 Forbidden\" (\"max listeners reached\")"},
+        RefusedCase{"HTTP/1.0 404 File Not Found\r\nContent-Type: text/html\r\n\r\n<html>404</html>", 4,
+                    "the server answered \"HTTP/1.0 404 File Not Found\""},
         RefusedCase{"SOURCE OK\r\n\r\n", 3, "not a stream server (it answered \"SOURCE OK\")"},
         RefusedCase{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\n", 3,
                     "the server sent a malformed chunked body"},
