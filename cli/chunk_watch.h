@@ -28,13 +28,19 @@ class ChunkWatchingSite : public hosting::Site {
 
   // The first line received on the latest connection (bytes, without its line
   // end, at most kMaxFirstLine bytes).
-  const std::string& FirstLine() const { return first_line_; }
+  std::string FirstLine() const;
+  // What a server that refuses says in a plain-text body ("max listeners
+  // reached", Icecast's 403): the body's first line (bytes, at most
+  // kMaxFirstLine), when the answer is text/plain and its header and body began
+  // within the first kMaxKept bytes received; else "".
+  std::string PlainTextBody() const;
   static constexpr std::size_t kMaxFirstLine = 200;
+  static constexpr std::size_t kMaxKept = 2048;
 
  private:
   std::function<void()> after_chunk_;
   std::function<std::uint64_t()> budget_;
-  std::string first_line_;
+  std::string first_bytes_;  // of the latest connection, at most kMaxKept
 };
 
 }  // namespace pellora::cli

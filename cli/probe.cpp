@@ -85,6 +85,8 @@ class Prober : private capture::TorvaneEvents {
     });
     loop_.run();
     if (failure_.exit_code == kExitOk) result = result_;
+    else if (!playlist_url_.empty())
+      failure_.message = NoPlaylistEntryAnswered(playlist_url_, entry_count_, url_, failure_.message);
     return failure_;
   }
 
@@ -151,6 +153,8 @@ class Prober : private capture::TorvaneEvents {
     if (playlist.kind == Playlist::Kind::Entries && playlist.entries.empty())
       failure_ = {kExitRefused, "the playlist names no http(s) stream"};
     if (failure_.exit_code != kExitOk) return Done();
+    playlist_url_ = url_;
+    entry_count_ = playlist.entries.size();
     entries_.assign(playlist.entries.begin(), playlist.entries.end());
     NextEntry();
   }
@@ -178,7 +182,7 @@ class Prober : private capture::TorvaneEvents {
       return;
     }
     if (!entries_.empty() && header_.empty() && type != capture::TErr_FileIO) return NextEntry();
-    failure_ = DescribeStreamError(type, code, description, site_.FirstLine());
+    failure_ = DescribeStreamError(type, code, description, site_.FirstLine(), site_.PlainTextBody());
     Done();
   }
 
@@ -231,6 +235,8 @@ class Prober : private capture::TorvaneEvents {
   const ProbeCommand& command_;
   std::shared_ptr<capture::Torvane> torvane_;
   std::string url_, header_, playlist_type_;
+  std::string playlist_url_;  // the playlist whose entries are tried
+  std::size_t entry_count_ = 0;
   WorkingFile playlist_text_;
   std::deque<std::string> entries_;
   bool reading_playlist_ = false;

@@ -12,7 +12,7 @@ std::string Quoted(const std::string& bytes) { return "\"" + text::StreamTextToU
 }  // namespace
 
 StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, const std::string& description,
-                                  const std::string& first_line) {
+                                  const std::string& first_line, const std::string& says) {
   const std::string told = text::StreamTextToUtf8(description);
   if (type == capture::TErr_WSock) {
     if (code == capture::kUnusableUrlError) return {kExitUsage, told};
@@ -24,7 +24,10 @@ StreamFailure DescribeStreamError(capture::EErrType type, std::int32_t code, con
     // what followed it was not.
     if (const auto colon = description.find(": "); colon != std::string::npos)
       return {kExitNetwork, "the server sent a " + text::StreamTextToUtf8(description.substr(colon + 2))};
-    if (first_line.starts_with("HTTP/")) return {kExitRefused, "the server answered " + Quoted(first_line)};
+    if (first_line.starts_with("HTTP/")) {
+      const std::string why = says.empty() ? "" : " (" + Quoted(says) + ")";
+      return {kExitRefused, "the server answered " + Quoted(first_line) + why};
+    }
     if (first_line.empty()) return {kExitNetwork, "the server sent no status line (" + told + ")"};
     return {kExitNetwork, "not a stream server (it answered " + Quoted(first_line) + ")"};
   }
@@ -45,6 +48,12 @@ Redirection FollowRedirection(const std::string& location, const std::string& re
     out.failure = {kExitRefused, "redirected to " + text::StreamTextToUtf8(out.target) + " (" + split.problem + ")"};
   }
   return out;
+}
+
+std::string NoPlaylistEntryAnswered(const std::string& playlist_url, std::size_t entries,
+                                    const std::string& last_entry, const std::string& message) {
+  return "no entry of the playlist " + playlist_url + " answered (" + (entries > 1 ? "the last" : "the only one") +
+         ", " + last_entry + ": " + message + ")";
 }
 
 StreamFailure NotAudio(const std::string& content_type) {

@@ -433,7 +433,7 @@ void StreamRecorder::OnStreamError(capture::EErrType type, std::int32_t code, co
   }
   // A refused or bad answer is final until audio has arrived; after that, it is
   // what a server answers while its source comes back.
-  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine()),
+  ConnectionFailed(DescribeStreamError(type, code, description, site_.FirstLine(), site_.PlainTextBody()),
                    type == capture::TErr_WSock || written_bytes() > 0);
 }
 
@@ -457,9 +457,8 @@ void StreamRecorder::ConnectionFailed(RecordFailure failure, bool retryable) {
     Note(home_url_ + ": " + failure.message + "; trying the next entry of the playlist");
     return TryNextEntry();
   }
-  if (!audio_found_ && !playlist_url_.empty() && entry_count_ > 1)
-    failure.message = "no entry of the playlist " + playlist_url_ + " answered (the last, " + home_url_ + ": " +
-                      failure.message + ")";
+  if (!audio_found_ && !playlist_url_.empty())
+    failure.message = NoPlaylistEntryAnswered(playlist_url_, entry_count_, home_url_, failure.message);
   if (retryable && settings_.reconnect && audio_found_) return ScheduleReconnect(std::move(failure));
   Finish(std::move(failure));
 }

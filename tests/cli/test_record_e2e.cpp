@@ -263,6 +263,23 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaylistCase{"M3u", "radio.m3u", "#EXTM3U\n#EXTINF:-1,Old\n%DEAD%\n#EXTINF:-1,Live\n%LIVE%\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Icecast serves /MOUNT.m3u also for a mount without a source: the failure names
+// the entry that answered 404, not the playlist, which answered fine.
+TEST_F(RecordCommand, APlaylistsOnlyEntryRefusedIsNamed) {
+  IcyServer missing({{"HTTP/1.0 404 File Not Found\r\n\r\n"}, {}, true});
+  std::filesystem::create_directories(dir / "web");
+  std::ofstream(dir / "web" / "live.m3u") << missing.Url("/live") << "\n";
+  StaticWebServer web(dir / "web");
+  const std::string reason = ": no entry of the playlist " + web.Url("/live.m3u") + " answered (the only one, " +
+                             missing.Url("/live") + ": the server answered \"HTTP/1.0 404 File Not Found\")\n";
+  for (const std::string command : {"record", "probe"}) {
+    const std::string output = command == "record" ? " -o " + File("x.mp3") : "";
+    const auto result = RunPellora(command + " " + web.Url("/live.m3u") + output);
+    EXPECT_EQ(result.status, 4);
+    EXPECT_EQ(result.output, "pellora " + command + ": " + web.Url("/live.m3u") + reason);
+  }
+}
+
 TEST_F(RecordCommand, FollowsARedirectionOnlyWhenAsked) {
   StationRunner station(StationOptions{});
   IcyServer redirect({{"HTTP/1.1 302 Found\r\nLocation: " + station.url() + "\r\n\r\n"}, {}, true});
@@ -410,6 +427,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ICY 404 Not Found\r\n\r\n", 4, "the server refused the stream: ICY 404 Not Found"},
         RefusedCase{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 4,
                     "the server answered \"HTTP/1.1 404 Not Found\""},
+        // Icecast's answer when its listener limit is reached; a web page is not quoted.
+        RefusedCase{"HTTP/1.0 403 Forbidden\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+                    "max listeners reached",
+                    4, "the server answered \"HTTP/1.0 403 Forbidden\" (\"max listeners reached\")"},
+        RefusedCase{"HTTP/1.0 404 File Not Found\r\nContent-Type: text/html\r\n\r\n<html>404</html>", 4,
+                    "the server answered \"HTTP/1.0 404 File Not Found\""},
         RefusedCase{"SOURCE OK\r\n\r\n", 3, "not a stream server (it answered \"SOURCE OK\")"},
         RefusedCase{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\n", 3,
                     "the server sent a malformed chunked body"},
