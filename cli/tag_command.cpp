@@ -53,9 +53,7 @@ bool CanRead(const char* command, const std::string& file_name) {
 
 // The system's reason a rewrite left the file unchanged, as far as it can tell.
 std::string WhyUnchanged(const std::string& file_name) {
-  std::error_code ec;
-  const std::int64_t length = std::int64_t(std::filesystem::file_size(file_name, ec));
-  const hosting::WriteObstacle obstacle = hosting::FindWriteObstacle(file_name, tags::TemporaryFolder(), ec ? 0 : length);
+  const hosting::WriteObstacle obstacle = hosting::FindWriteObstacle(file_name, tags::TemporaryFolder());
   if (!obstacle.error) return "its new content could not be written";
   if (obstacle.in_spare_folder)
     return "no temporary copy can be made in " + text::EscapeForTerminal(obstacle.path) +

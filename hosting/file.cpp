@@ -93,14 +93,16 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spare_folder, std::int64_t length) {
+WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spare_folder) {
+  struct stat file {};
+  if (::stat(path.c_str(), &file) != 0) return {LastError(), path};
+  if (!S_ISREG(file.st_mode)) return {std::make_error_code(std::errc::not_supported), path};
   const std::error_code no_room = std::make_error_code(std::errc::no_space_on_device);
   // A device whose free space cannot be asked for counts as having room.
-  const auto room = [length](const std::string& where) {
+  const auto room = [length = std::int64_t(file.st_size)](const std::string& where) {
     struct statvfs st {};
     return ::statvfs(where.c_str(), &st) != 0 || std::int64_t(st.f_bavail) * std::int64_t(st.f_frsize) >= length;
   };
-  if (!IsRegularFile(path)) return {std::make_error_code(std::errc::not_supported), path};
   std::error_code ec;
   File::Open(path, OpenMode::ReadWrite, ec);
   if (ec) return {ec, path};

@@ -129,9 +129,10 @@ std::string FollowLinks(const std::string& path);
 bool SetFileTimes(const std::string& path, const FileTimes& times);
 bool SetFileTimes(const File& file, const FileTimes& times);
 
-// What keeps a new content of `length` bytes from being written over the regular
-// file at `path`, for telling a person why a rewrite failed, as far as the system
-// says without trying: the reason the file cannot be opened for writing, no room
+// What keeps a new content as large as the regular file at `path` from being
+// written over it, for telling a person why a rewrite failed, as far as the system
+// says without trying: the reason the file is not there or not a regular file
+// (ENOTSUP), the reason it cannot be opened for writing, no room
 // (ENOSPC) on its device, the reason no file can be made in `spare_folder` (where
 // a rewrite that cannot replace the file beside itself puts the new content), or
 // no room there. `path` names what the reason is about (the file or the folder);
@@ -141,7 +142,7 @@ struct WriteObstacle {
   std::string path;
   bool in_spare_folder = false;
 };
-WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spare_folder, std::int64_t length);
+WriteObstacle FindWriteObstacle(const std::string& path, const std::string& spare_folder);
 
 // Makes `to` look like `from` to its users: owner and group, permission bits and
 // every extended attribute (ACLs included). False when any of them cannot be

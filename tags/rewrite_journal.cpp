@@ -60,6 +60,10 @@ std::string JournalPathFor(const std::string& folder, std::uint64_t device, std:
   return name + "pellora-journal-" + std::to_string(device) + "-" + std::to_string(inode);
 }
 
+bool JournalExists(const std::string& folder, std::uint64_t device, std::uint64_t inode) {
+  return ::access(JournalPathFor(folder, device, inode).c_str(), F_OK) == 0;
+}
+
 bool WriteJournal(const std::string& journal_path, const RewriteJournal& journal) {
   std::string bytes(kMagic);
   PutField(bytes, journal.file);

@@ -34,6 +34,10 @@ std::optional<std::string> JournalPathOf(const std::string& folder, const std::s
 // the file open already (one lookup fewer than by its path).
 std::string JournalPathFor(const std::string& folder, std::uint64_t device, std::uint64_t inode);
 
+// Whether `folder` holds a journal of the file with this device and inode: one
+// lookup, for a reader that only needs to know whether to call RollForward.
+bool JournalExists(const std::string& folder, std::uint64_t device, std::uint64_t inode);
+
 // Writes the journal (to a new name, flushed, then renamed into place, so that a
 // journal is either whole or absent). False when it could not be written.
 bool WriteJournal(const std::string& journal_path, const RewriteJournal& journal);
@@ -47,8 +51,8 @@ std::optional<RewriteJournal> ReadJournal(const std::string& journal_path);
 // stale (the rewrite never began or already ended) and is removed, as is a journal
 // whose writing was cut short. True when the file was rolled forward.
 //
-// A reader that only needs the file whole can first ask JournalPathFor whether a
-// journal exists: a journal cut short while being written left the file untouched.
+// A reader that only needs the file whole can first ask JournalExists: a journal
+// cut short while being written left the file untouched.
 bool RollForward(const std::string& folder, const std::string& path);
 
 // The name beside `path` under which a rewrite that replaces the file writes the

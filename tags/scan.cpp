@@ -2,8 +2,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -104,7 +102,7 @@ hosting::File OpenWhole(const std::string& path, struct stat& st, bool& rolled_f
   hosting::File file = OpenForScan(path, st, ec);
   if (!file.IsOpen()) return file;
   const std::string folder = TemporaryFolder();
-  if (::access(JournalPathFor(folder, st.st_dev, st.st_ino).c_str(), F_OK) != 0) return file;
+  if (!JournalExists(folder, st.st_dev, st.st_ino)) return file;
   file = {};
   rolled_forward |= RollForward(folder, path);
   return OpenForScan(path, st, ec);

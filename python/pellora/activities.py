@@ -9,7 +9,7 @@ import time
 from typing import Callable, Optional
 
 from . import _native, loop
-from .tags import PathLike, _fspath, _utf8
+from .tags import PathLike, _fspath, _get_text, _utf8
 
 
 class StreamError(OSError):
@@ -173,9 +173,7 @@ class Download:
 
     def _on_error(self, _user: object, _file: bytes) -> None:
         self._failed = True
-        reason = ctypes.create_string_buffer(1024)
-        _native.downloaders().downloaders_downloader_last_error(self._control, reason, len(reason), None)
-        self._reason = reason.value.decode("utf-8", "replace")
+        _, self._reason = _get_text(_native.downloaders().downloaders_downloader_last_error, self._control)
 
     def _on_complete(self, _user: object, size: ctypes._Pointer[ctypes.c_int32], _file: bytes) -> None:
         self.done, self.ok, self.size = True, not self._failed, size[0]

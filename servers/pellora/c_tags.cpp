@@ -75,9 +75,7 @@ int ScanResult(const clsID3& store, int* os_error) {
 // The errno that best explains a rewrite that left the file unchanged (or its new
 // content in a copy); 0 when the system names none.
 int FailureErrno(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return errno;
-  return pellora::hosting::FindWriteObstacle(path, pellora::tags::TemporaryFolder(), st.st_size).error.value();
+  return pellora::hosting::FindWriteObstacle(path, pellora::tags::TemporaryFolder()).error.value();
 }
 
 // Runs an update or strip of the handle's file. The file must still be the regular
